@@ -1,0 +1,102 @@
+// The function-size report.
+//
+// The driver (main) reads the options into the opt_ settings and hands each
+// file operand to the input walker. The format handlers fill the function
+// table one symbol at a time (funsize_record_symbol); funsize_report closes
+// the sizes the symbols did not give and prints one line per function.
+// Needs the object-file library, the symbol-table library, gadr and the host
+// support library.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "gadr.h"
+#include "objfile.h"
+
+// Settings of the command line; they keep their value for the whole run.
+extern int opt_addr;
+extern int opt_hex;
+extern int opt_file;
+extern int opt_gcompare;
+extern int opt_nounderscores;
+extern int opt_nosize;
+extern int opt_warnings;
+extern int opt_skip_dot_ppc64;
+extern const char *opt_section_name;
+extern int32_t opt_section_number;
+extern int in_archive_member;
+extern file_ident *current_ident;
+
+// Section of a record made from debug information.
+constexpr uint32_t FUNSIZE_DEBUG_SECTION = 0xFFFFFFFFu;
+// Name under which local labels are kept as boundaries.
+constexpr const char *FUNSIZE_BOUNDARY_NAME = "@#$%";
+
+struct function_record {
+    char *name;
+    gadr start;
+    gadr end;
+    uint32_t section;
+    uint32_t order;
+    uint8_t requested;
+};
+
+struct function_table {
+    function_record *records;
+    uint64_t capacity;
+    uint64_t next;  // count of used records
+    uint32_t requested_count;
+    uint32_t found_count;
+    uint64_t sized_count;
+};
+
+struct section_extent {
+    uint64_t start;
+    uint64_t size;
+    uint8_t is_code;
+    uint8_t excluded;
+};
+
+// An address range [low, high) of a loaded debug-information file.
+struct debug_range {
+    gadr low;
+    gadr high;
+};
+struct debug_range_list {
+    const debug_range *ranges;
+    uint64_t count;
+};
+
+extern function_table funsize_table;
+extern section_extent *section_table;
+extern uint32_t section_count;
+
+constexpr uint64_t FUNSIZE_INITIAL_CAPACITY = 32768;
+
+void funsize_init_table();
+void funsize_reserve(uint64_t count);
+void funsize_add_requested(const char *name);
+void funsize_reset();
+int funsize_record_symbol(const char *name, uint64_t address, uint64_t size, uint32_t section);
+int funsize_record_debug_proc(const char *name, const gadr &start, const gadr &end);
+int funsize_report(const char *file_name, const debug_range_list *debug_ranges);
+
+// Allocates a zeroed section table of `count` entries (section_table,
+// section_count) and frees it again.
+void funsize_alloc_sections(uint32_t count);
+void funsize_free_sections();
+
+[[noreturn]] void funsize_usage(int status);
+
+// Format handlers.
+int funsize_handle_debug_info(FILE *f, FILE *f2, input_desc *d);
+int funsize_handle_aout(FILE *f, FILE *f2, input_desc *d);
+int funsize_handle_elf(FILE *f, FILE *f2, input_desc *d);
+int funsize_handle_coff(FILE *f, FILE *f2, input_desc *d);
+int funsize_handle_unknown(FILE *f, FILE *f2, input_desc *d);
+// Fills the walker's handler table.
+void funsize_install_handlers();
+
+// The driver, callable from tests.
+int funsize_main(int argc, char **argv);

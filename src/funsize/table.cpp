@@ -1,0 +1,313 @@
+// The function table: one record per function symbol of the current input,
+// plus the boundary records that only end the function before them.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "funsize.h"
+#include "genout.h"
+#include "indgen.h"
+
+function_table funsize_table;
+section_extent *section_table;
+uint32_t section_count;
+file_ident *current_ident;
+
+namespace {
+
+constexpr uint32_t MACHINE_PPC64 = 65;
+
+function_record *records_begin() { return funsize_table.records; }
+function_record *records_end() { return funsize_table.records + funsize_table.next; }
+
+bool in_section_table(uint32_t section) { return section >= 1 && section <= section_count; }
+
+gadr section_end(uint32_t section) {
+    const section_extent &s = section_table[section - 1];
+    gadr g;
+    gadr_from_u64(g, s.start + s.size);
+    return g;
+}
+
+gadr make_gadr(uint64_t v) {
+    gadr g;
+    gadr_from_u64(g, v);
+    return g;
+}
+
+bool is_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+int hex_value(char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
+
+// A decorated local name "function.middle.file" becomes "function(base.o)"
+// where the file part has ".XX" escapes decoded. Returns false when the name
+// is not one or its file part decodes to nothing.
+bool rewrite_decorated(const char *name, std::string &out) {
+    if (name[0] == '.') return false;
+    const char *first = std::strchr(name, '.');
+    if (!first) return false;
+    const char *second = std::strchr(first + 1, '.');
+    if (!second) return false;
+    std::string file;
+    for (const char *p = second + 1; *p; ++p) {
+        if (*p != '.') {
+            file.push_back(*p);
+            continue;
+        }
+        if (!is_hex(p[1]) || !is_hex(p[2])) break;
+        file.push_back(static_cast<char>(hex_value(p[1]) * 16 + hex_value(p[2])));
+        p += 2;
+    }
+    if (file.empty()) return false;
+    size_t cut = file.find_last_of("/\\:");
+    std::string base = cut == std::string::npos ? file : file.substr(cut + 1);
+    out.assign(name, size_t(first - name));
+    out += '(';
+    out += base;
+    out += ".o)";
+    return true;
+}
+
+const char *drop_leading_character(const char *name) {
+    if (current_ident && current_ident->leading_underscore) return *name ? name + 1 : name;
+    if (opt_skip_dot_ppc64 && current_ident && current_ident->machine_type == MACHINE_PPC64 && name[0] == '.')
+        return name + 1;
+    return name;
+}
+
+// The name filter shared by both modes. Returns null for a symbol that is
+// ignored, else the name to go on with.
+const char *filter_name(const char *name) {
+    if (std::strncmp(name, "..lx", 4) == 0) return nullptr;
+    if (std::strncmp(name, "..", 2) == 0 || std::strncmp(name, "%%", 2) == 0) {
+        if (std::strncmp(name + 2, "lin", 3) == 0) return nullptr;
+        return current_ident && current_ident->leading_underscore ? "_@#$%" : FUNSIZE_BOUNDARY_NAME;
+    }
+    if (std::strncmp(name, "__calle", 7) == 0 && (name[7] == 'r' || name[7] == 'e') && name[8] == '.') return nullptr;
+    return name;
+}
+
+function_record &append_record() {
+    funsize_reserve(funsize_table.next + 1);
+    function_record &r = funsize_table.records[funsize_table.next++];
+    r = function_record{};
+    return r;
+}
+
+int record_all_functions(const char *name, uint64_t address, uint64_t size, uint32_t section) {
+    funsize_reserve(funsize_table.next + 1);
+    std::string rewritten;
+    if (rewrite_decorated(name, rewritten)) name = rewritten.c_str();
+    name = drop_leading_character(name);
+    function_record &r = append_record();
+    r.name = gen_strdup(name);
+    gadr_from_u64(r.start, address);
+    gadr_from_u64(r.end, address + size);
+    r.section = section;
+    r.order = static_cast<uint32_t>(funsize_table.next);
+    if (size != 0) ++funsize_table.sized_count;
+    return 0;
+}
+
+int record_requested(const char *name, uint64_t address, uint64_t size, uint32_t section) {
+    name = drop_leading_character(name);
+    const uint32_t n = funsize_table.requested_count;
+    function_record *req = funsize_table.records;
+    gadr addr = make_gadr(address);
+
+    function_record *match = nullptr;
+    for (uint32_t i = 0; i < n; ++i) {
+        if (std::strcmp(req[i].name, name) == 0) {
+            match = &req[i];
+            break;
+        }
+    }
+    if (match && match->section != 0) {
+        gen_error("symbol %s found twice! using symbol at %s", match->name, gadr_to_string(match->start));
+    } else if (match) {
+        match->start = addr;
+        match->section = section;
+        if (size != 0) {
+            gadr_from_u64(match->end, address + size);
+            match->order = 1;
+            ++funsize_table.sized_count;
+        } else if (in_section_table(section)) {
+            match->end = section_end(section);
+        } else {
+            match->end = match->start;
+        }
+        ++funsize_table.found_count;
+        if (funsize_table.sized_count == n) return 1;
+        if (match->order == 0) {
+            for (function_record *b = req + n; b < records_end(); ++b) {
+                if (b->section == section && gadr_less(match->start, b->start) && gadr_less(b->start, match->end))
+                    match->end = b->start;
+            }
+        }
+    }
+    if (funsize_table.found_count < n) {
+        function_record &b = append_record();
+        b.start = addr;
+        b.section = section;
+        req = funsize_table.records;
+    }
+    for (uint32_t i = 0; i < n; ++i) {
+        function_record &r = req[i];
+        if (r.section != 0 && r.section == section && r.order == 0 && gadr_less(r.start, addr) && gadr_less(addr, r.end))
+            r.end = addr;
+    }
+    return 0;
+}
+
+}  // namespace
+
+void funsize_init_table() {
+    funsize_table = function_table{};
+    funsize_table.records =
+        static_cast<function_record *>(gen_calloc_fn(FUNSIZE_INITIAL_CAPACITY, sizeof(function_record)));
+    funsize_table.capacity = FUNSIZE_INITIAL_CAPACITY;
+}
+
+void funsize_reserve(uint64_t count) {
+    if (funsize_table.capacity >= count) return;
+    uint64_t capacity = count + count / 16 + FUNSIZE_INITIAL_CAPACITY;
+    funsize_table.records = static_cast<function_record *>(
+        gen_realloc_fn(funsize_table.records, int64_t(capacity * sizeof(function_record))));
+    std::memset(funsize_table.records + funsize_table.capacity, 0,
+                size_t(capacity - funsize_table.capacity) * sizeof(function_record));
+    funsize_table.capacity = capacity;
+}
+
+void funsize_add_requested(const char *name) {
+    ++funsize_table.requested_count;
+    function_record &r = append_record();
+    r.name = const_cast<char *>(name);
+    r.requested = 1;
+}
+
+void funsize_reset() {
+    for (function_record *r = records_begin(); r < records_end(); ++r) {
+        if (r->requested) {
+            r->order = 0;
+            r->section = 0;
+        } else {
+            r->order = 1;
+            gen_free_fn(r->name);
+            r->name = nullptr;
+        }
+    }
+    // The requested records were never moved, so they still stand first in
+    // the order their names were given.
+    std::stable_sort(records_begin(), records_end(),
+                     [](const function_record &a, const function_record &b) { return a.order < b.order; });
+    funsize_table.found_count = 0;
+    funsize_table.sized_count = 0;
+    uint64_t keep = funsize_table.requested_count;
+    std::memset(funsize_table.records + keep, 0, size_t(funsize_table.next - keep) * sizeof(function_record));
+    funsize_table.next = keep;
+}
+
+int funsize_record_symbol(const char *name, uint64_t address, uint64_t size, uint32_t section) {
+    if (!name) name = "";
+    name = filter_name(name);
+    if (!name) return 0;
+    if (funsize_table.requested_count == 0) return record_all_functions(name, address, size, section);
+    return record_requested(name, address, size, section);
+}
+
+namespace {
+
+// Gives every record without a size of its own the distance to the next
+// higher start, capped by the end of its section.
+void close_sizes(const debug_range_list *debug_ranges) {
+    function_record *begin = records_begin(), *end = records_end();
+    std::sort(begin, end, [](const function_record &a, const function_record &b) { return gadr_less(a.start, b.start); });
+    for (function_record *run = begin; run < end;) {
+        function_record *follower = run + 1;
+        while (follower < end && gadr_equal(follower->start, run->start)) ++follower;
+        bool has_follower = follower < end;
+        for (function_record *r = run; r < follower; ++r) {
+            if (!gadr_equal(r->end, r->start)) continue;
+            if (r->section == FUNSIZE_DEBUG_SECTION) {
+                if (has_follower) {
+                    r->end = follower->start;
+                } else if (debug_ranges) {
+                    for (uint64_t i = 0; i < debug_ranges->count; ++i) {
+                        const debug_range &dr = debug_ranges->ranges[i];
+                        if (gadr_less_equal(dr.low, r->start) && gadr_less(r->start, dr.high)) {
+                            r->end = dr.high;
+                            break;
+                        }
+                    }
+                }
+            } else if (in_section_table(r->section)) {
+                gadr sec_end = section_end(r->section);
+                r->end = has_follower && !gadr_less(sec_end, follower->start) ? follower->start : sec_end;
+            } else if (has_follower) {
+                r->end = follower->start;
+            }
+        }
+        run = follower;
+    }
+    std::sort(begin, end, [](const function_record &a, const function_record &b) { return a.order < b.order; });
+}
+
+void print_file_prefix(const char *file_name) {
+    if (opt_file && !opt_gcompare) {
+        size_t len = std::strlen(file_name);
+        if (len + 2 < 31)
+            gen_printf("%s:%*s", file_name, int(30 - len), "");
+        else
+            gen_printf("%s: ", file_name);
+    } else if (opt_gcompare && (opt_file || in_archive_member)) {
+        gen_printf("%s:", gen_basename(file_name));
+    }
+}
+
+char restored_leading_character() {
+    if (!current_ident || !current_ident->leading_underscore || opt_nounderscores) return 0;
+    uint32_t m = current_ident->machine_type;
+    return m == 41 || m == 32 || m == 33 ? '.' : '_';
+}
+
+}  // namespace
+
+int funsize_report(const char *file_name, const debug_range_list *debug_ranges) {
+    const uint32_t n = funsize_table.requested_count;
+    if (n == 0 && funsize_table.sized_count < funsize_table.next) close_sizes(debug_ranges);
+    uint64_t count = n ? n : funsize_table.next;
+    char lead = restored_leading_character();
+    int missing = 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        const function_record &r = funsize_table.records[i];
+        if (r.name && std::strcmp(r.name, FUNSIZE_BOUNDARY_NAME) == 0) continue;
+        if (r.section == 0) {
+            if (opt_warnings) gen_error("%s not found in file %s", r.name, file_name);
+            ++missing;
+            continue;
+        }
+        print_file_prefix(file_name);
+        if (lead) gen_printf("%c", lead);
+        gen_printf("%-20s ", r.name ? r.name : "");
+        if (opt_addr) gen_printf("0x%08I64x ", gadr_to_u64(r.start));
+        gadr size;
+        gadr_subtract(size, r.end, r.start);
+        if (opt_nosize)
+            gen_printf("\n");
+        else if (opt_hex)
+            gen_printf("%#7I64x\n", gadr_to_u64(size));
+        else
+            gen_printf("%7I64d\n", gadr_to_u64(size));
+    }
+    return missing;
+}
+
+void funsize_alloc_sections(uint32_t count) {
+    section_table = static_cast<section_extent *>(gen_calloc_fn(count ? count : 1, sizeof(section_extent)));
+    section_count = count;
+}
+
+void funsize_free_sections() {
+    gen_free_fn(section_table);
+    section_table = nullptr;
+    section_count = 0;
+}
