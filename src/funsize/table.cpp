@@ -1,6 +1,7 @@
 // The function table: one record per function symbol of the current input,
 // plus the boundary records that only end the function before them.
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -16,6 +17,40 @@ file_ident *current_ident;
 namespace {
 
 constexpr uint32_t MACHINE_PPC64 = 65;
+
+// Names of the current input's records live in one growing arena that the
+// next reset gives back as a whole: no allocation per symbol.
+struct NameBlock {
+    NameBlock *prev;
+    size_t used;
+    size_t size;
+    char text[1];
+};
+NameBlock *name_blocks;
+constexpr size_t NAME_BLOCK_SIZE = size_t(1) << 20;
+
+char *copy_name(const char *name) {
+    size_t n = std::strlen(name) + 1;
+    if (!name_blocks || name_blocks->size - name_blocks->used < n) {
+        size_t size = std::max(NAME_BLOCK_SIZE, n);
+        auto *b = static_cast<NameBlock *>(gen_calloc_fn(1, offsetof(NameBlock, text) + size));
+        b->prev = name_blocks;
+        b->size = size;
+        name_blocks = b;
+    }
+    char *p = name_blocks->text + name_blocks->used;
+    std::memcpy(p, name, n);
+    name_blocks->used += n;
+    return p;
+}
+
+void free_names() {
+    while (name_blocks) {
+        NameBlock *prev = name_blocks->prev;
+        gen_free_fn(name_blocks);
+        name_blocks = prev;
+    }
+}
 
 function_record *records_begin() { return funsize_table.records; }
 function_record *records_end() { return funsize_table.records + funsize_table.next; }
@@ -99,7 +134,7 @@ int record_all_functions(const char *name, uint64_t address, uint64_t size, uint
     if (rewrite_decorated(name, rewritten)) name = rewritten.c_str();
     name = drop_leading_character(name);
     function_record &r = append_record();
-    r.name = gen_strdup(name);
+    r.name = copy_name(name);
     gadr_from_u64(r.start, address);
     gadr_from_u64(r.end, address + size);
     r.section = section;
@@ -191,10 +226,10 @@ void funsize_reset() {
             r->section = 0;
         } else {
             r->order = 1;
-            gen_free_fn(r->name);
             r->name = nullptr;
         }
     }
+    free_names();
     // The requested records were never moved, so they still stand first in
     // the order their names were given.
     std::stable_sort(records_begin(), records_end(),
