@@ -1,28 +1,584 @@
-// File identification by leading bytes.
+// File identification: decides from the leading bytes of an input which
+// format handler reads it, in which byte order its headers are stored, its
+// word size, its target processor and whether its C names carry a leading
+// underscore.
+//
+// Identification is silent: a file it cannot place gets a file type that the
+// dispatcher hands to the default handler. Its only message is the one about
+// archives damaged by carriage-return conversion.
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <iterator>
+#include <span>
+#include <string_view>
+
+#include "bytes.h"
+#include "genout.h"
+#include "identify.h"
+#include "identify_tables.h"
 #include "indgen.h"
-#include "objfile.h"
 
 namespace {
 
+// The few ELF fields identification looks at.
+namespace elfid {
+constexpr size_t EI_NIDENT = 16;
+constexpr size_t EI_CLASS = 4;
+constexpr size_t EI_DATA = 5;
+constexpr uint8_t ELFCLASS32 = 1;
+constexpr uint8_t ELFCLASS64 = 2;
+constexpr uint8_t ELFDATA2LSB = 1;
+constexpr uint8_t ELFDATA2MSB = 2;
+constexpr size_t ELF32_EHSIZE = 52;
+constexpr size_t ELF64_EHSIZE = 64;
+constexpr size_t ELF32_SHENTSIZE = 40;
+constexpr size_t ELF64_SHENTSIZE = 64;
+constexpr uint32_t SHN_XINDEX = 0xFFFF;
+constexpr uint32_t EM_ARM = 40;
+constexpr uint32_t EM_TRICORE = 44;
+constexpr uint32_t EM_AARCH64 = 183;
+constexpr uint32_t EM_RISCV = 243;
+constexpr uint32_t EF_ARM_BE8 = 0x00800000;
+// Bit 31 of a RISC-V file's e_flags is replaced by its word size (set for
+// 64-bit files) so that one table tells 32- from 64-bit targets.
+constexpr uint32_t EF_RISCV_WORD64 = 0x80000000;
+}  // namespace elfid
+
+// COFF file-header flags.
+namespace coffid {
+constexpr uint16_t F_RELFLG = 0x0001;        // relocations stripped
+constexpr uint16_t F_EXEC = 0x0002;          // executable
+constexpr uint16_t IMAGE_FILE_DLL = 0x2000;  // PE: dynamic library
+constexpr uint64_t FLAGS_OFFSET = 18;        // of the flags in a COFF file header
+constexpr uint64_t PE_OFFSET_FIELD = 60;     // of the PE header offset in the MZ stub
+constexpr uint64_t PE_FLAGS_OFFSET = 22;     // from "PE\0\0" to the characteristics
+}  // namespace coffid
+
+// Machine-type codes that identification itself acts on.
+constexpr uint32_t MT_RENESAS_V850 = 94;
+constexpr uint32_t MT_PROFILE_PRO = 122;
+constexpr uint32_t MT_PROFILE_GPRO = 123;
+constexpr uint32_t MT_RESOURCE = 125;
+constexpr uint32_t MT_TI = 131;
+constexpr uint32_t MT_X86_64 = 138;
+
 file_ident ident;
+
+// One input as identification sees it: reads at file offsets, clipped to the
+// end of the stream. Bytes past the end read as zero and are not counted.
+class Input {
+  public:
+    Input(FILE *f, uint64_t start) : f_(f), start_(start) {
+        int64_t size = gen_stream_size(f);
+        size_ = size > 0 ? uint64_t(size) : 0;
+    }
+
+    uint64_t start() const { return start_; }
+    uint64_t size() const { return size_; }
+
+    // n bytes at absolute offset `at`; returns how many were really there.
+    size_t read_at(uint64_t at, uint8_t *buf, size_t n) const {
+        std::memset(buf, 0, n);
+        if (at >= size_) return 0;
+        size_t avail = size_t(std::min<uint64_t>(n, size_ - at));
+        if (!gen_read_at(f_, int64_t(at), buf, avail)) {
+            std::memset(buf, 0, n);
+            return 0;
+        }
+        return avail;
+    }
+
+    // The same at an offset from the start of the input.
+    size_t read(uint64_t off, uint8_t *buf, size_t n) const {
+        if (off > UINT64_MAX - start_) {
+            std::memset(buf, 0, n);
+            return 0;
+        }
+        return read_at(start_ + off, buf, n);
+    }
+
+  private:
+    FILE *f_;
+    uint64_t start_;
+    uint64_t size_ = 0;
+};
+
+// --- ELF ------------------------------------------------------------------
+
+struct ElfHeader {
+    bool wide = false;  // ELFCLASS64
+    bool big = false;   // values stored big endian (EI_DATA 2)
+    uint16_t e_type = 0;
+    uint16_t e_machine = 0;
+    uint32_t e_flags = 0;
+    uint64_t e_shoff = 0;
+    uint16_t e_shentsize = 0;
+    uint32_t e_shnum = 0;
+    uint32_t e_shstrndx = 0;
+};
+
+struct ElfSection {
+    uint32_t sh_name = 0;
+    uint64_t sh_offset = 0;
+    uint64_t sh_size = 0;
+    uint32_t sh_link = 0;
+};
+
+size_t standard_shentsize(const ElfHeader &h) { return h.wide ? elfid::ELF64_SHENTSIZE : elfid::ELF32_SHENTSIZE; }
+
+// Size of one entry of the section-header table; 0 when the table cannot be
+// read (an entry smaller than the standard layout).
+uint64_t shentsize(const ElfHeader &h) {
+    uint64_t standard = standard_shentsize(h);
+    uint64_t size = h.e_shentsize ? h.e_shentsize : standard;
+    return size < standard ? 0 : size;
+}
+
+// Section header `index` of the ELF image at `base`.
+bool read_section(const Input &in, uint64_t base, const ElfHeader &h, uint32_t index, ElfSection &out) {
+    uint64_t entsize = shentsize(h);
+    if (entsize == 0) return false;
+    uint64_t rel = uint64_t(index) * entsize;  // below 2^48
+    if (h.e_shoff > UINT64_MAX - base || rel > UINT64_MAX - (base + h.e_shoff)) return false;
+    uint8_t buf[elfid::ELF64_SHENTSIZE];
+    size_t standard = standard_shentsize(h);
+    if (in.read_at(base + h.e_shoff + rel, buf, standard) != standard) return false;
+    bytes::Cursor c({buf, standard}, h.big);
+    out.sh_name = c.u32();
+    c.u32();                      // sh_type
+    c.word(h.wide);               // sh_flags
+    c.word(h.wide);               // sh_addr
+    out.sh_offset = c.word(h.wide);
+    out.sh_size = c.word(h.wide);
+    out.sh_link = c.u32();
+    return c.ok();
+}
+
+// The file header of the ELF image at `base`, with the section count and
+// name-table index taken from section 0 when they do not fit the header.
+// False whenever the ELF reader would record an error.
+bool read_elf_header(const Input &in, uint64_t base, ElfHeader &h) {
+    uint8_t buf[elfid::ELF64_EHSIZE];
+    size_t got = in.read_at(base, buf, sizeof buf);
+    if (got < elfid::EI_NIDENT || std::memcmp(buf, "\x7f" "ELF", 4) != 0) return false;
+    uint8_t cls = buf[elfid::EI_CLASS];
+    if (cls != elfid::ELFCLASS32 && cls != elfid::ELFCLASS64) return false;
+    h.wide = cls == elfid::ELFCLASS64;
+    h.big = buf[elfid::EI_DATA] == elfid::ELFDATA2MSB;
+    size_t size = h.wide ? elfid::ELF64_EHSIZE : elfid::ELF32_EHSIZE;
+    if (got < size) return false;
+
+    bytes::Cursor c({buf, size}, h.big, elfid::EI_NIDENT);
+    h.e_type = c.u16();
+    h.e_machine = c.u16();
+    c.u32();          // e_version
+    c.word(h.wide);   // e_entry
+    c.word(h.wide);   // e_phoff
+    h.e_shoff = c.word(h.wide);
+    h.e_flags = c.u32();
+    c.u16();          // e_ehsize
+    c.u16();          // e_phentsize
+    c.u16();          // e_phnum
+    h.e_shentsize = c.u16();
+    h.e_shnum = c.u16();
+    h.e_shstrndx = c.u16();
+    if (!c.ok()) return false;
+
+    if (h.e_shnum == 0 && h.e_shoff > 0) {
+        ElfSection s0;
+        if (!read_section(in, base, h, 0, s0) || s0.sh_size > UINT32_MAX) return false;
+        h.e_shnum = uint32_t(s0.sh_size);
+        if (h.e_shstrndx == elfid::SHN_XINDEX) h.e_shstrndx = s0.sh_link;
+    }
+    return true;
+}
+
+const ident_tables::elf_machine_row &find_elf_machine(uint32_t e_machine, uint32_t e_flags) {
+    for (const auto &row : ident_tables::elf_machines) {
+        if (row.e_machine == 0) return row;
+        if (row.e_machine == e_machine && (row.flags_mask == 0 || (e_flags & row.flags_mask) == row.flags_value))
+            return row;
+    }
+    return std::end(ident_tables::elf_machines)[-1];
+}
+
+// `head` holds the input's first bytes (zero where the file ends).
+void identify_elf(const Input &in, const uint8_t *head) {
+    ElfHeader h;
+    bool ok = read_elf_header(in, in.start(), h);
+    // A header that cannot be read leaves an ELF file of unknown machine.
+    uint32_t e_machine = ok ? h.e_machine : 0;
+    uint32_t e_flags = ok ? h.e_flags : 0;
+    uint32_t e_type = ok ? h.e_type : 0;
+    uint8_t ei_class = head[elfid::EI_CLASS];
+    uint8_t ei_data = head[elfid::EI_DATA];
+
+    if (e_machine == elfid::EM_RISCV) {
+        if (ei_class == elfid::ELFCLASS64)
+            e_flags |= elfid::EF_RISCV_WORD64;
+        else
+            e_flags &= ~elfid::EF_RISCV_WORD64;
+    }
+    const auto &row = find_elf_machine(e_machine, e_flags);
+
+    ident.machine = e_machine;
+    ident.machine_type = row.machine_type;
+    ident.big_endian = ei_data != elfid::ELFDATA2LSB;
+    if (e_machine == elfid::EM_TRICORE || e_machine == elfid::EM_AARCH64)
+        ident.code_big_endian = 0;
+    else if (e_machine == elfid::EM_ARM && (e_flags & elfid::EF_ARM_BE8))
+        ident.code_big_endian = !ident.big_endian;  // BE8: big-endian data, little-endian code
+    else
+        ident.code_big_endian = ident.big_endian;
+    ident.elf_class = ei_class == elfid::ELFCLASS32 ? 32 : ei_class == elfid::ELFCLASS64 ? 64 : 0;
+    ident.flag14 = row.flag14;
+    ident.leading_underscore = row.leading_underscore;
+    ident.cpu_family = row.cpu_family;
+    ident.short_name = row.short_name;
+    ident.arch_family = row.arch_family;
+    ident.arch_variant = row.arch_variant;
+    ident.file_type = FT_ELF;
+    ident.symbol_entry_size = 0;
+    ident.flags = e_flags;
+    ident.object_kind = e_type >= OBJ_KIND_RELOCATABLE && e_type <= OBJ_KIND_CORE ? e_type : OBJ_KIND_OTHER;
+}
+
+// True when the section name at `at` is exactly `name` (the end of the
+// file ends a name too).
+bool section_name_is(const Input &in, uint64_t at, std::string_view name) {
+    uint8_t buf[32];
+    if (name.size() >= sizeof buf) return false;
+    in.read_at(at, buf, name.size() + 1);
+    return std::memcmp(buf, name.data(), name.size()) == 0 && buf[name.size()] == 0;
+}
+
+// Finds the section ".note.renesas" of the ELF image at the very start of
+// the file. For an archive member that is the archive's magic, so nothing
+// is found.
+bool find_renesas_note(const Input &in, ElfHeader &h, ElfSection &out) {
+    if (!read_elf_header(in, 0, h) || h.e_shoff == 0 || h.e_shnum == 0) return false;
+    uint64_t entsize = shentsize(h);
+    if (entsize == 0) return false;
+    // The whole table must be there before any entry is looked at.
+    uint64_t table = uint64_t(h.e_shnum - 1) * entsize + standard_shentsize(h);
+    if (!bytes::fits(h.e_shoff, table, in.size())) return false;
+    ElfSection names;
+    if (h.e_shstrndx >= h.e_shnum || !read_section(in, 0, h, h.e_shstrndx, names)) return false;
+    for (uint32_t i = 0; i < h.e_shnum; ++i) {
+        ElfSection s;
+        if (!read_section(in, 0, h, i, s)) return false;
+        if (names.sh_offset > UINT64_MAX - s.sh_name) continue;
+        if (section_name_is(in, names.sh_offset + s.sh_name, ".note.renesas")) {
+            out = s;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool is_rel_name(const uint8_t *name) {
+    return std::tolower(name[0]) == 'r' && std::tolower(name[1]) == 'e' && std::tolower(name[2]) == 'l' &&
+           name[3] == 0;
+}
+
+// Bits of one "REL" note of ".note.renesas".
+uint32_t renesas_bits(uint32_t type, uint32_t value) {
+    if (type == 3 && value >= 1 && value <= 3) return 0x01;
+    if (type == 4 && value == 1) return 0x02;
+    if (type == 4 && value == 2) return 0x10;
+    if (type == 11 && value == 1) return 0x20;
+    return 0;
+}
+
+// Gathers the bits of the "REL" notes into renesas_flags. Notes follow each
+// other without alignment padding; a note cut off by the end of the file
+// ends the scan.
+void scan_renesas_note(const Input &in) {
+    ElfHeader h;
+    ElfSection s;
+    if (!find_renesas_note(in, h, s)) return;
+    uint64_t pos = s.sh_offset;
+    uint64_t left = s.sh_size;
+    while (left >= 12) {
+        uint8_t buf[12];
+        if (pos > UINT64_MAX - 12 || in.read_at(pos, buf, 12) != 12) break;
+        bytes::Cursor c({buf, 12}, h.big);
+        uint32_t namesz = c.u32();
+        uint32_t descsz = c.u32();
+        uint32_t type = c.u32();
+        pos += 12;
+        left -= 12;
+        uint64_t body = uint64_t(namesz) + descsz;
+        if (namesz == 4 && descsz == 4) {
+            uint8_t note[8];
+            if (in.read_at(pos, note, 8) != 8) break;
+            if (is_rel_name(note)) ident.renesas_flags |= renesas_bits(type, bytes::load32(note + 4, h.big));
+        }
+        if (body > left || pos > UINT64_MAX - body) break;
+        pos += body;
+        left -= body;
+    }
+}
+
+// --- COFF, PE and a.out --------------------------------------------------
+
+const ident_tables::magic2_row *find_magic2(uint8_t b0, uint8_t b1) {
+    for (const auto &row : ident_tables::magic2)
+        if (row.b0 == b0 && row.b1 == b1) return &row;
+    return nullptr;
+}
+
+const ident_tables::magic4_row *find_magic4(std::span<const ident_tables::magic4_row> table, const uint8_t *b) {
+    for (const auto &row : table)
+        if (std::memcmp(row.b, b, 4) == 0) return &row;
+    return nullptr;
+}
+
+void take_target(const ident_tables::magic2_row &row) {
+    ident.machine_type = row.machine_type;
+    ident.code_big_endian = row.code_big_endian;
+    ident.big_endian = row.big_endian;
+    ident.flag14 = row.flag14;
+    ident.leading_underscore = row.leading_underscore;
+    ident.cpu_family = row.cpu_family;
+    ident.elf_class = row.machine_type == MT_X86_64 ? 64 : 32;
+}
+
+// A two-byte magic matched. False for an MZ stub without a PE header.
+bool identify_coff(const Input &in, const ident_tables::magic2_row &row) {
+    ident.machine = row.machine;
+    ident.file_type = row.file_type;
+    ident.symbol_entry_size = row.symbol_entry_size;
+    take_target(row);
+
+    uint64_t flags_at = coffid::FLAGS_OFFSET;
+    if (row.file_type == FT_PE) {
+        uint8_t field[4];
+        in.read(coffid::PE_OFFSET_FIELD, field, 4);
+        uint64_t pe = bytes::load32(field, row.big_endian);
+        uint8_t sig[6];
+        if (in.read(pe, sig, sizeof sig) < 4 || std::memcmp(sig, "PE\0\0", 4) != 0) return false;
+        // The target comes from the machine field of the COFF header.
+        if (const auto *target = find_magic2(sig[4], sig[5])) take_target(*target);
+        flags_at = pe + coffid::PE_FLAGS_OFFSET;
+    }
+    uint8_t field[2];
+    in.read(flags_at, field, 2);
+    uint16_t flags = bytes::load16(field, ident.big_endian);
+    ident.flags = uint32_t(int32_t(int16_t(flags)));
+    if (row.file_type == FT_PE && (flags & coffid::IMAGE_FILE_DLL))
+        ident.object_kind = OBJ_KIND_SHARED;
+    else if (flags & coffid::F_EXEC)
+        ident.object_kind = OBJ_KIND_EXECUTABLE;
+    else if (flags & coffid::F_RELFLG)
+        ident.object_kind = OBJ_KIND_OTHER;
+    else
+        ident.object_kind = OBJ_KIND_RELOCATABLE;
+    return true;
+}
+
+// Profile data is known by its name alone: machine type 122 or 123, or 0.
+uint32_t profile_machine_type(const char *name) {
+    const char *dot = name ? std::strrchr(name, '.') : nullptr;
+    if (!dot) return 0;
+    if (gen_strequal_nocase(dot + 1, "pro") || gen_strequal_nocase(dot + 1, "dbp")) return MT_PROFILE_PRO;
+    if (gen_strequal_nocase(dot + 1, "gpro")) return MT_PROFILE_GPRO;
+    return 0;
+}
+
+// No two-byte magic matched: a.out, then the tool chain's data files.
+void identify_other(const uint8_t *b, const char *name) {
+    const auto *row = find_magic4(ident_tables::aout_magics, b);
+    ident.machine = row ? row->machine : 0;
+    ident.machine_type = row ? row->machine_type : 0;
+    ident.cpu_family = row ? row->cpu_family : 0;
+    ident.leading_underscore = row ? row->leading_underscore : 0;
+    ident.code_big_endian = ident.big_endian = row ? row->big_endian : 0;
+    ident.flag14 = 1;
+    ident.elf_class = 32;
+    ident.flags = 0;
+    ident.object_kind = OBJ_KIND_OTHER;
+    if (row) {
+        ident.symbol_entry_size = 12;
+        ident.file_type = FT_AOUT;
+        return;
+    }
+    ident.symbol_entry_size = 0;
+    if (uint32_t mt = profile_machine_type(name)) {
+        ident.machine_type = mt;
+        ident.file_type = FT_PROFILE_DATA;
+    } else {
+        ident.file_type = FT_UNKNOWN_OTHER;
+    }
+
+    auto data_file = [](uint32_t machine_type) {
+        ident.file_type = FT_DEBUG_INFO;
+        ident.object_kind = OBJ_KIND_DATA;
+        ident.machine_type = machine_type;
+    };
+    uint8_t low = b[0] | b[1];
+    if (low == 1 || low == 2 || low == 4)
+        data_file(120);  // post-mortem event data
+    else if (low == 3)
+        data_file(121);  // live event data
+    else if (std::memcmp(b, "INT\0", 4) == 0)
+        data_file(126);  // raw event stream
+    else if (std::memcmp(b, "VLG\0", 4) == 0)
+        data_file(142);  // operating-system event log
+    else if (const auto *be = find_magic4(ident_tables::big_endian_magics, b)) {
+        ident.file_type = FT_BE_0210;
+        ident.object_kind = OBJ_KIND_EXECUTABLE;
+        ident.machine = be->machine;
+        ident.machine_type = be->machine_type;
+        ident.cpu_family = be->cpu_family;
+        ident.code_big_endian = ident.big_endian = 1;
+        ident.flag14 = 0;
+        ident.leading_underscore = 0;
+        ident.elf_class = 32;
+        ident.symbol_entry_size = 0;
+        ident.flags = 0;
+    }
+}
+
+// The debug-information container: its file-kind word (bytes 8-11, big
+// endian) names the kind of file.
+void identify_debug_info(const uint8_t *head) {
+    static constexpr uint32_t kinds[] = {99, 100, 101, 105, 106, 107, 128};  // file kinds 1 to 7
+    uint32_t kind = bytes::load32(head + 8, true);
+    ident.machine = kind;
+    if (kind >= 1 && kind <= std::size(kinds)) {
+        ident.file_type = FT_DEBUG_INFO;
+        ident.object_kind = OBJ_KIND_DATA;
+        ident.machine_type = kinds[kind - 1];
+    } else {
+        ident.file_type = FT_UNKNOWN_OTHER;
+        ident.object_kind = OBJ_KIND_OTHER;
+        ident.machine_type = 0;
+    }
+}
+
+// The empty first entry of a Windows resource file, in 32 bytes.
+bool is_resource_header(const uint8_t *head, size_t got) {
+    if (got < 32) return false;
+    bytes::Cursor c({head, 32}, false, 4);
+    uint32_t size = c.u32();
+    uint32_t type = c.u32();
+    uint32_t name = c.u32();
+    bool rest_zero = c.u32() == 0 && c.u32() == 0 && c.u32() == 0 && c.u32() == 0;
+    return size == 32 && type == 0xFFFF && name == 0xFFFF && rest_zero;
+}
+
+uint32_t archive_file_type(int kind) {
+    switch (kind) {
+    case ARCHIVE_KIND_ARCH: return FT_ARCHIVE;
+    case ARCHIVE_KIND_AIX: return FT_AIX_ARCHIVE;
+    case ARCHIVE_KIND_ELFA: return FT_ELFA_ARCHIVE;
+    case ARCHIVE_KIND_ARCH64: return FT_ARCH64_ARCHIVE;
+    case ARCHIVE_KIND_DAMAGED: return FT_UNKNOWN_OTHER;
+    default: return FT_UNKNOWN;
+    }
+}
+
+// Identifies the input that starts at the handle's current position. Null
+// only for an MZ stub without a PE header.
+file_ident *identify_at(FILE *f, const char *name) {
+    // Every field is written afresh except ti_coff, which only the COFF
+    // handler clears.
+    uint32_t ti_coff = ident.ti_coff;
+    ident = file_ident{};
+    ident.ti_coff = ti_coff;
+
+    int64_t start = gen_ftell64(f);
+    Input in(f, start > 0 ? uint64_t(start) : 0);
+    int kind = get_archive_kind(f, name);
+    uint8_t head[elfid::ELF64_EHSIZE];
+    size_t got = in.read(0, head, sizeof head);
+    const uint8_t *b = head;
+
+    if (kind != ARCHIVE_KIND_NONE) {
+        ident.file_type = archive_file_type(kind);
+        ident.machine_type = 0;
+    } else if (std::memcmp(b, "\x7f" "LKS", 4) == 0) {
+        identify_debug_info(head);
+    } else if (std::memcmp(b, "\0\0\2X", 4) == 0) {
+        ident.file_type = FT_002X;
+    } else if (std::memcmp(b, "\0\0\xff\xff", 4) == 0) {
+        ident.file_type = FT_IMPORT_OBJECT;
+    } else if (std::memcmp(b, "\0\0\0\0", 4) == 0 && is_resource_header(head, got)) {
+        ident.file_type = FT_RESOURCE;
+        ident.machine_type = MT_RESOURCE;
+    } else if (std::memcmp(b, "\x7f" "ELF", 4) == 0) {
+        identify_elf(in, head);
+    } else if (const auto *row = find_magic2(b[0], b[1])) {
+        if (!identify_coff(in, *row)) return nullptr;
+    } else {
+        identify_other(b, name);
+    }
+
+    ident.magic[0] = b[0];
+    ident.magic[1] = b[1];
+    if (ident.machine_type != 0) {
+        if (ident.machine_type == MT_RENESAS_V850 && ident.file_type == FT_ELF) scan_renesas_note(in);
+        if (ident.machine_type == MT_TI && ident.file_type == FT_COFF) ident.ti_coff = 1;
+    } else if (ident.file_type != FT_ELF && ident.file_type != FT_DEBUG_INFO) {
+        ident.machine = uint32_t(b[1]) << 8 | b[0];
+    }
+    return &ident;
+}
+
+constexpr std::string_view archive_magics[] = {"!<arch>\n", "<aiaff>\n", "!<elfa>\n", "!<arch64>\n"};
+constexpr std::string_view damaged_archive_magics[] = {"!<arch>\r\n", "!<elfa>\r\n", "<aiaff>\r\n", "!<arch64>\r\n"};
 
 }  // namespace
 
+int get_archive_kind(FILE *f, const char *name) {
+    if (!f) return ARCHIVE_KIND_NONE;
+    int64_t here = gen_ftell64(f);
+    char buf[12] = {};
+    size_t got = std::fread(buf, 1, 11, f);
+    buf[got] = 0;
+    if (here >= 0) gen_fseek64(f, here, SEEK_SET);
+
+    // The bytes are compared as a string: a NUL ends them.
+    std::string_view text(buf);
+    std::string_view first4(buf, 4);
+    bool archive_like = std::any_of(std::begin(archive_magics), std::end(archive_magics),
+                                    [&](std::string_view m) { return m.substr(0, 4) == first4; });
+    if (!archive_like) return ARCHIVE_KIND_NONE;
+    for (size_t i = 0; i < std::size(archive_magics); ++i)
+        if (text.starts_with(archive_magics[i])) return ARCHIVE_KIND_ARCH + int(i);
+    for (std::string_view m : damaged_archive_magics) {
+        if (text.starts_with(m)) {
+            gen_error("archive file '%s' has had carriage-returns (\\r)\n"
+                      "\tinserted before new-lines (\\n) and is unusable.\n"
+                      "\tNOTE: This can be caused by some Windows archive managers, which\n"
+                      "\tcan corrupt binary files unless automatic CR/LF conversion is\n"
+                      "\texplicitly disabled.\n",
+                      name ? name : "<unknown>");
+            return ARCHIVE_KIND_DAMAGED;
+        }
+    }
+    return ARCHIVE_KIND_ALMOST;
+}
+
 file_ident *identify_file(FILE *f, const char *name) {
-    FILE *own = f ? nullptr : gen_fopen(name, "rb");
-    if (!f && !own) return nullptr;
-    FILE *fp = f ? f : own;
-    int64_t start = gen_ftell64(fp);
-    ident = file_ident{};
-    uint8_t magic[2] = {0, 0};
-    gen_read_exact(fp, magic, 2);
-    ident.magic[0] = magic[0];
-    ident.magic[1] = magic[1];
-    ident.machine = uint32_t(magic[1]) * 256 + magic[0];
-    ident.file_type = FT_UNKNOWN;
-    if (own)
-        std::fclose(own);
-    else
-        gen_fseek64(fp, start, SEEK_SET);
-    return &ident;
+    if (f) {
+        int64_t start = gen_ftell64(f);
+        file_ident *result = identify_at(f, name);
+        if (start >= 0) gen_fseek64(f, start, SEEK_SET);
+        return result;
+    }
+    if (!name) return nullptr;
+    FILE *own = gen_fopen(name, "rb");
+    if (!own) return nullptr;
+    file_ident *result = identify_at(own, name);
+    std::fclose(own);
+    return result;
+}
+
+const char *machine_type_name(uint32_t code) {
+    for (const auto &row : ident_tables::machine_names)
+        if (row.code == code || row.code == 0) return row.name;
+    return "unknown machine type";
 }

@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -48,17 +49,19 @@ TEST(AllocDeathTest, ExhaustionMessages) {
 }
 
 TEST(Alloc, ScratchRingReusesAfterSlots) {
-    void *first = gen_scratch_buffer(4, 16);
-    void *b = gen_scratch_buffer(4, 16);
-    void *c = gen_scratch_buffer(4, 16);
-    void *d = gen_scratch_buffer(4, 16);
-    EXPECT_NE(first, b);
-    EXPECT_NE(c, d);
-    EXPECT_EQ(gen_scratch_buffer(4, 8), first);
-    EXPECT_EQ(gen_scratch_buffer(4, 0), nullptr);
-    char *s = gen_scratch_strdup(4, "abc");
+    // The ring is shared by the whole process and never shrinks, so use more
+    // slots than any other user asks for.
+    const int slots = 64;
+    void *first = gen_scratch_buffer(slots, 16);
+    std::vector<void *> seen = {first};
+    for (int i = 1; i < slots; ++i) seen.push_back(gen_scratch_buffer(slots, 16));
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(std::unique(seen.begin(), seen.end()), seen.end());
+    EXPECT_EQ(gen_scratch_buffer(slots, 8), first);
+    EXPECT_EQ(gen_scratch_buffer(slots, 0), nullptr);
+    char *s = gen_scratch_strdup(slots, "abc");
     EXPECT_STREQ(s, "abc");
-    char *z = static_cast<char *>(gen_scratch_buffer_zeroed(4, 64));
+    char *z = static_cast<char *>(gen_scratch_buffer_zeroed(slots, 64));
     for (int i = 0; i < 64; ++i) EXPECT_EQ(z[i], 0);
 }
 
