@@ -1,7 +1,8 @@
-// The input walker: opens one file operand, identifies it and hands it to
-// the format handler that its file type selects.
-#include <cstring>
+// The input walker: opens one file operand, identifies it, and hands it, or
+// each member of an archive, to the format handler its file type selects.
+#include <cstdint>
 
+#include "archive.h"
 #include "genout.h"
 #include "indgen.h"
 #include "objfile.h"
@@ -13,6 +14,70 @@ int archive_is_arch64;
 namespace {
 
 input_desc desc;
+
+bool is_archive(uint32_t type) {
+    return type == FT_ARCHIVE || type == FT_AIX_ARCHIVE || type == FT_ELFA_ARCHIVE || type == FT_ARCH64_ARCHIVE;
+}
+
+// Identifies the input at the current position of `f` under the display name
+// in `desc` and dispatches it. A member that cannot be identified leaves
+// `result` alone.
+void dispatch_member(FILE *f, FILE *f2, int &result) {
+    desc.ident = identify_file(f, desc.name);
+    if (desc.ident) result = dispatch_file(f, f2, &desc);
+}
+
+// An AIX big archive: a chain of members linked by file offsets.
+int walk_aix(FILE *f, FILE *f2, const char *name) {
+    char fixed[AIAFF_FL_HSZ];
+    char header[AIAFF_AR_HBUF];
+    if (!read_aix_fixed_header(f, fixed)) gen_fatal(1, "failed reading the header of AIX format library '%s'", name);
+    int result = 0;
+    for (char *m = first_aix_member(f, fixed, header); m; m = next_aix_member(f, fixed, header)) {
+        desc.name = gen_strcat4(name, "(", m, ")");
+        desc.member_name = m;
+        desc.in_archive = 1;
+        desc.member_offset = uint64_t(gen_ftell64(f));
+        desc.member_header = nullptr;
+        dispatch_member(f, f2, result);
+        gen_free_fn(m);
+        gen_free_fn(desc.name);
+        desc.name = nullptr;
+        desc.member_name = nullptr;
+    }
+    return result;
+}
+
+// The common, elfa and 64-bit archives: members one behind the other.
+int walk_members(FILE *f, FILE *f2, const char *name, uint32_t type) {
+    archive_is_arch64 = type == FT_ARCH64_ARCHIVE;
+    gen_safe_fseek64(name, f, int64_t(archive_is_arch64 ? SARMAG64 : SARMAG), SEEK_SET);
+    int result = 0;
+    while (archive_member *hdr = read_archive_member(f, name)) {
+        const int64_t pos = gen_ftell64(f);
+        const int64_t size = hdr->size;
+        desc.member_header = hdr;
+        desc.member_name = hdr->name;
+        desc.in_archive = 1;
+        desc.member_offset = uint64_t(pos);
+        if (hdr->is_symbol_table) {
+            desc.name = gen_strcat2(name, "(table of contents)");
+        } else {
+            desc.name = gen_strcat4(name, "(", hdr->name, ")");
+            dispatch_member(f, f2, result);
+        }
+        gen_free_fn(desc.name);
+        desc.name = nullptr;
+        desc.member_name = nullptr;
+        desc.member_header = nullptr;
+        // Resume behind the member, wherever the handler left `f`; an odd
+        // size is followed by one padding byte. A negative size (already
+        // warned about) would lead backwards, so the walk ends there.
+        if (pos < 0 || size < 0 || uint64_t(size) + 1 > uint64_t(INT64_MAX - pos)) break;
+        gen_safe_fseek64(name, f, pos + size + (size & 1), SEEK_SET);
+    }
+    return result;
+}
 
 }  // namespace
 
@@ -26,8 +91,10 @@ int dispatch_file(FILE *f, FILE *f2, input_desc *d) {
     case FT_COFF4:
     case FT_XCOFF:
     case FT_PE: slot = HANDLER_COFF; break;
+    // Import objects and resource files have no handler of their own.
     case FT_IMPORT_OBJECT:
     case FT_RESOURCE: return -1;
+    // Everything else, profile data and nested archives included.
     default: slot = HANDLER_UNKNOWN; break;
     }
     format_handler h = handler_table[slot];
@@ -37,19 +104,26 @@ int dispatch_file(FILE *f, FILE *f2, input_desc *d) {
 
 int walk_input(const char *name, const char *mode) {
     FILE *f = gen_fopen(name, mode);
-    FILE *f2 = f ? gen_fopen(name, mode) : nullptr;
+    FILE *f2 = gen_fopen(name, mode);
     if (!f || !f2) gen_fatal(1, "unable to open input file '%s'", name);
 
     desc = input_desc{};
     int result = -1;
     desc.ident = identify_file(f, name);
     if (desc.ident) {
-        desc.name = const_cast<char *>(name);
-        desc.member_name = const_cast<char *>(name);
-        result = dispatch_file(f, f2, &desc);
+        const uint32_t type = desc.ident->file_type;
+        archive_is_elfa = type == FT_ELFA_ARCHIVE;
+        if (!is_archive(type)) {
+            desc.name = const_cast<char *>(name);
+            desc.member_name = const_cast<char *>(name);
+            result = dispatch_file(f, f2, &desc);
+        } else {
+            desc.archive_name = const_cast<char *>(name);
+            result = type == FT_AIX_ARCHIVE ? walk_aix(f, f2, name) : walk_members(f, f2, name, type);
+        }
     }
-    std::fclose(f);
-    std::fclose(f2);
+    gen_safe_fclose(name, "input file", f);
+    gen_safe_fclose(name, "input file", f2);
     return result;
 }
 

@@ -1,0 +1,518 @@
+// Archive member headers and the input walker, on archives built by ar_writer.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "ar_writer.h"
+#include "archive.h"
+#include "indgen.h"
+#include "indgeninit.h"
+#include "objfile.h"
+#include "run_program.h"
+
+using namespace ar_writer;
+
+namespace {
+
+std::string prefix() {
+    const char *p = gen_getprogname();
+    return p && *p ? std::string(p) + ": " : "";
+}
+
+// An extended regular expression matching `s` literally.
+std::string literal(const std::string &s) {
+    std::string out;
+    for (char c : s) {
+        if (std::string_view(".[]()*+?{}|^$\\").find(c) != std::string_view::npos) out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+std::string temp_file(const std::string &name, const std::string &bytes) {
+    static const std::string dir = testing_support::make_temp_dir();
+    std::string path = dir + "/" + name;
+    testing_support::write_file(path, bytes);
+    return path;
+}
+
+struct Found {
+    std::string name;
+    int64_t size;
+    bool symbol_table;
+    bool long_header;
+    std::string data;  // up to 64 bytes at the position the reader left
+};
+
+// Every member of an archive, stepping over the data as the walker does.
+std::vector<Found> read_members(const std::string &path, ArForm form) {
+    archive_is_elfa = form == ArForm::Elfa;
+    archive_is_arch64 = form == ArForm::Arch64;
+    FILE *f = std::fopen(path.c_str(), "rb");
+    std::fseek(f, long(ar_magic(form).size()), SEEK_SET);
+    std::vector<Found> out;
+    while (archive_member *m = read_archive_member(f, path.c_str())) {
+        Found x{m->name, m->size, m->is_symbol_table != 0, m->has_long_header_name != 0, ""};
+        long pos = std::ftell(f);
+        x.data.resize(size_t(std::clamp<int64_t>(x.size, 0, 64)));
+        x.data.resize(std::fread(x.data.data(), 1, x.data.size(), f));
+        out.push_back(x);
+        if (x.size < 0) break;
+        std::fseek(f, long(pos + x.size + (x.size & 1)), SEEK_SET);
+    }
+    std::fclose(f);
+    return out;
+}
+
+std::vector<std::string> names_of(const std::vector<Found> &found) {
+    std::vector<std::string> out;
+    for (const Found &x : found) out.push_back(x.name);
+    return out;
+}
+
+std::string one_header(const ArHeaderFields &h, ArForm form = ArForm::Common) { return ar_magic(form) + ar_header(h, form); }
+
+TEST(ArchiveReader, CommonFormNamesSizesAndData) {
+    std::string path = temp_file("common.a", write_archive({{"a.o", "abc"},
+                                                            {"fifteen_chars.o", "0123456789"},
+                                                            {"a_rather_long_member_name.o", "LONG1"},
+                                                            {"another_long_name_here.o", "LONG22"}},
+                                                           {.symbol_table = true}));
+    std::vector<Found> m = read_members(path, ArForm::Common);
+    ASSERT_EQ(m.size(), 5u);
+    // The symbol table keeps its raw name field and comes before the "//"
+    // table, which is consumed silently.
+    EXPECT_EQ(m[0].name, "/               ");
+    EXPECT_TRUE(m[0].symbol_table);
+    EXPECT_EQ(m[0].size, 4);
+    EXPECT_EQ(names_of(m), (std::vector<std::string>{"/               ", "a.o", "fifteen_chars.o",
+                                                     "a_rather_long_member_name.o", "another_long_name_here.o"}));
+    EXPECT_EQ(m[1].data, "abc");  // odd size: the next header follows one padding byte
+    EXPECT_EQ(m[2].data, "0123456789");
+    EXPECT_EQ(m[3].data, "LONG1");
+    EXPECT_EQ(m[4].data, "LONG22");
+    for (size_t i = 1; i < m.size(); ++i) EXPECT_FALSE(m[i].symbol_table || m[i].long_header) << i;
+
+    // Numeric fields; a name without its slash, padded with blanks.
+    path = temp_file("fields.a", one_header({.name = "x.o", .date = "1700000000", .uid = "1000", .gid = "100",
+                                             .mode = "100644", .size = "2"}) + "hi");
+    archive_is_elfa = archive_is_arch64 = 0;
+    FILE *f = std::fopen(path.c_str(), "rb");
+    std::fseek(f, 8, SEEK_SET);
+    archive_member *hdr = read_archive_member(f, path.c_str());
+    ASSERT_NE(hdr, nullptr);
+    EXPECT_STREQ(hdr->name, "x.o");
+    EXPECT_EQ(hdr->date, 1700000000);
+    EXPECT_EQ(hdr->uid, 1000);
+    EXPECT_EQ(hdr->gid, 100);
+    EXPECT_EQ(hdr->mode, 0100644u);
+    EXPECT_EQ(hdr->size, 2);
+    EXPECT_EQ(std::ftell(f), 8 + 60);
+    std::fseek(f, 2, SEEK_CUR);
+    EXPECT_EQ(read_archive_member(f, path.c_str()), nullptr);  // clean end of file
+    char byte;
+    EXPECT_EQ(read_archive_bytes(&byte, 1, 1, f, path.c_str()), nullptr);
+    std::fclose(f);
+}
+
+TEST(ArchiveReader, LongNameTableFlavours) {
+    // NUL-terminated names may contain '/'.
+    std::string path = temp_file("nul.a", write_archive({{"sub/dir_long_name.o", "1"}, {"second_long_name_x.o", "2"}},
+                                                        {.long_names = ArLongNames::SlashNul}));
+    EXPECT_EQ(names_of(read_members(path, ArForm::Common)),
+              (std::vector<std::string>{"sub/dir_long_name.o", "second_long_name_x.o"}));
+
+    // Beside an "ARFILENAMES/" table a blank may stand for the slash.
+    path = temp_file("arfilenames.a", write_archive({{"first_long_name.obj", "1"}, {"second_long_name.obj", "2"}},
+                                                    {.long_names = ArLongNames::ArFilenames}));
+    EXPECT_EQ(names_of(read_members(path, ArForm::Common)),
+              (std::vector<std::string>{"first_long_name.obj", "second_long_name.obj"}));
+
+    // "<filenames>": the k-th cut ".obj" name is completed from line k - 1
+    // when the line starts with it; otherwise the cut name stays.
+    path = temp_file("filenames.a", write_archive({{"c_startup_a.obj.bak", "1"},
+                                                   {"c_startup_b.obj.bak", "2"},
+                                                   {"plain.o", "3"},
+                                                   {"unlisted", "4", "c_startup_x.obj/"}},
+                                                  {.long_names = ArLongNames::Filenames}));
+    EXPECT_EQ(names_of(read_members(path, ArForm::Common)),
+              (std::vector<std::string>{"c_startup_a.obj.bak", "c_startup_b.obj.bak", "plain.o", "c_startup_x.obj"}));
+
+    // An offset outside the table is warned about and the field is the name.
+    path = temp_file("outside.a", write_archive({{"a_long_member_name.o", "1"}, {"x", "2", "/999"}}));
+    testing::internal::CaptureStderr();
+    std::vector<Found> m = read_members(path, ArForm::Common);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              prefix() + "warning: archive file '" + path +
+                  "': member name offset 999 lies outside the long-name table (22 bytes)\n");
+    EXPECT_EQ(names_of(m), (std::vector<std::string>{"a_long_member_name.o", "/999"}));
+}
+
+TEST(ArchiveReader, SymbolTableNames) {
+    for (const char *name : {"/", "__.SYMDEF SORTED", "__________ELEL_", "________64ELEL_"}) {
+        std::string path =
+            temp_file("symdef.a", write_archive({{"m.o", "data"}}, {.symbol_table = true, .symbol_table_name = name}));
+        std::vector<Found> m = read_members(path, ArForm::Common);
+        ASSERT_EQ(m.size(), 2u) << name;
+        EXPECT_TRUE(m[0].symbol_table) << name;
+        EXPECT_EQ(m[0].name.substr(0, std::string(name).size()), name);
+        EXPECT_FALSE(m[1].symbol_table);
+        EXPECT_EQ(m[1].name, "m.o");
+    }
+    // "/SYM64/" is not among the symbol-table names: an ordinary member.
+    std::string path = temp_file("sym64.a", write_archive({{"x", "1", "/SYM64/"}}));
+    std::vector<Found> m = read_members(path, ArForm::Common);
+    ASSERT_EQ(m.size(), 1u);
+    EXPECT_FALSE(m[0].symbol_table);
+    EXPECT_EQ(m[0].name, "/SYM64");
+}
+
+TEST(ArchiveReader, Arch64FormAndLargeSizes) {
+    std::string path = temp_file("wide.a", write_archive({{"w.o", "WIDE!"}, {"a_long_member_name_64.o", "LONG"}},
+                                                         {.form = ArForm::Arch64}));
+    archive_is_elfa = 0;
+    archive_is_arch64 = 1;
+    FILE *f = std::fopen(path.c_str(), "rb");
+    std::fseek(f, 10, SEEK_SET);
+    ASSERT_NE(read_archive_member(f, path.c_str()), nullptr);
+    // Behind the magic, the "//" table (25 bytes and a padding byte) and its
+    // own header.
+    EXPECT_EQ(std::ftell(f), 10 + 78 + 26 + 78);
+    std::fclose(f);
+    std::vector<Found> m = read_members(path, ArForm::Arch64);
+    EXPECT_EQ(names_of(m), (std::vector<std::string>{"w.o", "a_long_member_name_64.o"}));
+    EXPECT_EQ(m[1].data, "LONG");
+
+    // More than 2 GB: kept in a 64-bit header, negative in a common one.
+    path = temp_file("big64.a", one_header({.name = "big.o/", .size = "3000000000"}, ArForm::Arch64) + "xy");
+    testing::internal::CaptureStderr();
+    m = read_members(path, ArForm::Arch64);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              prefix() + "warning: member 'big.o' of archive file '" + path +
+                  "' has size 3000000000, but only 2 bytes follow its header\n");
+    ASSERT_EQ(m.size(), 1u);
+    EXPECT_EQ(m[0].size, 3000000000);
+
+    path = temp_file("big.a", one_header({.name = "big.o/", .size = "3000000000"}) + "xy" +
+                                  ar_header({.name = "next.o/", .size = "1"}) + "z");
+    testing::internal::CaptureStderr();
+    m = read_members(path, ArForm::Common);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), prefix() + "warning: big.o has negative size (-1294967296)\n");
+    ASSERT_EQ(m.size(), 1u);
+    EXPECT_EQ(m[0].size, -1294967296);
+}
+
+TEST(ArchiveReader, ElfaNamesOfAnyLength) {
+    const std::string fifteen = "fifteen_chars.o", sixteen = "sixteen_chars.oo", long_name(100, 'n');
+    std::string path = temp_file("elfa.a", write_archive({{fifteen, "A"}, {sixteen, "BB"}, {long_name, "CCC"}},
+                                                         {.form = ArForm::Elfa, .symbol_table = true}));
+    std::vector<Found> m = read_members(path, ArForm::Elfa);
+    ASSERT_EQ(m.size(), 4u);
+    EXPECT_TRUE(m[0].symbol_table);
+    EXPECT_EQ(names_of(m), (std::vector<std::string>{"/               ", fifteen, sixteen, long_name}));
+    EXPECT_FALSE(m[1].long_header);  // "fifteen_chars.o/" fills 16 bytes exactly
+    EXPECT_TRUE(m[2].long_header);
+    EXPECT_TRUE(m[3].long_header);
+    EXPECT_EQ(m[2].data, "BB");
+    EXPECT_EQ(m[3].data, "CCC");
+}
+
+// Reads a damaged archive; the reader is expected to end the process itself.
+void read_damaged(const std::string &path, ArForm form) {
+    read_members(path, form);
+    std::exit(0);
+}
+
+TEST(ArchiveReaderDeathTest, DamagedHeadersEndTheProgram) {
+    const std::string hi = "hi";
+    std::string path = temp_file("term.a", one_header({.name = "x.o/", .size = "2", .terminator = "a\n"}) + hi);
+    EXPECT_EXIT(read_damaged(path, ArForm::Common), testing::ExitedWithCode(1),
+                literal("error: Unexpected chars in archive file header '" + path + "' at 0x44 '\\141' '\\012'"));
+    path = temp_file("term8.a", one_header({.name = "x.o/", .size = "2", .terminator = "`\xe0"}) + hi);
+    EXPECT_EXIT(read_damaged(path, ArForm::Common), testing::ExitedWithCode(1),
+                literal("at 0x44 '\\140' '\\37777777740'"));
+
+    path = temp_file("size.a", one_header({.name = "x.o/", .size = "12x4"}) + hi);
+    EXPECT_EXIT(read_damaged(path, ArForm::Common), testing::ExitedWithCode(1),
+                literal("error: Invalid member size '12x4' in archive file header '" + path + "' at 0x44"));
+    path = temp_file("blank.a", one_header({.name = "x.o/", .size = ""}, ArForm::Arch64) + hi);
+    EXPECT_EXIT(read_damaged(path, ArForm::Arch64), testing::ExitedWithCode(1),
+                literal("error: Invalid member size '' in archive file header '" + path + "' at 0x58"));
+
+    // A header cut short, a long-name table shorter than its size, one of an
+    // absurd size.
+    const std::string read_error = "error: error reading archive file '";
+    path = temp_file("cut.a", one_header({.name = "x.o/", .size = "2"}).substr(0, 38));
+    EXPECT_EXIT(read_damaged(path, ArForm::Common), testing::ExitedWithCode(1), literal(read_error + path + "'"));
+    path = temp_file("table.a", one_header({.name = "//", .size = "100"}) + "short/\n");
+    EXPECT_EXIT(read_damaged(path, ArForm::Common), testing::ExitedWithCode(1), literal(read_error + path + "'"));
+    path = temp_file("huge.a", one_header({.name = "//", .size = "99999999999999999"}, ArForm::Arch64) + "x/\n");
+    EXPECT_EXIT(read_damaged(path, ArForm::Arch64), testing::ExitedWithCode(1), literal(read_error + path + "'"));
+}
+
+// AIX members as first_aix_member / next_aix_member yield them.
+std::vector<Found> aix_members(const std::string &path) {
+    FILE *f = std::fopen(path.c_str(), "rb");
+    char fixed[AIAFF_FL_HSZ];
+    char header[AIAFF_AR_HBUF];
+    std::vector<Found> out;
+    if (read_aix_fixed_header(f, fixed)) {
+        for (char *name = first_aix_member(f, fixed, header); name; name = next_aix_member(f, fixed, header)) {
+            int64_t size = std::stoll(std::string(header, 12));
+            Found x{name, size, false, false, std::string(size_t(size), '\0')};
+            x.data.resize(std::fread(x.data.data(), 1, x.data.size(), f));
+            out.push_back(x);
+            gen_free_fn(name);
+        }
+    }
+    std::fclose(f);
+    return out;
+}
+
+TEST(ArchiveAix, MembersInChainOrder) {
+    std::string path = temp_file("big.aix", write_archive({{"one.o", "abc"}, {"a_member_with_a_long_name.o", "LONG"}, {"xy", "Z"}},
+                                                          {.form = ArForm::Aix, .symbol_table = true}));
+    std::vector<Found> m = aix_members(path);
+    // Neither the global symbol table nor the member table is a member.
+    EXPECT_EQ(names_of(m), (std::vector<std::string>{"one.o", "a_member_with_a_long_name.o", "xy"}));
+    EXPECT_EQ(m[0].data, "abc");
+    EXPECT_EQ(m[1].data, "LONG");
+    EXPECT_EQ(m[2].data, "Z");
+}
+
+TEST(ArchiveAix, EmptyLoopingAndCutChains) {
+    EXPECT_TRUE(aix_members(temp_file("empty.aix", write_archive({}, {.form = ArForm::Aix}))).empty());
+
+    // A member whose next-member offset points back at itself.
+    std::string bytes = write_archive({{"self.o", "S"}}, {.form = ArForm::Aix, .aix_member_table = false});
+    bytes.replace(68 + 12, 12, "68          ");
+    EXPECT_EQ(names_of(aix_members(temp_file("loop.aix", bytes))), std::vector<std::string>{"self.o"});
+
+    // The file ends inside the second member's name.
+    bytes = write_archive({{"first.o", "1"}, {"second_member.o", "2"}}, {.form = ArForm::Aix});
+    size_t second = bytes.find("second_member.o");
+    EXPECT_EQ(names_of(aix_members(temp_file("cut.aix", bytes.substr(0, second + 4)))),
+              std::vector<std::string>{"first.o"});
+
+    FILE *f = std::fopen(temp_file("short.aix", "<aiaff>\n0   ").c_str(), "rb");
+    char fixed[AIAFF_FL_HSZ];
+    EXPECT_FALSE(read_aix_fixed_header(f, fixed));
+    EXPECT_EQ(std::count(fixed, fixed + sizeof fixed, '\0'), long(sizeof fixed));
+    std::fclose(f);
+}
+
+// ---------------------------------------------------------------- walker
+
+struct Call {
+    int slot;
+    std::string name, member_name, archive_name;
+    uint32_t in_archive, file_type;
+    uint64_t offset;
+    int64_t size;  // -1 without a member header
+    std::string head, head2;
+};
+std::vector<Call> calls;
+bool move_stream;  // handlers run to the end of `f`
+
+template <int Slot>
+int record(FILE *f, FILE *f2, input_desc *d) {
+    Call c{Slot,
+           d->name,
+           d->member_name ? d->member_name : "",
+           d->archive_name ? d->archive_name : "",
+           d->in_archive,
+           d->ident->file_type,
+           d->member_offset,
+           d->member_header ? d->member_header->size : -1,
+           "",
+           ""};
+    EXPECT_EQ(uint64_t(std::ftell(f)), d->member_offset) << d->name;
+    c.head.resize(4);
+    c.head.resize(std::fread(c.head.data(), 1, 4, f));
+    c.head2.resize(4);
+    std::fseek(f2, long(d->member_offset), SEEK_SET);
+    c.head2.resize(std::fread(c.head2.data(), 1, 4, f2));
+    if (move_stream) {
+        while (std::fgetc(f) != EOF) {
+        }
+    }
+    calls.push_back(c);
+    return 100 + int(calls.size());
+}
+
+class Walker : public testing::Test {
+  protected:
+    void SetUp() override {
+        std::copy(handler_table, handler_table + HANDLER_SLOTS, saved);
+        handler_table[0] = record<0>;
+        handler_table[1] = record<1>;
+        handler_table[2] = record<2>;
+        handler_table[3] = record<3>;
+        handler_table[4] = record<4>;
+        calls.clear();
+        move_stream = false;
+    }
+    void TearDown() override { std::copy(saved, saved + HANDLER_SLOTS, handler_table); }
+    format_handler saved[HANDLER_SLOTS];
+};
+using WalkerDeathTest = Walker;
+
+// Members that identification tells apart by their leading bytes.
+const std::string aout = std::string("\x07\x01\x00\x00", 4) + std::string(29, '\0');  // 33 bytes, odd
+const std::string coff = std::string("\x4c\x01", 2) + std::string(18, '\0');
+const std::string debug_info = std::string("\x7fLKS\0\0\0\1\0\0\0\2", 12);
+const std::string text = "plain text, no magic\n";
+const std::string not_pe = "MZ" + std::string(62, '\0');  // no "PE\0\0" header: not identifiable
+
+std::vector<int> slots() {
+    std::vector<int> out;
+    for (const Call &c : calls) out.push_back(c.slot);
+    return out;
+}
+
+TEST_F(Walker, PlainFileGoesToItsHandler) {
+    std::string path = temp_file("plain.txt", text);
+    EXPECT_EQ(walk_input_readonly(path.c_str()), 101);
+    ASSERT_EQ(calls.size(), 1u);
+    const Call &c = calls[0];
+    EXPECT_EQ(c.slot, 4);
+    EXPECT_EQ(c.name, path);
+    EXPECT_EQ(c.member_name, path);
+    EXPECT_EQ(c.archive_name, "");
+    EXPECT_EQ(c.in_archive, 0u);
+    EXPECT_EQ(c.offset, 0u);
+    EXPECT_EQ(c.size, -1);
+    EXPECT_EQ(c.head, "plai");
+
+    calls.clear();
+    EXPECT_EQ(walk_input_readonly(temp_file("mz.exe", not_pe).c_str()), -1);
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(Walker, ArchiveMembersAreNamedPositionedAndDispatched) {
+    std::string nested = write_archive({{"inner.o", "zz"}});
+    std::string path = temp_file("lib.a", write_archive({{"aout.o", aout},
+                                                         {"coff_member_with_long_name.o", coff},
+                                                         {"mz.o", not_pe},
+                                                         {"notes.txt", text},
+                                                         {"nested.a", nested},
+                                                         {"debug.dbo", debug_info}},
+                                                        {.symbol_table = true}));
+    for (bool move : {false, true}) {
+        calls.clear();
+        move_stream = move;
+        // The result is that of the last member dispatched.
+        EXPECT_EQ(walk_input_readonly(path.c_str()), 105) << move;
+        // The symbol table and the unidentifiable member are not dispatched;
+        // a nested archive goes to the handler of unrecognised files.
+        EXPECT_EQ(slots(), (std::vector<int>{1, 3, 4, 4, 0})) << move;
+        ASSERT_EQ(calls.size(), 5u);
+        const std::string member_names[] = {"aout.o", "coff_member_with_long_name.o", "notes.txt", "nested.a",
+                                            "debug.dbo"};
+        const std::string *data[] = {&aout, &coff, &text, &nested, &debug_info};
+        for (size_t i = 0; i < calls.size(); ++i) {
+            const Call &c = calls[i];
+            EXPECT_EQ(c.name, path + "(" + member_names[i] + ")");
+            EXPECT_EQ(c.member_name, member_names[i]);
+            EXPECT_EQ(c.archive_name, path);
+            EXPECT_EQ(c.in_archive, 1u);
+            EXPECT_EQ(c.size, int64_t(data[i]->size()));
+            EXPECT_EQ(c.head, data[i]->substr(0, 4));
+            EXPECT_EQ(c.head2, c.head);
+        }
+        EXPECT_EQ(calls[0].offset, 8u + 60 + 4 + 60 + 30 + 60);  // behind symbol table and "//" table
+        EXPECT_EQ(calls[3].file_type, uint32_t(FT_ARCHIVE));
+    }
+}
+
+TEST_F(Walker, Arch64AndAixArchives) {
+    std::string path = temp_file("lib64.a", write_archive({{"a.o", aout}, {"c.o", coff}}, {.form = ArForm::Arch64}));
+    EXPECT_EQ(walk_input_readonly(path.c_str()), 102);
+    EXPECT_EQ(slots(), (std::vector<int>{1, 3}));
+    EXPECT_EQ(calls[0].offset, 10u + 78);
+    EXPECT_EQ(calls[1].head, coff.substr(0, 4));
+
+    calls.clear();
+    path = temp_file("libaix.a", write_archive({{"odd_name.o", aout}, {"c.o", coff}}, {.form = ArForm::Aix, .symbol_table = true}));
+    move_stream = true;
+    EXPECT_EQ(walk_input_readonly(path.c_str()), 102);
+    EXPECT_EQ(slots(), (std::vector<int>{1, 3}));
+    EXPECT_EQ(calls[0].name, path + "(odd_name.o)");
+    EXPECT_EQ(calls[0].size, -1);  // no member header record for AIX members
+    EXPECT_EQ(calls[1].head2, coff.substr(0, 4));
+
+    calls.clear();
+    EXPECT_EQ(walk_input_readonly(temp_file("empty.aix", write_archive({}, {.form = ArForm::Aix})).c_str()), 0);
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(Walker, ArchivesWithNothingToDispatch) {
+    EXPECT_EQ(walk_input_readonly(temp_file("symonly.a", write_archive({}, {.symbol_table = true})).c_str()), 0);
+    EXPECT_EQ(walk_input_readonly(temp_file("mzonly.a", write_archive({{"mz.o", not_pe}})).c_str()), 0);
+    EXPECT_EQ(walk_input_readonly(temp_file("magic.a", "!<arch>\n").c_str()), 0);
+    EXPECT_TRUE(calls.empty());
+
+    // A negative size cannot be stepped over: the walk ends behind that member.
+    std::string path = temp_file("neg.a", ar_magic(ArForm::Common) + ar_header({.name = "n.o/", .size = "-2"}) + coff +
+                                              ar_header({.name = "after.o/", .size = "20"}) + coff);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(walk_input_readonly(path.c_str()), 101);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), prefix() + "warning: n.o has negative size (-2)\n");
+    EXPECT_EQ(slots(), std::vector<int>{3});
+}
+
+TEST_F(Walker, DispatchByFileType) {
+    file_ident id{};
+    input_desc d{};
+    d.ident = &id;
+    d.name = const_cast<char *>("dispatch.bin");
+    FILE *f = std::fopen(temp_file("dispatch.bin", "data").c_str(), "rb");
+    // The routes the other walker tests do not take.
+    const std::pair<uint32_t, int> routes[] = {{3, 2}, {4, 3}, {5, 3}, {6, 3}, {7, 4}, {13, 4}, {17, 4}};
+    for (auto [type, slot] : routes) {
+        calls.clear();
+        id.file_type = type;
+        dispatch_file(f, f, &d);
+        ASSERT_EQ(calls.size(), 1u) << type;
+        EXPECT_EQ(calls[0].slot, slot) << type;
+        std::fseek(f, 0, SEEK_SET);
+    }
+    calls.clear();
+    for (uint32_t type : {11u, 14u}) {
+        id.file_type = type;
+        EXPECT_EQ(dispatch_file(f, f, &d), -1);
+    }
+    EXPECT_TRUE(calls.empty());
+
+    // Empty slots: -1, except 0 for an archive member of an unrecognised kind.
+    std::fill(handler_table, handler_table + HANDLER_SLOTS, nullptr);
+    id.file_type = FT_UNKNOWN_OTHER;
+    EXPECT_EQ(dispatch_file(f, f, &d), -1);
+    d.in_archive = 1;
+    EXPECT_EQ(dispatch_file(f, f, &d), 0);
+    id.file_type = FT_ELF;
+    EXPECT_EQ(dispatch_file(f, f, &d), -1);
+    std::fclose(f);
+}
+
+TEST_F(WalkerDeathTest, FatalConditions) {
+    std::string missing = testing_support::make_temp_dir() + "/missing.o";
+    EXPECT_EXIT(walk_input_readonly(missing.c_str()), testing::ExitedWithCode(1),
+                literal("fatal: unable to open input file '" + missing + "'"));
+
+    std::string path = temp_file("short.aix", "<aiaff>\n0           0    ");
+    EXPECT_EXIT(walk_input_readonly(path.c_str()), testing::ExitedWithCode(1),
+                literal("fatal: failed reading the header of AIX format library '" + path + "'"));
+
+    // Without its padding byte the odd member pulls the next header one byte
+    // forward.
+    path = temp_file("nopad.a", write_archive({{"aout.o", aout}, {"c.o", coff}}, {.pad_odd = false}));
+    EXPECT_EXIT(walk_input_readonly(path.c_str()), testing::ExitedWithCode(1),
+                literal("error: Unexpected chars in archive file header '" + path + "'"));
+}
+
+}  // namespace
