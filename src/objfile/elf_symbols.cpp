@@ -1,0 +1,138 @@
+// ELF symbol tables, widened, with extended section indices resolved.
+//
+// A symbol table is read with one block read and decoded in place, so a
+// table of a million symbols costs one read and one pass.
+#include <cerrno>
+#include <memory>
+
+#include "bytes.h"
+#include "elf.h"
+#include "genout.h"
+#include "indgen.h"
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(void *p) const { gen_free_fn(p); }
+};
+
+bool order_known(int order) { return order == ELF_BIG_ENDIAN || order == ELF_LITTLE_ENDIAN; }
+
+}  // namespace
+
+int32_t elf_map_reserved_index(uint32_t index) {
+    if (index >= SHN_LORESERVE && index <= 0xffff) return int32_t(index) - 0x10000;
+    return int32_t(index);
+}
+
+uint32_t *elf_read_symtab_shndx(const char *file_name, FILE *f, int64_t base, elf_header *header,
+                                elf_section_header *sections, uint32_t symtab_index, uint64_t *count_out) {
+    if (count_out) *count_out = 0;
+    if (!header || !sections) return nullptr;
+    const elf_section_header *table = nullptr;
+    for (uint32_t i = 0; i < header->e_shnum; ++i) {
+        if (sections[i].sh_type == SHT_SYMTAB_SHNDX && sections[i].sh_link == symtab_index) {
+            table = &sections[i];
+            break;
+        }
+    }
+    if (!table) return nullptr;
+    if (!order_known(elf_get_byte_order())) {
+        errno = 0;
+        elf_error("internal, endian not set");
+        return nullptr;
+    }
+    const uint64_t count = table->sh_size / 4;
+    // An empty table still answers "present", with no entries.
+    if (count == 0) return static_cast<uint32_t *>(elf_alloc(sizeof(uint32_t)));
+
+    int64_t here = gen_ftell64(f);
+    auto *entries =
+        static_cast<uint32_t *>(elf_read_at(f, file_name, uint64_t(base), table->sh_offset, nullptr, count * 4));
+    if (!entries) return nullptr;
+    gen_safe_fseek64(file_name, f, here, SEEK_SET);
+
+    // Converted in place: each entry is read from its own four bytes before
+    // they are overwritten with the host-order value.
+    const bool big = elf_get_byte_order() == ELF_BIG_ENDIAN;
+    auto *raw = reinterpret_cast<uint8_t *>(entries);
+    for (uint64_t i = 0; i < count; ++i) entries[i] = bytes::load32(raw + i * 4, big);
+    if (count_out) *count_out = count;
+    return entries;
+}
+
+elf_symbol *elf_read_symbols(const char *file_name, FILE *f, int64_t base, elf_symbol *out, elf_header *header,
+                             elf_section_header *sections, uint32_t symtab_index, int elf_class, uint64_t *count_out) {
+    if (count_out) *count_out = 0;
+    if (!header || !sections || symtab_index >= header->e_shnum) return nullptr;
+    if (elf_class != 32 && elf_class != 64) {
+        errno = 0;
+        elf_error("Unexpected elfbits");
+        return nullptr;
+    }
+    const bool wide = elf_class == 64;
+    const elf_section_header &table = sections[symtab_index];
+    const uint64_t standard = wide ? ELF64_SYM_SIZE : ELF32_SYM_SIZE;
+    const uint64_t entry_size = table.sh_entsize ? table.sh_entsize : standard;
+    // Entries narrower than the layout cannot hold a symbol; like a section
+    // header table of that kind the table is unreadable.
+    if (entry_size < standard) return nullptr;
+    const uint64_t count = table.sh_size / entry_size;
+    if (count == 0) return out;
+    if (!order_known(elf_get_byte_order())) {
+        errno = 0;
+        elf_error("internal, endian not set");
+        return nullptr;
+    }
+
+    // The block is bounded by the file size before it is allocated, and the
+    // symbol array is at most twice the block.
+    const uint64_t block_size = count * entry_size;
+    std::unique_ptr<uint8_t, FreeDeleter> block(
+        static_cast<uint8_t *>(elf_read_at(f, file_name, uint64_t(base), table.sh_offset, nullptr, block_size)));
+    if (!block) return nullptr;
+    elf_symbol *symbols = out ? out : static_cast<elf_symbol *>(elf_alloc(count * sizeof(elf_symbol)));
+    if (!symbols) return nullptr;
+
+    std::unique_ptr<uint32_t, FreeDeleter> shndx;
+    uint64_t shndx_count = 0;
+    bool shndx_loaded = false;
+    bytes::Cursor c(std::span<const uint8_t>(block.get(), size_t(block_size)), elf_get_byte_order() == ELF_BIG_ENDIAN);
+    for (uint64_t i = 0; i < count; ++i) {
+        c.seek(i * entry_size);
+        elf_symbol &s = symbols[i];
+        uint32_t index;
+        s.st_name = c.u32();
+        if (wide) {
+            s.st_info = c.u8();
+            s.st_other = c.u8();
+            index = c.u16();
+            s.st_value = c.u64();
+            s.st_size = c.u64();
+        } else {
+            s.st_value = c.u32();
+            s.st_size = c.u32();
+            s.st_info = c.u8();
+            s.st_other = c.u8();
+            index = c.u16();
+        }
+        if (index != SHN_XINDEX) {
+            s.st_shndx = elf_map_reserved_index(index);
+            continue;
+        }
+        if (!shndx_loaded) {
+            shndx.reset(elf_read_symtab_shndx(file_name, f, base, header, sections, symtab_index, &shndx_count));
+            shndx_loaded = true;
+            if (!shndx) {
+                if (!out) gen_free_fn(symbols);
+                elf_count_error();
+                gen_fatal(1, "symbol requires SYMTAB_SHNDX mapping");
+            }
+        }
+        // A SYMTAB_SHNDX table shorter than the symbol table leaves the
+        // symbols past its end undefined.
+        s.st_shndx = i < shndx_count ? int32_t(shndx.get()[i]) : int32_t(SHN_UNDEF);
+    }
+    if (count_out) *count_out = count;
+    return symbols;
+}
