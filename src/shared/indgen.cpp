@@ -10,6 +10,7 @@
 #include "genout.h"
 #include "indgeninit.h"
 #include "platform.h"
+#include "viewpath.h"
 
 gen_calloc_fn_t gen_calloc_fn = gen_calloc;
 gen_realloc_fn_t gen_realloc_fn = gen_realloc;
@@ -356,42 +357,67 @@ const char *gen_getenv(const char *name, const char *dflt) {
 
 FILE *gen_fopen(const char *path, const char *mode) {
     if (!path || !mode) return nullptr;
+    char *resolved = gen_viewpath_active() ? gen_vp_resolve(path, gen_vp_fopen_intent(mode)) : nullptr;
+    const char *use = resolved ? resolved : path;
     FILE *fp = nullptr;
     for (int tries = 0; tries <= 10; ++tries) {
         errno = 0;
-        fp = std::fopen(path, mode);
+        fp = std::fopen(use, mode);
         if (fp || errno != EINTR) break;
     }
+    int err = errno;
+    gen_free_fn(resolved);
     if (fp) plat::mark_not_inheritable(fp);
+    errno = err;
     return fp;
 }
 
 FILE *gen_freopen(const char *path, const char *mode, FILE *stream) {
     if (!path || !mode || !stream) return nullptr;
+    char *resolved = gen_viewpath_active() ? gen_vp_resolve(path, gen_vp_fopen_intent(mode)) : nullptr;
+    const char *use = resolved ? resolved : path;
     FILE *fp = nullptr;
     for (int tries = 0; tries <= 10; ++tries) {
         errno = 0;
-        fp = std::freopen(path, mode, stream);
+        fp = std::freopen(use, mode, stream);
         if (fp || errno != EINTR) break;
     }
+    int err = errno;
+    gen_free_fn(resolved);
+    errno = err;
     return fp;
 }
 
 int gen_is_directory(const char *path) {
     if (!path || !*path) return -1;
+    auto sep = [](char c) { return c == '/' || c == '\\'; };
+    // A network share root: two separators, server, separator, share, and at
+    // most one separator behind it.
+    auto is_share_root = [&sep](const std::string &p) {
+        if (p.size() < 5 || !sep(p[0]) || !sep(p[1]) || sep(p[2])) return false;
+        size_t i = 2;
+        while (i < p.size() && !sep(p[i])) ++i;
+        if (i + 1 >= p.size() || sep(p[i + 1])) return false;
+        ++i;
+        while (i < p.size() && !sep(p[i])) ++i;
+        return i == p.size() || i + 1 == p.size();
+    };
     std::string p(path);
     if (p.size() > 1) {
-        bool drive_root = (p.size() == 2 || p.size() == 3) && p[1] == ':';
-        char last = p.back();
-        bool ends_sep = last == '/' || last == '\\';
-        if (drive_root) {
-            if (!ends_sep) p += '\\';
+        bool root = ((p.size() == 2 || p.size() == 3) && p[1] == ':') || is_share_root(p);
+        bool ends_sep = sep(p.back());
+        if (root) {
+            if (!ends_sep) p += plat::native_separator();
         } else if (ends_sep) {
             p.pop_back();
         }
     }
-    int attr = gen_viewpath_active() ? -1 : plat::file_attributes_directory(p.c_str());
-    return attr < 0 ? 0 : attr;
+    bool view = gen_viewpath_active();
+    int attr = view ? -1 : plat::file_attributes_directory(p.c_str());
+    if (attr >= 0) return attr;
+    struct stat st;
+    int r = view ? gen_vp_stat(p.c_str(), &st) : plat::file_status(p.c_str(), &st);
+    return r == 0 && S_ISDIR(st.st_mode) ? 1 : 0;
 }
 
 FILE *gen_fopen_or_die(const char *path, const char *what, const char *mode) {
@@ -525,6 +551,12 @@ int64_t gen_stream_size(FILE *fp) {
 }
 
 int64_t gen_file_size(const char *path) {
+    if (!path) return -1;
+    struct stat st;
+    int r = gen_viewpath_active() ? gen_vp_stat(path, &st) : plat::file_status(path, &st);
+    if (r != 0) return -1;
+    if (S_ISREG(st.st_mode)) return int64_t(st.st_size);
+    // Devices, pipes and the like: ask the stream.
     FILE *fp = gen_fopen(path, "rb");
     if (!fp) return -1;
     int64_t size = gen_stream_size(fp);

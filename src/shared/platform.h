@@ -33,3 +33,31 @@ int64_t raw_read(int fd, void *buf, uint32_t count);
 std::string current_directory();
 
 }  // namespace plat
+
+// ---- Files by name, for the view-path layer.
+
+struct stat;
+
+namespace plat {
+
+// The separator the host writes in the paths it builds.
+char native_separator();
+// The host's full path name of path (absolute, with "." and ".." and
+// repeated separators resolved), or "" when it cannot be had.
+std::string full_path_name(const char *path);
+// File status; 0, or -1 with errno set.
+int file_status(const char *path, struct stat *st);
+// Access test with the C library's mode bits (4 read, 2 write, 1 execute,
+// 0 existence); 0, or -1 with errno set.
+int access_path(const char *path, int mode);
+// Create one directory; 0, or -1 with errno set.
+int make_directory(const char *path, int mode);
+// Low-level open, close and permission change; -1 with errno on failure.
+// Files are opened in binary mode.
+int open_file(const char *path, int flags, int permissions);
+int close_file(int fd);
+int change_mode(const char *path, int mode);
+// Remove a file (not a directory); 0, or -1 with errno set.
+int remove_file(const char *path);
+
+}  // namespace plat

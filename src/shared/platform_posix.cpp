@@ -52,3 +52,74 @@ std::string current_directory() {
 }
 
 }  // namespace plat
+
+// ---- Files by name, for the view-path layer.
+
+#include <cstdlib>
+#include <string>
+
+namespace plat {
+
+namespace {
+
+// "/" joined with the components of an absolute path, "." dropped and ".."
+// taking away the component before it.
+std::string lexical_absolute(const std::string &path) {
+    std::string out;
+    size_t i = 0;
+    while (i < path.size()) {
+        while (i < path.size() && path[i] == '/') ++i;
+        size_t j = i;
+        while (j < path.size() && path[j] != '/') ++j;
+        std::string part = path.substr(i, j - i);
+        i = j;
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            size_t slash = out.rfind('/');
+            out.erase(slash == std::string::npos ? 0 : slash);
+            continue;
+        }
+        out += '/';
+        out += part;
+    }
+    return out.empty() ? std::string("/") : out;
+}
+
+}  // namespace
+
+char native_separator() { return '/'; }
+
+std::string full_path_name(const char *path) {
+    if (!path || !*path) return std::string();
+    if (char *real = realpath(path, nullptr)) {
+        std::string s(real);
+        std::free(real);
+        return s;
+    }
+    if (path[0] == '/') return lexical_absolute(path);
+    std::string cwd = current_directory();
+    if (cwd.empty()) return std::string();
+    return lexical_absolute(cwd + "/" + path);
+}
+
+int file_status(const char *path, struct stat *st) { return stat(path, st); }
+
+int access_path(const char *path, int mode) {
+    int m = 0;
+    if (mode & 4) m |= R_OK;
+    if (mode & 2) m |= W_OK;
+    if (mode & 1) m |= X_OK;
+    return access(path, m == 0 ? F_OK : m);
+}
+
+int make_directory(const char *path, int mode) { return mkdir(path, mode_t(mode)); }
+
+int open_file(const char *path, int flags, int permissions) { return open(path, flags, mode_t(permissions)); }
+
+int close_file(int fd) { return close(fd); }
+
+int change_mode(const char *path, int mode) { return chmod(path, mode_t(mode)); }
+
+int remove_file(const char *path) { return unlink(path); }
+
+}  // namespace plat
