@@ -19,31 +19,34 @@ struct FreeDeleter {
 template <typename T>
 using owned = std::unique_ptr<T, FreeDeleter>;
 
-// A string table read from the file. Names are looked up by offset; one that
-// runs to the end of the table without a NUL is copied so that it can be
-// handed on as a C string.
+// A string table read from the file, with a NUL put behind its last byte so
+// that every name in it is a C string that lives as long as the table.
 class StringTable {
   public:
     bool read(FILE *f, const char *file_name, uint64_t base, const elf_section_header &s) {
-        data_.reset(static_cast<uint8_t *>(elf_read_at(f, file_name, base, s.sh_offset, nullptr, s.sh_size)));
-        size_ = data_ ? s.sh_size : 0;
-        return data_ != nullptr;
+        if (!elf_fits_in_file(f, base, s.sh_offset, s.sh_size)) {
+            // Reported by the reader like any other read past the end.
+            elf_read_at(f, file_name, base, s.sh_offset, nullptr, s.sh_size);
+            return false;
+        }
+        data_.reset(static_cast<uint8_t *>(gen_calloc_fn(size_t(s.sh_size) + 1, 1)));
+        if (!elf_read_at(f, file_name, base, s.sh_offset, data_.get(), s.sh_size)) {
+            data_.reset();
+            return false;
+        }
+        size_ = s.sh_size;
+        return true;
     }
     std::string_view view(uint64_t offset) const {
         return bytes::string_at(std::span<const uint8_t>(data_.get(), size_t(size_)), offset);
     }
-    const char *c_str(uint64_t offset) {
-        std::string_view v = view(offset);
-        if (v.empty()) return "";
-        if (v.data() + v.size() < reinterpret_cast<const char *>(data_.get()) + size_) return v.data();
-        spill_.assign(v);
-        return spill_.c_str();
+    const char *c_str(uint64_t offset) const {
+        return offset < size_ ? reinterpret_cast<const char *>(data_.get()) + offset : "";
     }
 
   private:
     owned<uint8_t> data_;
     uint64_t size_ = 0;
-    std::string spill_;
 };
 
 uint32_t find_section(const elf_section_header *headers, uint32_t count, const StringTable &names,
@@ -53,10 +56,38 @@ uint32_t find_section(const elf_section_header *headers, uint32_t count, const S
     return count;
 }
 
+// The string tables of one input; the recorded names point into them, so
+// they live until the report has been printed.
+struct ElfNames {
+    StringTable section_names;
+    StringTable linked_names;
+};
+
+struct SymbolFilter {
+    const StringTable *names;
+};
+
+bool record_functions(void *context, const elf_symbol *sym, uint64_t count) {
+    const StringTable *names = static_cast<SymbolFilter *>(context)->names;
+    for (uint64_t i = 0; i < count; ++i) {
+        const elf_symbol &s = sym[i];
+        if (elf_st_type(s.st_info) != STT_FUNC || s.st_shndx == 0) continue;
+        // Reserved indices are negative; as unsigned values they lie above
+        // every real section.
+        const uint32_t index = uint32_t(s.st_shndx);
+        if (opt_section_number != 0 && index != uint32_t(opt_section_number)) continue;
+        if (index < section_count && section_table[index].excluded) continue;
+        const uint64_t value = s.st_value & 0xffffffffu;
+        const uint64_t size = s.st_size & 0xffffffffu;
+        if (funsize_record_symbol(names->c_str(s.st_name), value, size, index + 1) == 1) return false;
+    }
+    return true;
+}
+
 // Fills the section table and records the function symbols of the ELF image
 // at the current position of `f`. Returns early, with nothing (more)
 // recorded, wherever the image cannot be read.
-void read_elf(FILE *f, const char *file_name) {
+void read_elf(FILE *f, const char *file_name, ElfNames &tables) {
     const bool filter = opt_section_name != nullptr || opt_section_number != 0;
     section_count = 0;
 
@@ -80,7 +111,7 @@ void read_elf(FILE *f, const char *file_name) {
     // like an empty one.
     if (header.e_shstrndx >= count || sh[header.e_shstrndx].sh_size == 0)
         gen_fatal(1, "ELF section string table is empty");
-    StringTable section_names;
+    StringTable &section_names = tables.section_names;
     if (!section_names.read(f, file_name, base, sh[header.e_shstrndx])) return;
 
     funsize_alloc_sections(count);
@@ -104,32 +135,15 @@ void read_elf(FILE *f, const char *file_name) {
     if (symtab == count) symtab = find_section(sh, count, section_names, ".dynsym");
     if (symtab == count) return;
 
-    uint64_t symbol_count = 0;
-    owned<elf_symbol> symbols(
-        elf_read_symbols(file_name, f, int64_t(base), nullptr, &header, sections.get(), symtab, elf_class, &symbol_count));
-    if (!symbols) return;
-
-    StringTable linked_names;
     StringTable *names = &section_names;
     const uint32_t link = sh[symtab].sh_link;
     if (link != header.e_shstrndx) {
-        if (link >= count || !linked_names.read(f, file_name, base, sh[link])) return;
-        names = &linked_names;
+        if (link >= count || !tables.linked_names.read(f, file_name, base, sh[link])) return;
+        names = &tables.linked_names;
     }
-
-    const elf_symbol *sym = symbols.get();
-    for (uint64_t i = 0; i < symbol_count; ++i) {
-        const elf_symbol &s = sym[i];
-        if (elf_st_type(s.st_info) != STT_FUNC || s.st_shndx == 0) continue;
-        // Reserved indices are negative; as unsigned values they lie above
-        // every real section.
-        const uint32_t index = uint32_t(s.st_shndx);
-        if (opt_section_number != 0 && index != uint32_t(opt_section_number)) continue;
-        if (index < section_count && section_table[index].excluded) continue;
-        const uint64_t value = s.st_value & 0xffffffffu;
-        const uint64_t size = s.st_size & 0xffffffffu;
-        if (funsize_record_symbol(names->c_str(s.st_name), value, size, index + 1) == 1) break;
-    }
+    SymbolFilter filter_state{names};
+    elf_walk_symbols(file_name, f, int64_t(base), &header, sections.get(), symtab, elf_class, record_functions,
+                     &filter_state);
 }
 
 }  // namespace
@@ -139,12 +153,15 @@ int funsize_handle_elf(FILE *f, FILE *, input_desc *d) {
     current_ident = d->ident;
     in_archive_member = int(d->in_archive);
 
-    read_elf(f, d->name);
+    ElfNames tables;
+    funsize_names_stable(true);
+    read_elf(f, d->name, tables);
 
     const int saved_warnings = opt_warnings;
     if (d->in_archive) opt_warnings = 0;
     const int result = funsize_report(opt_gcompare ? d->member_name : d->name, nullptr);
     opt_warnings = saved_warnings;
+    funsize_names_stable(false);
     funsize_free_sections();
     return result;
 }

@@ -75,6 +75,9 @@ extern uint32_t section_count;
 constexpr uint64_t FUNSIZE_INITIAL_CAPACITY = 32768;
 
 void funsize_init_table();
+// While set, the names handed to funsize_record_symbol stay valid until the
+// report has been printed, so the table keeps pointers instead of copies.
+void funsize_names_stable(bool stable);
 void funsize_reserve(uint64_t count);
 void funsize_add_requested(const char *name);
 void funsize_reset();

@@ -27,6 +27,7 @@ struct NameBlock {
     char text[1];
 };
 NameBlock *name_blocks;
+bool names_stable;
 constexpr size_t NAME_BLOCK_SIZE = size_t(1) << 20;
 
 char *copy_name(const char *name) {
@@ -131,10 +132,14 @@ function_record &append_record() {
 int record_all_functions(const char *name, uint64_t address, uint64_t size, uint32_t section) {
     funsize_reserve(funsize_table.next + 1);
     std::string rewritten;
-    if (rewrite_decorated(name, rewritten)) name = rewritten.c_str();
+    bool copy = !names_stable;
+    if (rewrite_decorated(name, rewritten)) {
+        name = rewritten.c_str();
+        copy = true;
+    }
     name = drop_leading_character(name);
     function_record &r = append_record();
-    r.name = copy_name(name);
+    r.name = copy ? copy_name(name) : const_cast<char *>(name);
     gadr_from_u64(r.start, address);
     gadr_from_u64(r.end, address + size);
     r.section = section;
@@ -194,6 +199,8 @@ int record_requested(const char *name, uint64_t address, uint64_t size, uint32_t
 }
 
 }  // namespace
+
+void funsize_names_stable(bool stable) { names_stable = stable; }
 
 void funsize_init_table() {
     funsize_table = function_table{};

@@ -221,9 +221,15 @@ char *elf_section_name(FILE *f, uint32_t shstrndx, elf_section_header *headers, 
 // A copy (new allocation) of the first section header named `name`, or null.
 elf_section_header *elf_find_section(FILE *f, const char *name, int64_t base);
 
+// Walks the symbol table in section `symtab_index` a chunk at a time: each
+// chunk of decoded symbols is handed to `visit`, which returns false to stop
+// the walk. False when the table cannot be read (as for elf_read_symbols).
+using elf_symbol_visitor = bool (*)(void *context, const elf_symbol *symbols, uint64_t count);
+bool elf_walk_symbols(const char *file_name, FILE *f, int64_t base, elf_header *header, elf_section_header *sections,
+                      uint32_t symtab_index, int elf_class, elf_symbol_visitor visit, void *context);
+
 // Reads the symbol table in section `symtab_index` into `out` or a new
-// allocation; *count_out (when given) receives the number of symbols. The
-// table is read in one block and decoded in place. Null when there is no
+// allocation; *count_out (when given) receives the number of symbols. Null when there is no
 // header or section table, the index is out of range, the table is empty,
 // its entry size is smaller than the standard one, or a read fails.
 elf_symbol *elf_read_symbols(const char *file_name, FILE *f, int64_t base, elf_symbol *out, elf_header *header,
