@@ -1,0 +1,343 @@
+// Symbol-table library: reads the tool chain's debug-information files.
+//
+// Offers: the library's message channel ("<libst>: " through the program's
+// message hook), its numbered flags (set by number, name or switch text),
+// checked narrowing conversions, table growth; the reader and writer of name
+// files (.dnm: sections, debug-object list, strings) and of debug objects
+// (.dbo/.dbg: procedures with their names and address ranges), both on the
+// container of gfile.h. Reading a file sets the process-wide address mode
+// of gadr.h from the file (flag setGAdrModeOnBuildReadWrite).
+// Needs the host support library (messages, memory, files) and gadr.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+#include "gadr.h"
+#include "gfile.h"
+#include "st_var.h"
+
+// Narrow types of the library's records.
+using STIndex = int32_t;
+using STTableSize = int32_t;
+using STTime = int32_t;
+using STLong = int32_t;
+using STULong = uint32_t;
+
+// ------------------------------------------------------------ messages
+
+[[noreturn]] void ST_Fatal(const char *fmt, ...);
+void ST_Error(const char *fmt, ...);
+void ST_ErrorErrno(const char *fmt, ...);
+void ST_Warning(const char *fmt, ...);
+void ST_Info(const char *fmt, ...);
+// "Corruption in symbol file is detected:\n%s"; symTab may be null.
+void ST_ReportCorruption(void *symTab, int isDnm, const char *fileName);
+// Reports "while <context> in <file>" and gives -1 when the container's
+// stream or reader failed, or when force is non-zero; else 0.
+int ST_CheckStream(GFile *gf, int force, const char *context);
+
+// ------------------------------------------------------------ flags
+
+void STConfig_Init();
+uint32_t STConfig_GetOption(int n);
+const char *STConfig_GetOptionName(int n);
+int ST_SetDebugFlagFNumber(int n, uint32_t value);
+int ST_LookupDebugFlag(const char *text);
+int ST_SetDebugFlagFName(const char *text, uint32_t value);
+int ST_SetDebugFlagFromSwitch(const char *text);
+bool STConfig_Compress();
+bool STConfig_UseDescriptors();
+
+// ------------------------------------------------------------ conversions
+
+int32_t ST_Int64ToInt32(int64_t v);
+uint32_t ST_UInt64ToUInt32(uint64_t v);
+uint8_t ST_UInt64ToUInt8(uint64_t v);
+int16_t ST_Int64ToInt16(int64_t v);
+STLong ST_Int64ToLong(int64_t v);
+STULong ST_UInt64ToULong(uint64_t v);
+STTime ST_TimeToTime(time_t v);
+STIndex ST_Int64ToIndex(int64_t v);
+STTableSize ST_Int64ToTableSize(int64_t v);
+int32_t ST_LongToInt(STLong v);
+STIndex ST_LongToIndex(STLong v);
+STTime ST_LongToTime(STLong v);
+
+// ------------------------------------------------------------ tables
+
+// One entry of a file's table directory, with the table's state.
+struct STTableDir {
+    int64_t offset;  // from the first container byte
+    int32_t max;     // entry count
+    uint32_t aux;    // second directory value (at most 20)
+    uint8_t flags[2];
+    uint8_t loaded;
+    uint8_t skipped;  // not selected by the load configuration
+    uint8_t mapped;   // storage lives in the file image
+};
+
+struct STTable {
+    STTableDir dir;
+    int32_t count;
+    void *data;
+    uint8_t opaque;  // data holds bytes written as they are (writers only)
+    int64_t opaqueSize;
+};
+
+// (Re)allocates a table's storage to its maximum.
+int STTable_AllocForBuild(STTableDir *dir, int32_t *count, void **storage, int32_t entrySize);
+// The new maximum of a table holding `count` entries that needs `need` more
+// (`op` and `table` name it in messages).
+int32_t STTable_GrowSize(const char *op, const char *table, int32_t count, int32_t need, int32_t entrySize);
+
+// Load configurations: which tables a read fills (bit i = table i).
+uint64_t STDnm_TablesForConfig(int32_t config);
+uint32_t STDbg_TablesForConfig(int32_t config);
+
+// Strings that live in memory rather than in a file's table.
+uint64_t ST_MemoryString(const char *s);
+// The text of a reference into a table of `size` bytes.
+const char *ST_StringFromISS(const char *table, int64_t size, uint64_t iss);
+
+// ------------------------------------------------------------ name files
+
+enum : int {
+    STDNM_STRINGS = 0,
+    STDNM_SECTIONS = 1,
+    STDNM_DLO_FILES = 2,
+    STDNM_FILES = 3,
+    STDNM_LABELS = 7,
+    STDNM_TYPES = 12,
+    STDNM_DLO_FILES_BY_OFFSET = 17,
+    STDNM_DLO_FILE_UPDATE_LINKS = 18,
+    STDNM_SECTIONS_BY_ADR = 29,
+    STDNM_ATTRIBUTES = 30,
+    STDNM_NUM_TABLES = 36,
+};
+
+constexpr int32_t STDNM_MIN_VERSION = 10;
+constexpr int32_t STDNM_MAX_VERSION = 43;
+constexpr int32_t STDNM_DEV_VERSION = 44;
+
+struct STDnm_Section {
+    uint32_t name;
+    uint32_t altName;
+    gadr begin;
+    gadr end;
+    uint64_t value64;  // 4 bytes fixed before version 40
+    int32_t value32;
+    uint8_t sc;      // storage class
+    STIndex index1;  // from version 24
+    STIndex index2;
+    STIndex index3;     // from version 30
+    uint32_t flags;     // bits 0-9
+    uint64_t value64b;  // from version 34
+    uint32_t value32b;
+};
+
+struct STDnm_DloFile {
+    uint32_t name;
+    uint32_t baseName;
+    uint32_t path;
+    uint32_t magic;  // the debug object's magic string
+    uint32_t magic2;
+    STIndex iTopLevelSourceFile;  // from version 11
+    uint32_t objectFileBaseName;
+    STTime timeStamp;
+    uint64_t offset;               // of the debug object inside the program's .dla
+    uint8_t language;              // from version 19, else 31
+    STIndex iTopLevelSourceFile2;  // from version 13
+    uint32_t flags;                // bits 0-11
+};
+
+struct STDnm {
+    // Header.
+    int32_t version;
+    char *magic;
+    char *magic2;
+    char *string3;
+    char *string4;
+    uint8_t adrEncoding;
+    uint32_t adrMode;
+    uint8_t endianFlag;
+    uint8_t bytesA[3];
+    uint8_t byte16;
+    gadr lowAdr;
+    gadr highAdr;
+    uint8_t byte19a;
+    uint8_t objectModuleFormat;
+    uint8_t objectModuleType;
+    uint8_t byte19b;
+    uint8_t bytes25a[4];
+    uint8_t bytesPerTextAdrUnit;
+    uint8_t bytesPerDataAdrUnit;
+    uint8_t bytes25b[3];
+    uint8_t byte29a;
+    uint8_t cppAbiStyle;
+    uint8_t cppMangleStyle;
+    uint8_t byte29b;
+    uint32_t word1;
+    uint32_t words22[2];
+    uint32_t word31;
+    uint8_t encodingType;
+    uint8_t flags;
+    uint8_t bytes31[2];
+    int32_t words31[2];
+    uint8_t numTables;
+    STTable tables[STDNM_NUM_TABLES];
+
+    // State.
+    GFile *gf;
+    char *name;     // used in messages
+    char *dnmPath;  // the file opened
+    char *dlaPath;  // archive of the program's debug objects
+    int32_t config;
+    uint8_t owned;
+    uint8_t loaded;
+    uint8_t *image;  // file image when mapped
+    int64_t imageSize;
+    int64_t dirPos;  // container offset of the table directory
+};
+
+const char *STDnm_TableName(int index);
+uint32_t STDnm_TableMax(const STDnm *dnm, int index);
+int32_t STDnm_TableCount(const STDnm *dnm, int index);
+void *STDnm_TableEntries(const STDnm *dnm, int index);
+int STDnm_TableDouble(STDnm *dnm, int index, int32_t newMax);
+
+STDnm *STDnm_Read(STDnm *dnm, FILE *fp, const char *path, int32_t config);
+int STDnm_CheckHeadSanity(STDnm *dnm);
+int STDnm_CheckSanity(STDnm *dnm);
+int STDnm_CheckSectionSanity(STDnm *dnm, const STDnm_Section *s);
+int STDnm_CheckDloFileSanity(STDnm *dnm, const STDnm_DloFile *d);
+// Releases tables, strings, paths and image; the object too when owned.
+void STDnm_Release(STDnm *dnm);
+void STDnm_FreeTables(STDnm *dnm);
+
+const char *STDnm_String(const STDnm *dnm, uint64_t iss);
+const STDnm_Section *STDnm_Sections(const STDnm *dnm, int32_t *count);
+const STDnm_DloFile *STDnm_DloFiles(const STDnm *dnm, int32_t *count);
+
+// Building and writing. A new object has version STDNM_MAX_VERSION, the
+// current address mode and the header defaults.
+STDnm *STDnm_Create();
+uint32_t STDnm_AddString(STDnm *dnm, const char *s);
+STIndex STDnm_AddSection(STDnm *dnm, const STDnm_Section *s);
+STIndex STDnm_AddDloFile(STDnm *dnm, const STDnm_DloFile *d);
+// Sets the index table `index` (17, 18 or 29) to `count` values.
+void STDnm_SetIndexTable(STDnm *dnm, int index, const int32_t *values, int32_t count);
+// A table whose records this library does not interpret: `bytes` are
+// written as they are, followed by the end marker, under `max` entries.
+void STDnm_SetOpaqueTable(STDnm *dnm, int index, int32_t max, uint32_t aux, const uint8_t *bytes, int64_t size);
+// Writes to fp, or to path, or (both null) into *image (gen_free_fn).
+int STDnm_Write(STDnm *dnm, FILE *fp, const char *path, const GFileOptions &opt, uint8_t **image = nullptr,
+                int64_t *size = nullptr);
+
+// ------------------------------------------------------------ debug objects
+
+enum : int {
+    STDBG_STRINGS = 0,
+    STDBG_FILES = 1,
+    STDBG_PROCS = 2,
+    STDBG_SYMS = 3,
+    STDBG_FRAMES = 6,
+    STDBG_LINES = 10,
+    STDBG_SYM_COPY_FORWARD = 13,
+    STDBG_NUM_TABLES = 21,
+};
+
+constexpr int32_t STDBG_MIN_VERSION = 5;
+constexpr int32_t STDBG_MAX_VERSION = 41;
+constexpr int32_t STDBG_DEV_VERSION = 42;
+
+struct STDbg;
+
+struct STDbg_Proc {
+    uint32_t useName;
+    uint32_t mangledName;
+    gadr begin;
+    gadr end;
+    int32_t preData;
+    uint32_t postData;  // from version 9
+    STIndex iSym;
+    STIndex iSymMax;
+    STIndex iLineStab;
+    STIndex iLineStabFirstByILine;  // from version 22
+    STIndex iLineStabMax;
+    STIndex iLine;
+    STIndex iLineFirstLbrac;
+    STIndex iLineMax;
+    STIndex iFile;
+    STIndex iFrameInfo;
+    uint8_t small;   // from version 6
+    uint32_t flags;  // 17 one-bit flags
+    STDbg *dbg;      // owner, for name lookups
+};
+
+struct STDbg {
+    // Header.
+    uint32_t kind;  // container kind: GF_KIND_DBG or GF_KIND_DBO
+    int32_t version;
+    char *magic;
+    uint8_t adrEncoding;
+    uint32_t adrMode;
+    uint8_t fIsDlOFile;
+    uint8_t fAdrLocated;  // procedures carry addresses
+    uint8_t byteA;
+    uint8_t byte12a;
+    uint8_t producerType;
+    uint8_t byte12b;
+    uint32_t producer;
+    uint8_t language;
+    uint8_t lcAbiStyle;
+    uint8_t lcAbiVersion;
+    uint8_t lcMangleStyle;
+    uint8_t lcMangleVersion;
+    uint8_t compilationHostType;
+    uint8_t byte27a;
+    uint8_t fCodeCoverageAnalysis;
+    uint8_t flags;
+    uint8_t byte27b;
+    int32_t iSymGlobal;
+    int32_t dnmStringBase;
+    int32_t numDnmStrings;
+    uint8_t numTables;
+    STTable tables[STDBG_NUM_TABLES];
+
+    // State.
+    GFile *gf;
+    char *name;
+    int32_t config;
+    uint8_t owned;
+    uint8_t loaded;
+    uint8_t *image;
+    int64_t imageSize;
+    int64_t hdrPos;  // container offset of the header after the magic string
+    int64_t dirPos;  // container offset of the table directory
+    STDnm *dnm;      // name file whose strings the object may refer to
+};
+
+const char *STDbg_TableName(int index);
+int STDbg_TableDouble(STDbg *dbg, int index, int32_t newMax);
+
+STDbg *STDbg_Open(STDbg *dbg, FILE *fp, const char *path, int32_t config, int quiet, int reopen);
+STDbg *STDbg_Read(STDbg *dbg);
+STDbg *STDbg_Load(STDbg *dbg, FILE *fp, const char *path, int32_t config);
+int STDbg_CheckHeadSanity(STDbg *dbg);
+int STDbg_CheckSanity(STDbg *dbg);
+int STDbg_CheckProcSanity(STDbg *dbg, const STDbg_Proc *p);
+void STDbg_Free(STDbg *dbg);
+
+const char *STDbg_String(const STDbg *dbg, uint64_t iss);
+const STDbg_Proc *STDbg_Procs(const STDbg *dbg, int32_t *count);
+const char *ST_ProcUseName(const STDbg_Proc *p);
+
+// Building and writing (kind GF_KIND_DBG or GF_KIND_DBO).
+STDbg *STDbg_Create(uint32_t kind);
+uint32_t STDbg_AddString(STDbg *dbg, const char *s);
+STIndex STDbg_AddProc(STDbg *dbg, const STDbg_Proc *p);
+void STDbg_SetOpaqueTable(STDbg *dbg, int index, int32_t max, uint32_t aux, const uint8_t *bytes, int64_t size);
+int STDbg_Write(STDbg *dbg, FILE *fp, const char *path, const GFileOptions &opt, uint8_t **image = nullptr,
+                int64_t *size = nullptr);

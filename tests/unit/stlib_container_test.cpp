@@ -1,0 +1,508 @@
+// The debug-information container: header, encodings written and read
+// against hand-assembled bytes, LEB128 limits, truncation, pad bytes and the
+// LZSS scheme of packed tables.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "dbg_writer.h"
+#include "genout.h"
+#include "gfile.h"
+#include "indgen.h"
+#include "st_api.h"
+
+namespace {
+
+using dbgw::Bytes;
+using dbgw::MessageLog;
+
+Bytes header(uint32_t kind, uint32_t compress, uint8_t encoding, uint8_t layout) {
+    Bytes b = {0x7F, 'L', 'K', 'S', 0, 0, 0, 1};
+    dbgw::put32(b, kind);
+    dbgw::put32(b, compress);
+    b.insert(b.end(), {encoding, 0, layout, 0});
+    return b;
+}
+
+Bytes cat(Bytes a, const Bytes &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The bytes that `body` writes after the header of a fresh container.
+Bytes written(uint32_t mode, uint32_t compress, uint8_t layout, const std::function<void(GFile *)> &body) {
+    GFileOptions opt{compress, layout, 0};
+    GFile *gf = gf_OpenWrite(nullptr, nullptr, GF_KIND_DNM, mode, opt);
+    body(gf);
+    std::span<const uint8_t> out = gf_Output(gf);
+    Bytes b(out.begin() + GF_HEADER_SIZE, out.end());
+    gf_CloseWrite(gf);
+    return b;
+}
+
+// A container on disk holding `body` after a header of the given kind.
+struct Opened {
+    GFile *gf = nullptr;
+    explicit Opened(const Bytes &bytes) {
+        gf = gf_OpenRead(nullptr, dbgw::temp_file(bytes, "c.bin").c_str(), nullptr, 0);
+    }
+    ~Opened() {
+        if (gf) gf_Close(gf);
+    }
+};
+
+Bytes body_of(uint8_t encoding, uint32_t compress, uint8_t layout, const Bytes &body) {
+    return cat(header(GF_KIND_DNM, compress, encoding, layout), body);
+}
+
+gadr A(uint64_t v) { return dbgw::adr(v); }
+
+TEST(StContainer, HeaderWrittenAndChecked) {
+    MessageLog log;
+    GFileOptions opt{1, 2, 0};
+    GFile *gf = gf_OpenWrite(nullptr, nullptr, GF_KIND_DBO, GADR_MODE_16BIT_16SEG, opt);
+    std::span<const uint8_t> out = gf_Output(gf);
+    EXPECT_EQ(Bytes(out.begin(), out.end()), header(2, 1, 0x42, 2));
+    gf_CloseWrite(gf);
+    EXPECT_TRUE(log.all().empty());
+
+    GFileOptions desc{0, 0, 1};
+    gf = gf_OpenWrite(nullptr, nullptr, GF_KIND_DBG, GADR_MODE_64BIT, desc);
+    out = gf_Output(gf);
+    EXPECT_EQ(Bytes(out.begin(), out.end()), header(1, 0, 8, 0));
+    gf_CloseWrite(gf);
+    EXPECT_EQ(log.all(), (std::vector<std::string>{"4|GFile desciptors not supported"}));
+    log.clear();
+
+    {
+        Opened o(header(3, 5, 4, 2));
+        ASSERT_NE(o.gf, nullptr);
+        EXPECT_EQ(o.gf->kind, 3u);
+        EXPECT_EQ(o.gf->compress, 5u);
+        EXPECT_EQ(o.gf->adrMode, GADR_MODE_32BIT);
+        EXPECT_EQ(o.gf->layout, 2);
+    }
+    Bytes v0 = header(3, 0, 2, 0);
+    v0[7] = 0;
+    EXPECT_NE(Opened(v0).gf, nullptr);
+    EXPECT_TRUE(log.all().empty());
+
+    // Refused: magic, container version 2, reserved byte, descriptors.
+    Bytes bad = header(3, 0, 4, 0);
+    bad[3] = 'T';
+    EXPECT_EQ(Opened(bad).gf, nullptr);
+    bad = header(3, 0, 4, 0);
+    bad[7] = 2;
+    EXPECT_EQ(Opened(bad).gf, nullptr);
+    bad = header(3, 0, 4, 0);
+    bad[19] = 1;
+    EXPECT_EQ(Opened(bad).gf, nullptr);
+    EXPECT_TRUE(log.all().empty());
+    bad = header(3, 0, 4, 0);
+    bad[17] = 1;
+    EXPECT_EQ(Opened(bad).gf, nullptr);
+    EXPECT_EQ(log.all(), (std::vector<std::string>{"3|GFile desciptors not supported"}));
+    log.clear();
+
+    // A short header, at every length.
+    Bytes full = header(3, 0, 4, 0);
+    for (size_t n = 0; n < full.size(); ++n) {
+        EXPECT_EQ(Opened(Bytes(full.begin(), full.begin() + long(n))).gf, nullptr) << n;
+        EXPECT_TRUE(log.contains("is truncated")) << n;
+        log.clear();
+    }
+}
+
+TEST(StContainer, FixedWidthEncodings) {
+    Bytes expect = {0xAB, 0x12, 0x34, 1,    2,    3, 4,    0xFF, 0xFF, 0xFF, 0xFE, 1,    2,    3,    4,    5,   6, 7,
+                    8,    0xFF, 0xFF, 0xFF, 0xFF, 0, 0,    0,    5,    0,    0,    0,    3,    0,    0,    0,   1, 0,
+                    0,    0,    2,    0,    0,    0, 3,    0,    0,    0,    3,    'a',  'b',  0,    0,    0,   0, 0,
+                    0,    0,    0x10, 0,    0,    0, 0x10, 0,    0,    0,    0x10, 0x40, 0xFF, 0xFF, 0xFF, 0xFF};
+    Bytes got = written(GADR_MODE_32BIT, 0, 0, [](GFile *gf) {
+        gf_Put8(gf, 0xAB);
+        gf_Put16(gf, 0x1234);
+        gf_PutU32(gf, 0x01020304);
+        gf_PutS32(gf, -2);
+        gf_PutU64(gf, 0x0102030405060708ull);
+        gf_PutIndex(gf, -1);
+        gf_PutPair(gf, 5, 3);
+        gf_PutTriple(gf, 1, 2, 3);
+        gf_PutString(gf, "ab");
+        gf_PutString(gf, nullptr);
+        gf_PutAdr(gf, A(0x1000));
+        gf_PutRange(gf, A(0x1000), A(0x1040));
+        gf_PutAdr(gf, A(UINT64_MAX));
+    });
+    EXPECT_EQ(got, expect);
+
+    MessageLog log;
+    Opened o(body_of(4, 0, 0, expect));
+    GReader r(o.gf, GF_HEADER_SIZE);
+    EXPECT_EQ(r.u8(), 0xAB);
+    EXPECT_EQ(r.u16(), 0x1234);
+    EXPECT_EQ(r.u32(), 0x01020304u);
+    EXPECT_EQ(r.s32(), -2);
+    EXPECT_EQ(r.u64(), 0x0102030405060708ull);
+    EXPECT_EQ(r.index(), -1);
+    uint32_t a, b, c;
+    r.pair(a, b);
+    EXPECT_EQ(a, 5u);
+    EXPECT_EQ(b, 3u);
+    r.triple(a, b, c);
+    EXPECT_EQ(c, 3u);
+    char *s = r.string();
+    EXPECT_STREQ(s, "ab");
+    gen_free_fn(s);
+    EXPECT_EQ(r.string(), nullptr);
+    gadr g = r.adr(), e;
+    EXPECT_EQ(gadr_to_u64(g), 0x1000u);
+    r.range(g, e);
+    EXPECT_EQ(gadr_to_u64(e), 0x1040u);
+    g = r.adr();
+    EXPECT_EQ(g.hi, 0xFFFFFFFFu);
+    EXPECT_EQ(g.lo, 0xFFFFFFFFu);
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(r.left(), 0);
+    EXPECT_TRUE(log.all().empty());
+}
+
+TEST(StContainer, VariableLengthEncodings) {
+    Bytes expect = {0xAC, 0x02, 0x7E, 0xC0, 0x00, 0xBF, 0x7F, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01,
+                    0x00, 0x01, 0x06, 0x7E, 0x0B, 0x02, 0x7F, 0x03, 'a',  'b',  0,    0x00, 0,
+                    0,    0x10, 0,    0xC0, 0x00, 0,    0,    0x10, 0,    0xFF, 0x5F, 0x12, 0x34};
+    Bytes got = written(GADR_MODE_32BIT, 1, 0, [](GFile *gf) {
+        gf_PutU32(gf, 300);
+        gf_PutS32(gf, -2);
+        gf_PutS32(gf, 64);
+        gf_PutS32(gf, -65);
+        gf_PutU64(gf, 1ull << 35);
+        gf_PutIndex(gf, -1);
+        gf_PutIndex(gf, 0);
+        gf_PutPair(gf, 5, 3);
+        gf_PutTriple(gf, 10, 12, 11);
+        gf_PutString(gf, "ab");
+        gf_PutString(gf, nullptr);
+        gf_PutRange(gf, A(0x1000), A(0x1040));
+        gf_PutRange(gf, A(0x1000), A(UINT64_MAX));
+        gf_Put16(gf, 0x1234);  // never variable-length
+    });
+    EXPECT_EQ(got, expect);
+
+    MessageLog log;
+    Opened o(body_of(4, 1, 0, expect));
+    GReader r(o.gf, GF_HEADER_SIZE);
+    EXPECT_EQ(r.u32(), 300u);
+    EXPECT_EQ(r.s32(), -2);
+    EXPECT_EQ(r.s32(), 64);
+    EXPECT_EQ(r.s32(), -65);
+    EXPECT_EQ(r.u64(), 1ull << 35);
+    EXPECT_EQ(r.index(), -1);
+    EXPECT_EQ(r.index(), 0);
+    uint32_t a, b, c;
+    r.pair(a, b);
+    EXPECT_EQ(a, 5u);
+    EXPECT_EQ(b, 3u);
+    r.triple(a, b, c);
+    EXPECT_EQ(a, 10u);
+    EXPECT_EQ(b, 12u);
+    EXPECT_EQ(c, 11u);
+    char *s = r.string();
+    EXPECT_STREQ(s, "ab");
+    gen_free_fn(s);
+    EXPECT_EQ(r.string(), nullptr);
+    gadr g, e;
+    r.range(g, e);
+    EXPECT_EQ(gadr_to_u64(g), 0x1000u);
+    EXPECT_EQ(gadr_to_u64(e), 0x1040u);
+    r.range(g, e);
+    EXPECT_EQ(e.lo, 0xFFFFFFFFu);
+    EXPECT_EQ(e.hi, 0xFFFFFFFFu);
+    EXPECT_EQ(r.u16(), 0x1234);
+    EXPECT_TRUE(r.ok());
+    EXPECT_TRUE(log.all().empty());
+}
+
+TEST(StContainer, AddressModes) {
+    struct Case {
+        uint32_t mode;
+        uint8_t encoding;
+        uint32_t compress;
+        gadr adr, begin, end;
+        Bytes bytes;
+    };
+    const Case cases[] = {
+        {0, 2, 0, A(0x1234), A(0x1000), A(0x0FF0), {0x12, 0x34, 0x10, 0x00, 0x0F, 0xF0}},
+        {0, 2, 1, A(0x1234), A(0x1000), A(0x0FF0), {0x12, 0x34, 0x10, 0x00, 0x70}},
+        {0, 2, 1, A(0xFFFF), A(0x10), A(UINT64_MAX), {0xFF, 0xFF, 0x00, 0x10, 0x6F}},
+        {1,
+         0x42,
+         0,
+         A(0x123456),
+         A(0x10000),
+         A(0x10020),
+         {0, 0, 0, 0x12, 0x34, 0x56, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0x20}},
+        {1, 0x42, 1, A(0x123456), A(0x10000), A(0x10020), {0x12, 0x34, 0x56, 0x01, 0, 0, 0x20}},
+        {2, 4, 0, A(0xFFFFFFFF), A(0), A(4), {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 4}},
+        {3, 8, 0, A(0x100000002ull), A(0x1FFFFFFF0ull), A(0x200000010ull), {0, 0, 0, 1, 0,    0,    0,    2,
+                                                                            0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xF0,
+                                                                            0, 0, 0, 2, 0,    0,    0,    0x10}},
+        {3,
+         8,
+         1,
+         A(0x100000002ull),
+         A(0x1FFFFFFF0ull),
+         A(0x200000010ull),
+         {0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xF0, 0x01, 0x20}},
+    };
+    MessageLog log;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "mode " << c.mode << " compress " << c.compress);
+        Bytes got = written(c.mode, c.compress, 0, [&](GFile *gf) {
+            gf_PutAdr(gf, c.adr);
+            gf_PutRange(gf, c.begin, c.end);
+        });
+        EXPECT_EQ(got, c.bytes);
+        Opened o(body_of(c.encoding, c.compress, 0, c.bytes));
+        ASSERT_NE(o.gf, nullptr);
+        EXPECT_EQ(o.gf->adrMode, c.mode);
+        GReader r(o.gf, GF_HEADER_SIZE);
+        gadr g = r.adr(), b, e;
+        r.range(b, e);
+        EXPECT_TRUE(r.ok());
+        EXPECT_EQ(r.left(), 0);
+        // The all-ones value of the mode's width reads as the invalid address.
+        bool invalid = (c.mode == 0 && c.adr.lo == 0xFFFF) || (c.mode == 2 && c.adr.lo == 0xFFFFFFFF);
+        EXPECT_EQ(gadr_to_u64(g), invalid ? UINT64_MAX : gadr_to_u64(c.adr));
+        EXPECT_EQ(gadr_to_u64(b), gadr_to_u64(c.begin));
+        EXPECT_EQ(gadr_to_u64(e), gadr_to_u64(c.end));
+    }
+    EXPECT_TRUE(log.all().empty());
+}
+
+TEST(StContainer, Arrays32WithLayoutAndPadding) {
+    const int32_t v[2] = {0x01020304, -1};
+    // Layout 0: plain big-endian words, no padding.
+    EXPECT_EQ(written(2, 1, 0,
+                      [&](GFile *gf) {
+                          gf_Put8(gf, 9);
+                          gf_PutArray32(gf, v, 2);
+                      }),
+              (Bytes{9, 1, 2, 3, 4, 0xFF, 0xFF, 0xFF, 0xFF}));
+    // Layout 2: padded to a multiple of four from the container start
+    // (20 + 1 byte written), then little-endian.
+    Bytes le = {9, 0xAD, 0xAC, 0xAB, 4, 3, 2, 1, 0xFF, 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(written(2, 1, 2,
+                      [&](GFile *gf) {
+                          gf_Put8(gf, 9);
+                          gf_PutArray32(gf, v, 2);
+                      }),
+              le);
+    // Another non-zero layout: big-endian after the padding; one pad byte.
+    Bytes be = {9, 9, 9, 0xAB, 1, 2, 3, 4, 0xFF, 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(written(2, 1, 1,
+                      [&](GFile *gf) {
+                          gf_Put8(gf, 9);
+                          gf_Put8(gf, 9);
+                          gf_Put8(gf, 9);
+                          gf_PutArray32(gf, v, 2);
+                      }),
+              be);
+    EXPECT_EQ(written(2, 1, 2, [&](GFile *gf) { gf_PutArray32(gf, v, 1); }), (Bytes{4, 3, 2, 1}));
+
+    MessageLog log;
+    auto read = [](const Bytes &body, uint8_t layout, int skip, int32_t *out) {
+        Opened o(body_of(4, 1, layout, body));
+        GReader r(o.gf, GF_HEADER_SIZE);
+        r.skip(skip);
+        return r.array32(out, 2) && r.ok();
+    };
+    int32_t out[2] = {};
+    EXPECT_TRUE(read(le, 2, 1, out));
+    EXPECT_EQ(out[0], 0x01020304);
+    EXPECT_EQ(out[1], -1);
+    EXPECT_TRUE(read(be, 1, 3, out));
+    EXPECT_EQ(out[0], 0x01020304);
+    EXPECT_TRUE(log.all().empty());
+
+    Bytes badpad = le;
+    badpad[2] = 0xAB;
+    EXPECT_FALSE(read(badpad, 2, 1, out));
+    EXPECT_TRUE(log.contains("bad pad byte 0xab (expected 0xac) at offset 0x16")) << log.joined();
+    log.clear();
+    Bytes shortArr(le.begin(), le.end() - 1);
+    EXPECT_FALSE(read(shortArr, 2, 1, out));
+    EXPECT_TRUE(log.contains("is truncated: 8 bytes needed at offset 0x18, 7 left")) << log.joined();
+}
+
+TEST(StContainer, Leb128Limits) {
+    MessageLog log;
+    struct Case {
+        Bytes bytes;
+        int kind;  // 0 u32, 1 s32, 2 u64
+        bool good;
+        int64_t value;
+    };
+    const Case cases[] = {
+        {{0xFF, 0xFF, 0xFF, 0xFF, 0x0F}, 0, true, 0xFFFFFFFF},
+        {{0x80, 0x80, 0x80, 0x80, 0x10}, 0, false, 0},
+        {{0x80, 0x80, 0x80, 0x80, 0x80, 0x00}, 0, false, 0},
+        {{0x80, 0x00}, 0, true, 0},
+        {{0x80, 0x80, 0x80, 0x80, 0x78}, 1, true, INT32_MIN},
+        {{0xFF, 0xFF, 0xFF, 0xFF, 0x07}, 1, true, INT32_MAX},
+        {{0x80, 0x80, 0x80, 0x80, 0x08}, 1, false, 0},
+        {{0x80, 0x80, 0x80, 0x80, 0x70}, 1, false, 0},
+        {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}, 1, false, 0},
+        {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01}, 2, true, INT64_MIN},
+        {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x02}, 2, false, 0},
+        {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00}, 2, false, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.bytes));
+        Opened o(body_of(4, 1, 0, c.bytes));
+        GReader r(o.gf, GF_HEADER_SIZE);
+        int64_t v = c.kind == 0 ? int64_t(r.u32()) : c.kind == 1 ? r.s32() : int64_t(r.u64());
+        EXPECT_EQ(r.ok(), c.good);
+        if (c.good) {
+            EXPECT_EQ(v, c.value);
+            EXPECT_TRUE(log.all().empty());
+        } else {
+            int bits = c.kind == 2 ? 64 : 32;
+            EXPECT_EQ(log.all(), (std::vector<std::string>{"3|<libst>: LEB128 value at offset 0x14 of \"" +
+                                                           std::string(gf_Name(o.gf)) + "\" does not fit in " +
+                                                           std::to_string(bits) + " bits"}));
+            // A failed reader stays failed.
+            r.u8();
+            EXPECT_FALSE(r.ok());
+            EXPECT_EQ(log.all().size(), 1u);
+        }
+        log.clear();
+    }
+}
+
+TEST(StContainer, TruncationAndBadStrings) {
+    MessageLog log;
+    // Every read of every field stops at every shorter length without
+    // reading outside the container.
+    Bytes body = {0, 0, 0, 9, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 0, 1, 2, 3, 4, 5, 6, 7, 8};
+    for (size_t n = 0; n < body.size(); ++n) {
+        Opened o(body_of(4, 0, 0, Bytes(body.begin(), body.begin() + long(n))));
+        GReader r(o.gf, GF_HEADER_SIZE);
+        char *s = r.string();
+        r.u64();
+        EXPECT_FALSE(r.ok()) << n;
+        EXPECT_EQ(s != nullptr, n >= 13);
+        gen_free_fn(s);
+        ASSERT_EQ(log.all().size(), 1u) << n;
+        EXPECT_NE(log.all()[0].find("is truncated"), std::string::npos);
+        log.clear();
+    }
+    // A length past the end is refused before anything is allocated.
+    {
+        Opened o(body_of(4, 1, 0, {0xFF, 0xFF, 0xFF, 0xFF, 0x0F, 'a', 0}));
+        GReader r(o.gf, GF_HEADER_SIZE);
+        EXPECT_EQ(r.string(), nullptr);
+        EXPECT_FALSE(r.ok());
+        EXPECT_TRUE(log.contains("4294967295 bytes needed at offset 0x19, 2 left")) << log.joined();
+        log.clear();
+    }
+    {
+        Opened o(body_of(4, 1, 0, {0x03, 'a', 'b', 'c'}));
+        GReader r(o.gf, GF_HEADER_SIZE);
+        EXPECT_EQ(r.string(), nullptr);
+        EXPECT_TRUE(log.contains("string at offset 0x14 of")) << log.joined();
+        log.clear();
+    }
+    // Readers placed outside the container.
+    {
+        Opened o(body_of(4, 1, 0, {1, 2}));
+        GReader far(o.gf, 1000), neg(o.gf, -4);
+        EXPECT_EQ(far.u8(), 0);
+        EXPECT_EQ(neg.u8(), 0);
+        EXPECT_FALSE(far.ok());
+        EXPECT_FALSE(neg.ok());
+        EXPECT_EQ(log.all().size(), 2u);
+    }
+}
+
+TEST(StContainer, ContainerInsideALargerFile) {
+    // A container that begins at byte 7 of its file, as an archive member
+    // does; offsets count from its first byte, and the window grows past
+    // its first size.
+    Bytes body;
+    for (int i = 0; i < 6000; ++i) body.push_back(uint8_t(i * 7));
+    body.insert(body.end(), {0xAA, 0xBB, 0xCC, 0xDD});
+    Bytes file = cat(Bytes(7, 'x'), body_of(4, 0, 0, body));
+    std::string path = dbgw::temp_file(file, "member.bin");
+    FILE *fp = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(fp, nullptr);
+    std::fseek(fp, 7, SEEK_SET);
+    MessageLog log;
+    GFile *gf = gf_OpenRead(fp, nullptr, "member", 0);
+    ASSERT_NE(gf, nullptr);
+    EXPECT_EQ(gf->base, 7);
+    GReader r(gf, GF_HEADER_SIZE);
+    r.skip(6000);
+    EXPECT_EQ(r.fixed32(), 0xAABBCCDDu);
+    EXPECT_EQ(r.pos(), 6024);
+    GReader again(gf, GF_HEADER_SIZE + 5999);
+    EXPECT_EQ(again.u8(), uint8_t(5999 * 7));
+    EXPECT_TRUE(r.ok() && again.ok());
+    // The same through the in-memory copy.
+    ASSERT_EQ(gf_Map(gf), 0);
+    GReader mapped(gf, GF_HEADER_SIZE + 6000);
+    EXPECT_EQ(mapped.fixed32(), 0xAABBCCDDu);
+    EXPECT_EQ(mapped.u8(), 0);
+    EXPECT_FALSE(mapped.ok());
+    gf_Close(gf);
+    std::fclose(fp);
+    EXPECT_EQ(log.all().size(), 1u);
+}
+
+TEST(StContainer, StreamThatCannotSeek) {
+    // A pipe has no position: reported once, and the container is refused.
+    std::string path = dbgw::temp_file(header(3, 0, 4, 0), "pipe.bin");
+    FILE *fp = popen(("cat '" + path + "'").c_str(), "r");
+    ASSERT_NE(fp, nullptr);
+    MessageLog log;
+    EXPECT_EQ(gf_OpenRead(fp, nullptr, "pipe", 0), nullptr);
+    pclose(fp);
+    ASSERT_EQ(log.all().size(), 1u) << log.joined();
+    EXPECT_EQ(log.all()[0].rfind(std::to_string(GEN_SYSERR + GEN_MSG_FATAL) + "|Error while processing \"pipe\"", 0),
+              0u)
+        << log.joined();
+}
+
+TEST(StContainer, PackedTables) {
+    // Three literals, a copy of six bytes from the first write position
+    // (overlapping its own output), one more literal.
+    Bytes packed = {0x17, 'a', 'b', 'c', 0xEE, 0xF3, 'X'};
+    uint8_t out[16] = {};
+    EXPECT_EQ(gf_Unpack(packed, out, 10), 10);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(out), 10), "abcabcabcX");
+    EXPECT_EQ(gf_Unpack(packed, out, 9), 10);   // stops one past the maximum
+    EXPECT_EQ(gf_Unpack(packed, out, 12), 10);  // short of the maximum
+    // The unwritten window reads as zero bytes.
+    Bytes zeros = {0x00, 0x00, 0x00};
+    std::fill(out, out + 16, 0xEE);
+    EXPECT_EQ(gf_Unpack(zeros, out, 3), 3);
+    EXPECT_EQ(out[0] | out[1] | out[2], 0);
+    // A reference cut short adds nothing.
+    EXPECT_EQ(gf_Unpack(Bytes{0x00, 0x05}, out, 3), 0);
+
+    // The packer reproduces the hand-made stream and round-trips any text.
+    std::string text = "abcabcabcX";
+    EXPECT_EQ(gf_Pack(Bytes(text.begin(), text.end())), packed);
+    Bytes big;
+    for (int i = 0; i < 20000; ++i) big.push_back(uint8_t("main\0helper\0"[i % 12] + (i / 5000)));
+    for (int i = 0; i < 3000; ++i) big.push_back(uint8_t(i * 131 + i / 7));
+    Bytes p = gf_Pack(big);
+    EXPECT_LT(p.size(), big.size() / 2);
+    Bytes back(big.size());
+    EXPECT_EQ(gf_Unpack(p, back.data(), int64_t(back.size())), int64_t(big.size()));
+    EXPECT_EQ(back, big);
+    EXPECT_TRUE(gf_Pack(Bytes{}).empty());
+}
+
+}  // namespace

@@ -1,0 +1,663 @@
+// Name files: the reader against hand-assembled bytes and against the
+// writer in every version, encoding, address mode and layout; version rules,
+// sanity checks, truncation and corrupt tables.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "dbg_writer.h"
+#include "indgen.h"
+#include "indgeninit.h"
+#include "st_api.h"
+
+namespace {
+
+using dbgw::Bytes;
+using dbgw::DnmDesc;
+using dbgw::FlagScope;
+using dbgw::MessageLog;
+
+const std::string E = "3|<libst>: ";
+const std::string W = "4|<libst>: ";
+
+// Keeps the process-wide address mode of the other tests.
+class StDnm : public testing::Test {
+  protected:
+    void SetUp() override { saved_ = gadr_get_mode(); }
+    void TearDown() override { gadr_set_mode(saved_); }
+    uint32_t saved_ = 2;
+};
+
+std::string path_of_input() { return dbgw::temp_file({}, "input.dnm"); }
+
+uint64_t base_for(uint32_t mode) {
+    return mode == GADR_MODE_64BIT ? 0x100000000ull : mode == GADR_MODE_16BIT_16SEG ? 0x20000 : 0;
+}
+
+DnmDesc sample(const dbgw::Encoding &enc) {
+    DnmDesc d;
+    d.enc = enc;
+    uint64_t b = base_for(enc.mode);
+    d.sections = {{".text", b + 0x1000, b + 0x1040, 1}, {".data", b + 0x2000, UINT64_MAX, 2}};
+    d.dlos = {{"main.dbo", "main.o", "/src/main.o", "magic-main", 0x44, 1000, 1, 0x3},
+              {"util.dbo", "util.o", "/src/util.o", "magic-util", 0x1000, 2000, 3, 0}};
+    return d;
+}
+
+std::vector<size_t> markers(const Bytes &b) {
+    static const uint8_t m[8] = {'[', 'E', 'N', 'D', 'T', 'B', 'L', ']'};
+    std::vector<size_t> at;
+    for (auto it = b.begin(); (it = std::search(it, b.end(), m, m + 8)) != b.end(); ++it)
+        at.push_back(size_t(it - b.begin()));
+    return at;
+}
+
+// The last message, which names the failing step.
+std::string failure(const MessageLog &log) { return log.all().empty() ? "" : log.all().back(); }
+
+std::string failed_at(int pos) {
+    return E + "failed while reading \"" + path_of_input() + "\" (pos " + std::to_string(pos) + ", errno 0)";
+}
+
+TEST_F(StDnm, HandAssembledVersion10) {
+    Bytes b = {0x7F, 'L', 'K', 'S', 0, 0, 0, 1, 0, 0, 0, 3, 0, 0, 0, 0, 4, 0, 0, 0};
+    Bytes head = {0,    0,    0,    10,       // version
+                  4,    0,    7,    8,    9,  // address mode, endian flag, three bytes
+                  0,    0,    1,    0,        // low address
+                  0x11, 0x22, 0x33, 0x44,     // 32-bit value
+                  3};                         // numTables
+    b.insert(b.end(), head.begin(), head.end());
+    for (uint32_t off : {80u, 98u, 132u}) dbgw::put32(b, off);
+    for (uint32_t max : {10u, 1u, 1u}) {
+        dbgw::put32(b, max);
+        dbgw::put32(b, 0);
+        b.insert(b.end(), {0, 0});
+    }
+    ASSERT_EQ(b.size(), 80u);
+    const Bytes marker = {'[', 'E', 'N', 'D', 'T', 'B', 'L', ']'};
+    Bytes strings = {0, 't', 'e', 'x', 't', 0, 'a', '.', 'o', 0};
+    b.insert(b.end(), strings.begin(), strings.end());
+    b.insert(b.end(), marker.begin(), marker.end());
+    Bytes section = {0,    0,    0,    1,    0, 0, 0,    1,  // name, second name
+                     0,    0,    0x10, 0,    0, 0, 0x20, 0,  // begin, end
+                     0,    0,    0,    0x10,                 // value, 4 bytes fixed before version 40
+                     0xFF, 0xFF, 0xFF, 0xFE,                 // signed value
+                     1,                                      // sc
+                     0x15};                                  // flags byte
+    b.insert(b.end(), section.begin(), section.end());
+    b.insert(b.end(), marker.begin(), marker.end());
+    Bytes dlo = {0, 0, 0,    6,    0, 0, 0, 6, 0, 0, 0, 6,  // name, baseName, path
+                 0, 0, 0,    1,    0, 0, 0, 1,              // magic pair
+                 0, 0, 0x03, 0xE8,                          // timeStamp
+                 0, 0, 0,    0x44};                         // offset
+    b.insert(b.end(), dlo.begin(), dlo.end());
+    b.insert(b.end(), marker.begin(), marker.end());
+    ASSERT_EQ(b.size(), 168u);
+
+    MessageLog log;
+    gadr_set_mode(GADR_MODE_64BIT);
+    STDnm *dnm = dbgw::read_dnm(b);
+    ASSERT_NE(dnm, nullptr) << log.joined();
+    EXPECT_TRUE(log.all().empty()) << log.joined();
+    EXPECT_EQ(gadr_get_mode(), GADR_MODE_32BIT);
+    EXPECT_EQ(dnm->version, 10);
+    EXPECT_EQ(dnm->magic, nullptr);
+    EXPECT_EQ(dnm->magic2, nullptr);
+    EXPECT_EQ(dnm->bytesA[0], 7);
+    EXPECT_EQ(dnm->bytesA[2], 9);
+    EXPECT_EQ(gadr_to_u64(dnm->lowAdr), 0x100u);
+    EXPECT_EQ(gadr_to_u64(dnm->highAdr), UINT64_MAX);
+    EXPECT_EQ(dnm->bytesPerTextAdrUnit, 1);
+    EXPECT_EQ(dnm->bytesPerDataAdrUnit, 1);
+    EXPECT_EQ(dnm->word1, 0x11223344u);
+    EXPECT_EQ(dnm->words31[0], -1);
+    EXPECT_EQ(dnm->words31[1], -1);
+    int32_t n = 0;
+    const STDnm_Section *s = STDnm_Sections(dnm, &n);
+    ASSERT_EQ(n, 1);
+    EXPECT_STREQ(STDnm_String(dnm, s->name), "text");
+    EXPECT_EQ(gadr_to_u64(s->begin), 0x1000u);
+    EXPECT_EQ(gadr_to_u64(s->end), 0x2000u);
+    EXPECT_EQ(s->value64, 0x10u);
+    EXPECT_EQ(s->value32, -2);
+    EXPECT_EQ(s->index1, -1);
+    EXPECT_EQ(s->index3, -1);
+    EXPECT_EQ(s->flags, 0x12u);  // low four flags from sc 1
+    const STDnm_DloFile *f = STDnm_DloFiles(dnm, &n);
+    ASSERT_EQ(n, 1);
+    EXPECT_STREQ(STDnm_String(dnm, f->baseName), "a.o");
+    EXPECT_EQ(f->timeStamp, 1000);
+    EXPECT_EQ(f->offset, 0x44u);
+    EXPECT_EQ(f->language, 31);
+    EXPECT_EQ(f->iTopLevelSourceFile, -1);
+    EXPECT_EQ(f->iTopLevelSourceFile2, -1);
+    EXPECT_EQ(STDnm_TableCount(dnm, STDNM_DLO_FILES_BY_OFFSET), 0);
+    STDnm_Release(dnm);
+
+    // The writer produces the same bytes from the same object.
+    STDnm *w = STDnm_Create();
+    w->version = 10;
+    w->adrMode = GADR_MODE_32BIT;
+    w->bytesA[0] = 7;
+    w->bytesA[1] = 8;
+    w->bytesA[2] = 9;
+    w->lowAdr = dbgw::adr(0x100);
+    w->word1 = 0x11223344;
+    w->numTables = 3;
+    STDnm_AddString(w, "");
+    STDnm_Section ws{};
+    ws.name = ws.altName = STDnm_AddString(w, "text");
+    ws.begin = dbgw::adr(0x1000);
+    ws.end = dbgw::adr(0x2000);
+    ws.value64 = 0x10;
+    ws.value32 = -2;
+    ws.sc = 1;
+    ws.flags = 0x15;
+    STDnm_AddSection(w, &ws);
+    STDnm_DloFile wf{};
+    wf.name = wf.baseName = wf.path = STDnm_AddString(w, "a.o");
+    wf.magic = wf.magic2 = 1;
+    wf.timeStamp = 1000;
+    wf.offset = 0x44;
+    STDnm_AddDloFile(w, &wf);
+    uint8_t *image = nullptr;
+    int64_t size = 0;
+    ASSERT_EQ(STDnm_Write(w, nullptr, nullptr, GFileOptions{0, 0, 0}, &image, &size), 0);
+    EXPECT_EQ(Bytes(image, image + size), b);
+    gen_free_fn(image);
+    STDnm_Release(w);
+}
+
+TEST_F(StDnm, EveryVersionEncodingModeAndLayout) {
+    MessageLog log;
+    const int32_t versions[] = {10, 11, 13, 16, 17, 19, 20, 21, 22, 23, 24, 25, 29, 30, 31, 32, 34, 37, 40, 42, 43};
+    for (int32_t v : versions) {
+        for (bool compress : {false, true}) {
+            for (uint32_t mode : {0u, 1u, 2u, 3u}) {
+                for (uint8_t layout : {uint8_t(0), uint8_t(2), uint8_t(1)}) {
+                    SCOPED_TRACE(testing::Message() << "version " << v << " compress " << compress << " mode " << mode
+                                                    << " layout " << int(layout));
+                    DnmDesc d = sample({v, compress, layout, mode});
+                    Bytes bytes = dbgw::write_dnm(d);
+                    gadr_set_mode(mode == 2 ? 3 : 2);
+                    STDnm *dnm = dbgw::read_dnm(bytes);
+                    ASSERT_NE(dnm, nullptr) << log.joined();
+                    EXPECT_EQ(gadr_get_mode(), mode);
+                    EXPECT_EQ(dnm->version, v);
+                    EXPECT_STREQ(dnm->magic, v >= 16 ? "dnm magic" : nullptr);
+                    EXPECT_STREQ(dnm->magic2, v >= 20 ? "dnm magic 2" : v >= 16 ? "dnm magic" : nullptr);
+                    EXPECT_STREQ(dnm->string4, v >= 21 ? "fourth" : v >= 16 ? "third" : nullptr);
+                    EXPECT_EQ(gadr_to_u64(dnm->lowAdr), 0x100u);
+                    EXPECT_EQ(gadr_to_u64(dnm->highAdr), v >= 13 ? 0x8000u : UINT64_MAX);
+
+                    int32_t n = 0;
+                    const STDnm_Section *s = STDnm_Sections(dnm, &n);
+                    ASSERT_EQ(n, 2);
+                    uint64_t b = base_for(mode);
+                    EXPECT_STREQ(STDnm_String(dnm, s[0].name), ".text");
+                    EXPECT_STREQ(STDnm_String(dnm, s[1].altName), ".data");
+                    EXPECT_EQ(gadr_to_u64(s[0].begin), b + 0x1000);
+                    EXPECT_EQ(gadr_to_u64(s[0].end), b + 0x1040);
+                    EXPECT_EQ(gadr_to_u64(s[1].end), UINT64_MAX);
+                    EXPECT_EQ(s[1].value32, -2);
+                    EXPECT_EQ(s[1].sc, 2);
+                    EXPECT_EQ(s[0].flags, v < 23 ? 0x2u : v < 30 ? 0x1u : 0x201u);
+                    EXPECT_EQ(s[1].index2, -1);
+                    EXPECT_EQ(STDnm_TableCount(dnm, STDNM_SECTIONS_BY_ADR), v >= 30 ? 2 : 0);
+
+                    const STDnm_DloFile *f = STDnm_DloFiles(dnm, &n);
+                    ASSERT_EQ(n, 2);
+                    EXPECT_STREQ(STDnm_String(dnm, f[0].name), "main.dbo");
+                    EXPECT_STREQ(STDnm_String(dnm, f[0].path), "/src/main.o");
+                    EXPECT_STREQ(STDnm_String(dnm, f[1].magic), "magic-util");
+                    EXPECT_STREQ(STDnm_String(dnm, f[1].objectFileBaseName), v >= 11 ? "util.o" : "");
+                    EXPECT_EQ(f[1].offset, 0x1000u);
+                    EXPECT_EQ(f[1].timeStamp, 2000);
+                    EXPECT_EQ(f[1].language, v >= 19 ? 3 : 31);
+                    EXPECT_EQ(f[0].flags, v < 13 ? 0u : v < 17 ? 0x23u : 0x3u);
+                    EXPECT_EQ(STDnm_TableCount(dnm, STDNM_DLO_FILES_BY_OFFSET), v >= 17 ? 2 : 0);
+                    if (v >= 17) {
+                        EXPECT_EQ(static_cast<int32_t *>(STDnm_TableEntries(dnm, 17))[1], 1);
+                    }
+                    EXPECT_TRUE(log.all().empty()) << log.joined();
+                    STDnm_Release(dnm);
+                }
+            }
+        }
+    }
+}
+
+TEST_F(StDnm, VersionRule) {
+    MessageLog log;
+    std::string p = path_of_input();
+    EXPECT_EQ(dbgw::read_dnm(dbgw::write_dnm(sample({9}))), nullptr);
+    EXPECT_EQ(log.all(), (std::vector<std::string>{E + "\"" + p + "\" has version 9, which is no longer supported",
+                                                   failed_at(2)}));
+    log.clear();
+    STDnm *dev = dbgw::read_dnm(dbgw::write_dnm(sample({44})));
+    ASSERT_NE(dev, nullptr);
+    EXPECT_EQ(log.all(),
+              (std::vector<std::string>{W + "\"" + p + "\" has version 44, which is the development version"}));
+    STDnm_Release(dev);
+    log.clear();
+    EXPECT_EQ(dbgw::read_dnm(dbgw::write_dnm(sample({45}))), nullptr);
+    EXPECT_EQ(log.all().front(), E + "\"" + p + "\" has version 45, this utility only supports up to version 43");
+    log.clear();
+    gen_setprogname("funsize");
+    EXPECT_EQ(dbgw::read_dnm(dbgw::write_dnm(sample({45}))), nullptr);
+    gen_setprogname(nullptr);
+    EXPECT_EQ(log.all().front(), E + "\"" + p + "\" has version 45, funsize only supports up to version 43");
+}
+
+TEST_F(StDnm, HeaderFieldsByVersion) {
+    MessageLog log;
+    auto read_with = [](int32_t v, const std::function<void(STDnm *)> &tweak) {
+        DnmDesc d = sample({v});
+        d.tweak = tweak;
+        return dbgw::read_dnm(dbgw::write_dnm(d));
+    };
+    // One byte for both address-unit sizes in versions 25-31.
+    STDnm *d = read_with(31, [](STDnm *w) {
+        w->bytesPerTextAdrUnit = 2;
+        w->bytesPerDataAdrUnit = 1;
+    });
+    ASSERT_NE(d, nullptr) << log.joined();
+    EXPECT_EQ(d->bytesPerTextAdrUnit, 2);
+    EXPECT_EQ(d->bytesPerDataAdrUnit, 1);
+    STDnm_Release(d);
+    d = read_with(25, [](STDnm *w) { w->bytesPerTextAdrUnit = w->bytesPerDataAdrUnit = 0; });
+    ASSERT_NE(d, nullptr) << log.joined();
+    EXPECT_EQ(d->bytesPerTextAdrUnit, 1);  // 0 reads as 1
+    EXPECT_EQ(d->bytesPerDataAdrUnit, 1);
+    EXPECT_EQ(d->byte29a, 0);
+    STDnm_Release(d);
+    d = read_with(28, [](STDnm *w) { w->bytesPerTextAdrUnit = w->bytesPerDataAdrUnit = 2; });
+    ASSERT_NE(d, nullptr) << log.joined();
+    EXPECT_EQ(d->bytesPerDataAdrUnit, 2);
+    EXPECT_EQ(d->byte29a, 1);  // before version 29: 1 when text units are 2 bytes
+    STDnm_Release(d);
+    d = read_with(32, [](STDnm *w) {
+        w->bytesPerTextAdrUnit = 17;
+        w->bytesPerDataAdrUnit = 32;
+        w->cppAbiStyle = 7;
+        w->cppMangleStyle = 6;
+    });
+    ASSERT_NE(d, nullptr) << log.joined();
+    EXPECT_EQ(d->bytesPerTextAdrUnit, 17);
+    EXPECT_EQ(d->bytesPerDataAdrUnit, 32);
+    EXPECT_EQ(d->cppAbiStyle, 7);
+    STDnm_Release(d);
+    // The flags byte: 0xFE and 0xFF keep only their two low bits up to
+    // version 42.
+    for (int32_t v : {31, 42, 43}) {
+        d = read_with(v, [](STDnm *w) {
+            w->flags = 0xFE;
+            w->encodingType = 1;
+            w->words31[0] = 7;
+        });
+        ASSERT_NE(d, nullptr) << log.joined();
+        EXPECT_EQ(d->flags, v <= 42 ? 2 : 0xFE);
+        EXPECT_EQ(d->encodingType, 1);
+        EXPECT_EQ(d->words31[0], 7);
+        STDnm_Release(d);
+    }
+    d = read_with(30, [](STDnm *w) { w->flags = 0xFE; });
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->flags, 0);
+    STDnm_Release(d);
+    // Dlo File flags: bit 5 from bit 0 before version 17; bit 11 from bit 8
+    // before version 43, from bit 9 after.
+    for (int32_t v : {16, 42, 43}) {
+        DnmDesc desc = sample({v});
+        desc.dlos[0].flags = 0x301;
+        d = dbgw::read_dnm(dbgw::write_dnm(desc));
+        ASSERT_NE(d, nullptr);
+        int32_t n;
+        EXPECT_EQ(STDnm_DloFiles(d, &n)[0].flags, v == 16 ? 0xB21u : 0xB01u) << v;
+        STDnm_Release(d);
+        desc.dlos[0].flags = 0x200;
+        d = dbgw::read_dnm(dbgw::write_dnm(desc));
+        EXPECT_EQ(STDnm_DloFiles(d, &n)[0].flags, v == 43 ? 0xA00u : 0x200u) << v;
+        STDnm_Release(d);
+    }
+    EXPECT_TRUE(log.all().empty()) << log.joined();
+}
+
+TEST_F(StDnm, HeadSanityChecks) {
+    MessageLog log;
+    struct Case {
+        std::function<void(STDnm *)> tweak;
+        std::string message;
+    };
+    const std::string H = E + "[STDnm_CheckHeadSanity] Invalid ";
+    auto opaque = [](int index, int32_t max, uint32_t aux = 0) {
+        return [=](STDnm *w) { STDnm_SetOpaqueTable(w, index, max, aux, nullptr, 0); };
+    };
+    std::vector<Case> cases = {
+        {[](STDnm *w) { w->endianFlag = 2; }, H + "endian flag (2)"},
+        {[](STDnm *w) { w->objectModuleFormat = 4; }, H + "object module format (4)"},
+        {[](STDnm *w) { w->objectModuleType = 4; }, H + "object module type (4)"},
+        {[](STDnm *w) { w->bytesPerTextAdrUnit = 0; }, H + "bytes per text address unit (0)"},
+        {[](STDnm *w) { w->bytesPerTextAdrUnit = 33; }, H + "bytes per text address unit (33)"},
+        {[](STDnm *w) { w->bytesPerDataAdrUnit = 33; }, H + "bytes per data address unit (33)"},
+        {[](STDnm *w) { w->cppAbiStyle = 8; }, H + "C++ ABI style (8)"},
+        {[](STDnm *w) { w->cppMangleStyle = 7; }, H + "C++ mangle style (7)"},
+        {[](STDnm *w) { w->encodingType = 2; }, H + "encodingType (2)"},
+        {[](STDnm *w) { w->numTables = 77; }, H + "numTables (77)"},
+        {opaque(5, -1), H + "max -1 for table with index 5"},
+        {opaque(20, 0, 21), H + "max 0 for table with index 20"},
+    };
+    const struct {
+        int sub, main;
+        const char *text;
+    } relations[] = {
+        {4, 3, "SourceFileByBaseNames max 1 > SourceFiles max 0"},
+        {5, 3, "SourceFileByRelNames max 1 > SourceFiles max 0"},
+        {6, 3, "SourceFileByFullNames max 1 > SourceFiles max 0"},
+        {17, 2, "DloFileByOffsets max 3 > DloFiles max 2"},
+        {18, 2, "DloFileUpdateLinks max 3 > DloFiles max 2"},
+        {8, 7, "LinkLabelByAdrs max 1 > LinkLabel max 0"},
+        {9, 7, "LinkLabelByUseNames max 1 > LinkLabel max 0"},
+        {10, 7, "LinkLabelByMangledNames max 1 > LinkLabel max 0"},
+        {11, 7, "LinkLabelByLinkNames max 1 > LinkLabel max 0"},
+        {16, 7, "LinkLabelByStaticIDbgSyms max 1 > LinkLabel max 0"},
+        {19, 7, "LinkLabelUpdateLinks max 1 > LinkLabel max 0"},
+        {21, 7, "LinkLabelByAdrAgainsts max 1 > LinkLabel max 0"},
+        {22, 7, "LinkLabelByRegs max 1 > LinkLabel max 0"},
+        {23, 7, "LinkLabelByRegPlusOffsets max 1 > LinkLabel max 0"},
+        {13, 12, "TypeByMangledNames max 1 > Types max 0"},
+        {28, 12, "TypeByUseNames max 1 > Types max 0"},
+        {33, 12, "CppTypesByRevUseName max 1 > Types max 0"},
+        {29, 1, "SectionByAdr max 3 > Section max 2"},
+        {25, 24, "LinkageStubByLinkNames max 1 > LinkageStubs max 0"},
+        {26, 24, "LinkageStubByAdrs max 1 > LinkageStubs max 0"},
+    };
+    for (const auto &r : relations) {
+        int32_t max = r.main == 1 || r.main == 2 ? 3 : 1;
+        cases.push_back({opaque(r.sub, max), H + r.text});
+    }
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.message);
+        DnmDesc d = sample({43});
+        d.tweak = c.tweak;
+        EXPECT_EQ(dbgw::read_dnm(dbgw::write_dnm(d)), nullptr);
+        EXPECT_EQ(log.all(),
+                  (std::vector<std::string>{c.message, E + "Corruption in symbol file is detected:\n" + path_of_input(),
+                                            failed_at(2)}));
+        log.clear();
+        // Without sanity checks the same file gets past the header.
+        FlagScope nocheck(STFLAG_NoSanityCheck, 1);
+        STDnm *dnm = dbgw::read_dnm(dbgw::write_dnm(d));
+        EXPECT_FALSE(log.contains("CheckHeadSanity"));
+        if (dnm) STDnm_Release(dnm);
+        log.clear();
+    }
+
+    // A negative offset (4-byte offsets before version 40 are signed).
+    Bytes bytes = dbgw::write_dnm(sample({39, false}));
+    STDnm *ok = dbgw::read_dnm(bytes);
+    ASSERT_NE(ok, nullptr);
+    size_t dirPos = size_t(ok->dirPos);
+    STDnm_Release(ok);
+    dbgw::patch32(bytes, dirPos + 4, 0xFFFFFFF0);
+    EXPECT_EQ(dbgw::read_dnm(bytes), nullptr);
+    EXPECT_EQ(log.all().front(), H + "offset 0xfffffffffffffff0 for table with index 1");
+    log.clear();
+    {
+        FlagScope nocheck(STFLAG_NoSanityCheck, 1);
+        EXPECT_EQ(dbgw::read_dnm(bytes), nullptr);
+        EXPECT_TRUE(log.contains("(2 entries at offset 0xfffffffffffffff0) does not fit in the file")) << log.joined();
+        EXPECT_EQ(failure(log), failed_at(5));
+        log.clear();
+    }
+
+    // Checks that no file can fail, called directly.
+    STDnm *w = STDnm_Create();
+    w->version = 95;
+    EXPECT_EQ(STDnm_CheckHeadSanity(w), 1);
+    w->version = 94;
+    EXPECT_EQ(STDnm_CheckHeadSanity(w), 0);
+    w->adrMode = 4;
+    EXPECT_EQ(STDnm_CheckHeadSanity(w), 1);
+    EXPECT_EQ(log.all(), (std::vector<std::string>{H + "dnm version (95)", H + "address mode (4)"}));
+    STDnm_Release(w);
+}
+
+TEST_F(StDnm, RecordChecks) {
+    MessageLog log;
+    const std::string C = E + "Corruption in symbol file is detected:\n" + path_of_input();
+    struct Case {
+        std::function<void(DnmDesc &)> change;
+        std::function<void(STDnm *)> tweak;
+        std::string message;
+        int pos;
+    };
+    const long now = long(std::time(nullptr));
+    const std::string D = E + "[STDnm_CheckDloFileSanity] Invalid ";
+    auto dlo = [](const std::function<void(STDnm_DloFile &)> &f) {
+        return [=](STDnm *w) { f(static_cast<STDnm_DloFile *>(w->tables[STDNM_DLO_FILES].data)[1]); };
+    };
+    const std::vector<Case> cases = {
+        {[](DnmDesc &d) { d.sections[1].sc = 43; }, nullptr,
+         E + "[STDnm_CheckSectionSanity] Invalid link label sc (43)", 7},
+        {nullptr, dlo([](STDnm_DloFile &f) { f.name = 0x7777; }), D + "name (0x7777)", 8},
+        {nullptr, dlo([](STDnm_DloFile &f) { f.baseName = 0x7778; }), D + "baseName (0x7778)", 8},
+        {nullptr, dlo([](STDnm_DloFile &f) { f.path = 0x7779; }), D + "path (0x7779)", 8},
+        {nullptr, dlo([](STDnm_DloFile &f) { f.objectFileBaseName = 0x777A; }), D + "objectFileBaseName (0x777a)", 8},
+        {nullptr, dlo([](STDnm_DloFile &f) { f.iTopLevelSourceFile = 0; }), D + "iTopLevelSourceFile (0)", 8},
+        {nullptr, dlo([](STDnm_DloFile &f) { f.iTopLevelSourceFile2 = -2; }), D + "iTopLevelSourceFile (-2)", 8},
+        {[](DnmDesc &d) { d.dlos[1].timeStamp = -1; }, nullptr, D + "timeStamp (0xffffffff)", 8},
+        {[&](DnmDesc &d) { d.dlos[1].timeStamp = int32_t(now + 9000000); }, nullptr,
+         D + "timeStamp (0x" +
+             [&] {
+                 char buf[16];
+                 std::snprintf(buf, sizeof buf, "%x", unsigned(now + 9000000));
+                 return std::string(buf);
+             }() +
+             ")",
+         8},
+        {[](DnmDesc &d) { d.dlos[1].language = 17; }, nullptr, D + "dlo file language (17)", 8},
+        {[](DnmDesc &d) { d.dlos[1].language = 254; }, nullptr, D + "dlo file language (254)", 8},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.message);
+        DnmDesc d = sample({43});
+        if (c.change) c.change(d);
+        d.tweak = c.tweak;
+        Bytes bytes = dbgw::write_dnm(d);
+        EXPECT_EQ(dbgw::read_dnm(bytes), nullptr);
+        EXPECT_EQ(log.all(), (std::vector<std::string>{c.message, C, failed_at(c.pos)}));
+        log.clear();
+        FlagScope nocheck(STFLAG_NoSanityCheck, 1);
+        STDnm *dnm = dbgw::read_dnm(bytes);
+        EXPECT_NE(dnm, nullptr);
+        STDnm_Release(dnm);
+        EXPECT_TRUE(log.all().empty()) << log.joined();
+    }
+    // Languages that pass: 16, 30, 31, 255; a time stamp within 100 days.
+    for (uint8_t lang : {16, 30, 31, 255}) {
+        DnmDesc d = sample({43});
+        d.dlos[0].language = lang;
+        d.dlos[0].timeStamp = int32_t(now + 8000000);
+        STDnm *dnm = dbgw::read_dnm(dbgw::write_dnm(d));
+        EXPECT_NE(dnm, nullptr) << int(lang);
+        STDnm_Release(dnm);
+    }
+    EXPECT_TRUE(log.all().empty()) << log.joined();
+}
+
+TEST_F(StDnm, TruncationAtEveryLength) {
+    MessageLog log;
+    for (const dbgw::Encoding &enc : {dbgw::Encoding{43, true, 2, 3}, dbgw::Encoding{39, false, 2, 1},
+                                      dbgw::Encoding{36, true, 0, 0}, dbgw::Encoding{16, false, 0, 2}}) {
+        Bytes full = dbgw::write_dnm(sample(enc));
+        STDnm *whole = dbgw::read_dnm(full);
+        ASSERT_NE(whole, nullptr);
+        STDnm_Release(whole);
+        for (size_t n = 0; n < full.size(); ++n) {
+            SCOPED_TRACE(testing::Message() << "version " << enc.version << " length " << n);
+            log.clear();
+            EXPECT_EQ(dbgw::read_dnm(Bytes(full.begin(), full.begin() + long(n))), nullptr);
+            ASSERT_FALSE(log.all().empty());
+            EXPECT_EQ(failure(log).rfind(E + "failed while reading \"", 0), 0u) << log.joined();
+            // The step that failed is explained first.
+            if (n >= 20) {
+                EXPECT_GE(log.all().size(), 2u) << log.joined();
+            }
+        }
+    }
+}
+
+TEST_F(StDnm, CorruptTables) {
+    MessageLog log;
+    // A damaged end marker fails the step of its table.
+    Bytes good = dbgw::write_dnm(sample({43}));
+    std::vector<size_t> at = markers(good);
+    ASSERT_EQ(at.size(), 3u);
+    for (int k = 0; k < 3; ++k) {
+        Bytes bad = good;
+        bad[at[size_t(k)] + 7] = '}';
+        EXPECT_EQ(dbgw::read_dnm(bad), nullptr);
+        EXPECT_TRUE(log.contains("has no end marker at offset 0x")) << log.joined();
+        EXPECT_EQ(failure(log), failed_at(6 + k));
+        log.clear();
+    }
+
+    // Packed strings (version 37 on, encodingType 0) that unpack to one
+    // byte less or more than the table's size.
+    Bytes packed = dbgw::write_dnm(sample({39, false}));
+    STDnm *dnm = dbgw::read_dnm(packed);
+    ASSERT_NE(dnm, nullptr);
+    size_t maxPos = size_t(dnm->dirPos) + 4 * dnm->numTables;
+    uint32_t size = uint32_t(dnm->tables[STDNM_STRINGS].count);
+    STDnm_Release(dnm);
+    Bytes bad = packed;
+    dbgw::patch32(bad, maxPos, size + 1);
+    EXPECT_EQ(dbgw::read_dnm(bad), nullptr);
+    EXPECT_TRUE(log.contains("unpacks to " + std::to_string(size) + " bytes instead of " + std::to_string(size + 1)))
+        << log.joined();
+    EXPECT_EQ(failure(log), failed_at(6));
+    log.clear();
+    dbgw::patch32(bad, maxPos, size - 1);
+    EXPECT_EQ(dbgw::read_dnm(bad), nullptr);
+    EXPECT_TRUE(log.contains("unpacks to more than its " + std::to_string(size - 1) + " bytes")) << log.joined();
+    log.clear();
+    // A count far past the end of the file is refused before allocation.
+    bad = packed;
+    dbgw::patch32(bad, maxPos + 10, 0x10000000);
+    dbgw::patch32(bad, maxPos + 20, 0x10000000);
+    EXPECT_EQ(dbgw::read_dnm(bad), nullptr);
+    EXPECT_TRUE(log.contains("table \"Sections\" of")) << log.joined();
+    EXPECT_TRUE(log.has(E + "Error while allocating tables for \"" + path_of_input() + "\"")) << log.joined();
+    EXPECT_EQ(failure(log), failed_at(5));
+    log.clear();
+
+    // Records that do not decode: a LEB128 name reference too long, a
+    // string table without its final zero byte.
+    DnmDesc d = sample({43});
+    d.tweak = [](STDnm *w) {
+        const uint8_t rec[] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01};
+        STDnm_SetOpaqueTable(w, STDNM_SECTIONS, 1, 0, rec, sizeof rec);
+        STDnm_SetIndexTable(w, STDNM_SECTIONS_BY_ADR, nullptr, 0);
+    };
+    EXPECT_EQ(dbgw::read_dnm(dbgw::write_dnm(d)), nullptr);
+    EXPECT_TRUE(log.contains("does not fit in 32 bits")) << log.joined();
+    EXPECT_EQ(failure(log), failed_at(7));
+    log.clear();
+    d.tweak = [](STDnm *w) {
+        const uint8_t text[] = {0, 'a', 'b'};
+        STDnm_SetOpaqueTable(w, STDNM_STRINGS, 3, 0, text, 3);
+        STDnm_SetOpaqueTable(w, STDNM_SECTIONS, 0, 0, nullptr, 0);
+        STDnm_SetOpaqueTable(w, STDNM_DLO_FILES, 0, 0, nullptr, 0);
+        STDnm_SetIndexTable(w, STDNM_SECTIONS_BY_ADR, nullptr, 0);
+        STDnm_SetIndexTable(w, STDNM_DLO_FILES_BY_OFFSET, nullptr, 0);
+        w->encodingType = 1;  // stored unpacked
+    };
+    EXPECT_EQ(dbgw::read_dnm(dbgw::write_dnm(d)), nullptr);
+    EXPECT_TRUE(log.contains("does not end with a zero byte")) << log.joined();
+    EXPECT_EQ(failure(log), failed_at(6));
+    log.clear();
+    // A wrong kind of file.
+    EXPECT_EQ(dbgw::read_dnm(dbgw::write_dbg({})), nullptr);
+    EXPECT_EQ(log.all(), (std::vector<std::string>{E + "\"" + path_of_input() + "\" is not a name file (file kind 1)",
+                                                   failed_at(1)}));
+    log.clear();
+    EXPECT_EQ(dbgw::read_dnm(Bytes{'n', 'o', 't'}), nullptr);
+    EXPECT_EQ(failure(log), failed_at(1));
+}
+
+TEST_F(StDnm, ConfigurationsMappingAndPaths) {
+    MessageLog log;
+    Bytes bytes = dbgw::write_dnm(sample({43, true, 2, 2}));
+    // Configuration 4: strings, attributes and the Dlo File tables only.
+    STDnm *dnm = dbgw::read_dnm(bytes, 4);
+    ASSERT_NE(dnm, nullptr);
+    EXPECT_EQ(STDnm_TableCount(dnm, STDNM_SECTIONS), 0);
+    EXPECT_EQ(STDnm_TableEntries(dnm, STDNM_SECTIONS), nullptr);
+    EXPECT_EQ(STDnm_TableMax(dnm, STDNM_SECTIONS), 2u);
+    EXPECT_EQ(STDnm_TableCount(dnm, STDNM_DLO_FILES), 2);
+    EXPECT_EQ(STDnm_TableCount(dnm, STDNM_DLO_FILES_BY_OFFSET), 2);
+    STDnm_Release(dnm);
+    // An unknown configuration reads strings only.
+    dnm = dbgw::read_dnm(bytes, 20);
+    ASSERT_NE(dnm, nullptr);
+    EXPECT_EQ(STDnm_TableCount(dnm, STDNM_DLO_FILES), 0);
+    EXPECT_GT(STDnm_TableCount(dnm, STDNM_STRINGS), 0);
+    EXPECT_EQ(log.all(), (std::vector<std::string>{E + "Unknown load configuration"}));
+    STDnm_Release(dnm);
+    log.clear();
+
+    // Read through the in-memory image: an unpacked string table is served
+    // from it, a packed one is unpacked as usual.
+    {
+        FlagScope map(STFLAG_useFileMemoryMappingForDnm, 1);
+        for (int32_t v : {36, 43}) {
+            dnm = dbgw::read_dnm(dbgw::write_dnm(sample({v})));
+            ASSERT_NE(dnm, nullptr) << log.joined();
+            EXPECT_EQ(dnm->tables[STDNM_STRINGS].dir.mapped, v == 36 ? 1 : 0);
+            EXPECT_NE(dnm->image, nullptr);
+            int32_t n;
+            EXPECT_STREQ(STDnm_String(dnm, STDnm_DloFiles(dnm, &n)[1].name), "util.dbo");
+            STDnm_Release(dnm);
+        }
+    }
+    // The mode stays when the flag is off.
+    {
+        FlagScope keep(STFLAG_setGAdrModeOnBuildReadWrite, 0);
+        gadr_set_mode(GADR_MODE_16BIT);
+        dnm = dbgw::read_dnm(bytes);
+        ASSERT_NE(dnm, nullptr);
+        EXPECT_EQ(gadr_get_mode(), GADR_MODE_16BIT);
+        STDnm_Release(dnm);
+    }
+
+    // A name file inside a larger file, read through an open stream, with
+    // paths derived from the program's path.
+    Bytes file(13, 'z');
+    file.insert(file.end(), bytes.begin(), bytes.end());
+    std::string path = dbgw::temp_file(file, "archive.bin");
+    FILE *fp = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(fp, nullptr);
+    std::fseek(fp, 13, SEEK_SET);
+    STDnm own{};
+    ASSERT_EQ(STDnm_Read(&own, fp, "dir.v/prog.x.elf", 0), &own);
+    EXPECT_STREQ(own.name, "dir.v/prog.x.dnm");
+    EXPECT_STREQ(own.dnmPath, "dir.v/prog.x.dnm");
+    EXPECT_STREQ(own.dlaPath, "dir.v/prog.x.dla");
+    EXPECT_EQ(own.tables[STDNM_DLO_FILES].count, 2);
+    EXPECT_EQ(own.loaded, 1);
+    // Reading the same object again from a damaged stream releases its
+    // tables but keeps the object.
+    std::fseek(fp, 14, SEEK_SET);
+    EXPECT_EQ(STDnm_Read(&own, fp, "dir.v/prog", 0), nullptr);
+    EXPECT_EQ(own.tables[STDNM_DLO_FILES].data, nullptr);
+    EXPECT_EQ(own.loaded, 0);
+    EXPECT_EQ(failure(log), E + "failed while reading \"dir.v/prog.dnm\" (pos 1, errno 0)");
+    STDnm_Release(&own);
+    std::fclose(fp);
+}
+
+}  // namespace

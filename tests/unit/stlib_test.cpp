@@ -1,0 +1,315 @@
+// The symbol-table library's flags, message channel, checked conversions and
+// table growth.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "dbg_writer.h"
+#include "genout.h"
+#include "indgen.h"
+#include "st_api.h"
+
+namespace {
+
+using dbgw::Exited;
+using dbgw::FlagScope;
+using dbgw::MessageLog;
+
+const std::string E = std::to_string(GEN_MSG_ERROR) + "|<libst>: ";
+const std::string W = std::to_string(GEN_MSG_WARNING) + "|<libst>: ";
+const std::string I = std::to_string(GEN_MSG_INFO) + "|<libst>: ";
+const std::string F = std::to_string(GEN_MSG_FATAL) + "|<libst>: ";
+
+TEST(StConfig, DefaultsAndNames) {
+    int on = 0, unnamed = 0;
+    for (int i = 0; i < ST_NUM_DEBUG_FLAGS; ++i) {
+        on += STConfig_GetOption(i) != 0;
+        unnamed += STConfig_GetOptionName(i) == nullptr;
+    }
+    EXPECT_EQ(on, 55);
+    EXPECT_EQ(unnamed, 10);
+    for (int n : {4, 41, 65, 146, 138, 141}) EXPECT_NE(STConfig_GetOption(n), 0u) << n;
+    for (int n : {5, 17, 31, 62, 64, 71, 72, 74, 134, 147}) EXPECT_EQ(STConfig_GetOption(n), 0u) << n;
+    EXPECT_STREQ(STConfig_GetOptionName(0), "trz");
+    EXPECT_STREQ(STConfig_GetOptionName(41), "setGAdrModeOnBuildReadWrite");
+    EXPECT_STREQ(STConfig_GetOptionName(152), "NoTools39406Fix");
+    EXPECT_EQ(STConfig_GetOptionName(19), nullptr);
+    EXPECT_TRUE(STConfig_Compress());
+    EXPECT_FALSE(STConfig_UseDescriptors());
+
+    MessageLog log;
+    EXPECT_EQ(STConfig_GetOption(153), 0u);
+    EXPECT_EQ(STConfig_GetOptionName(-1), nullptr);
+    EXPECT_EQ(ST_SetDebugFlagFNumber(200, 1), -1);
+    EXPECT_EQ(log.all(), (std::vector<std::string>{E + "[STConfig_GetOption]: bad debug flag number (153)",
+                                                   E + "[STConfig_GetOption]: bad debug flag number (-1)",
+                                                   E + "[ST_SetDebugFlagFNumber]: bad debug flag number (200)"}));
+}
+
+TEST(StConfig, LookupByNameAndNumber) {
+    MessageLog log;
+    EXPECT_EQ(ST_LookupDebugFlag("reportdnmloads"), 51);
+    EXPECT_EQ(ST_LookupDebugFlag("REPORTDNMLOADS"), 51);
+    EXPECT_EQ(ST_LookupDebugFlag("51"), 51);
+    EXPECT_EQ(ST_LookupDebugFlag("51 \t"), 51);
+    EXPECT_EQ(ST_LookupDebugFlag("0"), 0);
+    EXPECT_EQ(ST_LookupDebugFlag("152"), 152);
+    EXPECT_EQ(log.all().size(), 0u);
+
+    EXPECT_EQ(ST_LookupDebugFlag("51x"), -1);
+    EXPECT_EQ(ST_LookupDebugFlag("153"), -1);
+    EXPECT_EQ(ST_LookupDebugFlag("99999999999999999999"), -1);
+    EXPECT_EQ(ST_LookupDebugFlag(" 51"), -1);
+    EXPECT_EQ(ST_LookupDebugFlag(""), -1);
+    EXPECT_EQ(ST_LookupDebugFlag(nullptr), -1);
+    EXPECT_EQ(log.all(), (std::vector<std::string>{
+                             E + "[ST_SetDebugFlagFName]: no such debug flag (\"51x\")",
+                             E + "[ST_SetDebugFlagFName]: no such debug flag (\"153\")",
+                             E + "[ST_SetDebugFlagFName]: no such debug flag (\"99999999999999999999\")",
+                             E + "[ST_SetDebugFlagFName]: no such debug flag (\" 51\")",
+                             E + "[ST_SetDebugFlagFName]: no such debug flag (\"\")",
+                             E + "[ST_SetDebugFlagFName]: no such debug flag (\"NULL\")",
+                         }));
+}
+
+TEST(StConfig, SetByNameNumberAndSwitch) {
+    MessageLog log;
+    FlagScope keep(STFLAG_reportDnmLoads, 0);
+    EXPECT_EQ(ST_SetDebugFlagFName("reportdnmloads", 7), 0);
+    EXPECT_EQ(STConfig_GetOption(STFLAG_reportDnmLoads), 7u);
+    EXPECT_EQ(ST_SetDebugFlagFromSwitch("Z51"), 0);
+    EXPECT_EQ(STConfig_GetOption(STFLAG_reportDnmLoads), 0u);
+    EXPECT_EQ(ST_SetDebugFlagFromSwitch("XReportDnmLoads"), 0);
+    EXPECT_EQ(STConfig_GetOption(STFLAG_reportDnmLoads), 1u);
+    EXPECT_EQ(ST_SetDebugFlagFNumber(STFLAG_reportDnmLoads, 0), 0);
+    EXPECT_EQ(STConfig_GetOption(STFLAG_reportDnmLoads), 0u);
+    EXPECT_EQ(log.all().size(), 0u);
+
+    // Refused without a message: empty text, another first letter.
+    EXPECT_NE(ST_SetDebugFlagFromSwitch(""), 0);
+    EXPECT_NE(ST_SetDebugFlagFromSwitch("x51"), 0);
+    EXPECT_NE(ST_SetDebugFlagFromSwitch("Y51"), 0);
+    EXPECT_EQ(log.all().size(), 0u);
+    EXPECT_NE(ST_SetDebugFlagFromSwitch("Xnonsense"), 0);
+    EXPECT_EQ(ST_SetDebugFlagFName("nonsense", 1), -1);
+    EXPECT_EQ(log.all().size(), 2u);
+    EXPECT_EQ(STConfig_GetOption(STFLAG_reportDnmLoads), 0u);
+}
+
+TEST(StConfig, MessageChannel) {
+    MessageLog log;
+    ST_Error("e %d", 1);
+    ST_Warning("w %s", "x");
+    ST_Info("i");
+    ST_ErrorErrno("errno");
+    ST_ReportCorruption(nullptr, 1, "a.dnm");
+    EXPECT_EQ(log.all(), (std::vector<std::string>{E + "e 1", W + "w x", I + "i", "103|<libst>: errno",
+                                                   E + "Corruption in symbol file is detected:\na.dnm"}));
+    try {
+        ST_Fatal("stop %d", 2);
+        FAIL() << "ST_Fatal returned";
+    } catch (const Exited &e) {
+        EXPECT_EQ(e.status, 1);
+    }
+    EXPECT_EQ(log.all().back(), F + "stop 2");
+}
+
+TEST(StConfig, CheckedConversions) {
+    MessageLog log;
+    EXPECT_EQ(ST_Int64ToInt32(0x100000000LL), 0);
+    EXPECT_EQ(ST_UInt64ToUInt32(0x100000001ULL), 1u);
+    EXPECT_EQ(ST_UInt64ToUInt8(0x1FF), 0xFF);
+    EXPECT_EQ(ST_Int64ToInt16(40000), int16_t(40000 - 65536));
+    EXPECT_EQ(ST_Int64ToLong(-0x100000000LL), 0);
+    EXPECT_EQ(ST_UInt64ToULong(0x100000000ULL), 0u);
+    EXPECT_EQ(ST_TimeToTime(time_t(0x100000000LL)), 0);
+    EXPECT_EQ(ST_Int64ToIndex(0x80000000LL), INT32_MIN);
+    EXPECT_EQ(ST_Int64ToTableSize(-0x80000001LL), INT32_MAX);
+    EXPECT_EQ(log.all(), (std::vector<std::string>{
+                             W + "Value truncated when casting 64-bit int to 32-bit int.",
+                             W + "Value truncated when casting 64-bit uint to 32-bit uint.",
+                             W + "Value truncated when casting 64-bit uint to 8-bit uint.",
+                             W + "Value truncated when casting 64-bit int to 16-bit int.",
+                             W + "Value truncated when casting 64-bit int to long.",
+                             W + "Value truncated when casting 64-bit uint to ulong.",
+                             W + "Value truncated when casting time_t to Time.",
+                             W + "Value truncated when casting 64-bit int to Index.",
+                             W + "Value truncated when casting 64-bit int to TableSize.",
+                         }));
+    log.clear();
+    // Values that fit, and the conversions that cannot lose anything.
+    EXPECT_EQ(ST_Int64ToInt32(-5), -5);
+    EXPECT_EQ(ST_Int64ToInt16(-32768), -32768);
+    EXPECT_EQ(ST_UInt64ToUInt8(255), 255);
+    EXPECT_EQ(ST_LongToInt(INT32_MIN), INT32_MIN);
+    EXPECT_EQ(ST_LongToIndex(-1), -1);
+    EXPECT_EQ(ST_LongToTime(7), 7);
+    EXPECT_TRUE(log.all().empty());
+    {
+        FlagScope quiet(STFLAG_warnOnIntInfoLost, 0);
+        EXPECT_EQ(ST_Int64ToInt32(0x100000000LL), 0);
+    }
+    EXPECT_TRUE(log.all().empty());
+}
+
+TEST(StConfig, GrowthSizes) {
+    MessageLog log;
+    EXPECT_EQ(STTable_GrowSize("op", "T", 1000, 1, 8), 2001);
+    {
+        FlagScope stress(STFLAG_stressTableDoubling, 1);
+        EXPECT_EQ(STTable_GrowSize("op", "T", 1000, 1, 8), 1101);
+    }
+    EXPECT_EQ(0x7FFFFFF0 / 104, 20648881);
+    EXPECT_EQ(STTable_GrowSize("op", "T", 20000000, 1, 104), 20648881);
+    // count + 2^29 when doubling overflows the limit but that still fits.
+    EXPECT_EQ(STTable_GrowSize("op", "T", 0x40000000, 1, 1), 0x60000000);
+    {
+        FlagScope nofix(STFLAG_TableOverflowFixes, 0);
+        EXPECT_EQ(STTable_GrowSize("op", "T", 20000000, 1, 104), 40000001);
+        EXPECT_LT(STTable_GrowSize("op", "T", 0x40000000, 1, 1), 0);
+    }
+    EXPECT_TRUE(log.all().empty());
+
+    // At the limit: no room for what is needed.
+    try {
+        STTable_GrowSize("STDnm_TableDouble", "Labels", 20648881, 1, 104);
+        FAIL() << "no fatal stop";
+    } catch (const Exited &e) {
+        EXPECT_EQ(e.status, 1);
+    }
+    EXPECT_EQ(log.all().back(), F + "[STDnm_TableDouble]: \"Labels\" table entry limit exceeded");
+    // Needing more than 2^29 entries near the limit.
+    EXPECT_EQ(STTable_GrowSize("op", "T", 0x30000000, 0x20000001, 1), 0x7FFFFFF0);
+    EXPECT_THROW(STTable_GrowSize("STDbg_TableDouble", "Procs", 0x70000000, 0x20000001, 1), Exited);
+    EXPECT_EQ(log.all().back(), F + "[STDbg_TableDouble]: \"Procs\" table entry limit exceeded");
+
+    // Forced overflow: doubled until not positive, then held at the limit;
+    // the flag switches itself off.
+    {
+        FlagScope force(STFLAG_ForceTableOverflow, 1);
+        EXPECT_EQ(STTable_GrowSize("op", "T", 1000, 1, 104), 20648881);
+        EXPECT_EQ(STConfig_GetOption(STFLAG_ForceTableOverflow), 0u);
+        EXPECT_EQ(STTable_GrowSize("op", "T", 1000, 1, 104), 2001);
+    }
+}
+
+TEST(StConfig, AllocForBuild) {
+    MessageLog log;
+    STTableDir dir{};
+    int32_t count = 0;
+    void *data = nullptr;
+    dir.max = 4;
+    EXPECT_EQ(STTable_AllocForBuild(&dir, &count, &data, 4), 0);
+    ASSERT_NE(data, nullptr);
+    auto *v = static_cast<int32_t *>(data);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(v[i], 0);
+    v[0] = 11;
+    v[3] = 44;
+    count = 4;
+    for (uint32_t trash : {0u, 1u}) {
+        FlagScope t(STFLAG_trashOldTableAfterGrowing, trash);
+        dir.max += 4;
+        STTable_AllocForBuild(&dir, &count, &data, 4);
+        v = static_cast<int32_t *>(data);
+        EXPECT_EQ(v[0], 11);
+        EXPECT_EQ(v[3], 44);
+        EXPECT_EQ(v[dir.max - 1], 0);
+        count = dir.max;
+    }
+    EXPECT_TRUE(log.all().empty());
+    dir.max = 2;
+    STTable_AllocForBuild(&dir, &count, &data, 4);
+    EXPECT_EQ(log.all(), (std::vector<std::string>{E + "table is shrinking from 48 to 8"}));
+    EXPECT_EQ(static_cast<int32_t *>(data)[0], 11);
+    EXPECT_EQ(count, 2);
+    dir.max = 0;
+    dir.loaded = 1;
+    STTable_AllocForBuild(&dir, &count, &data, 4);
+    EXPECT_EQ(data, nullptr);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(dir.loaded, 0);
+
+    EXPECT_THROW(STTable_AllocForBuild(&dir, &count, nullptr, 4), Exited);
+    EXPECT_EQ(log.all().back(), F + "STTable_AllocForBuild: NULL table given.");
+    dir.max = -1;
+    EXPECT_THROW(STTable_AllocForBuild(&dir, &count, &data, 4), Exited);
+    EXPECT_EQ(log.all().back(), F + "STTable_AllocForBuild: table max is negative.");
+    dir.max = 0x40000000;
+    EXPECT_THROW(STTable_AllocForBuild(&dir, &count, &data, 4), Exited);
+    EXPECT_EQ(log.all().back(), F + "STTable_AllocForBuild: failed to allocate.");
+    EXPECT_EQ(data, nullptr);
+}
+
+TEST(StConfig, TableDoubleOnObjects) {
+    MessageLog log;
+    STDnm *dnm = STDnm_Create();
+    EXPECT_EQ(STDnm_TableDouble(dnm, 36, 5), -1);
+    EXPECT_EQ(STDnm_TableDouble(dnm, -1, 5), -1);
+    EXPECT_EQ(STDnm_TableMax(dnm, 36), 0xFFFFFFFFu);
+    EXPECT_EQ(STDnm_TableEntries(dnm, 40), nullptr);
+    EXPECT_STREQ(STDnm_TableName(36), "Unknown");
+    EXPECT_STREQ(STDnm_TableName(28), "Types / Use Name");
+    EXPECT_STREQ(STDnm_TableName(12), "Types / Use Name");
+    {
+        FlagScope report(STFLAG_reportTableDoubling, 1);
+        STDnm_Section s{};
+        for (int i = 0; i < 4; ++i) STDnm_AddSection(dnm, &s);
+    }
+    EXPECT_EQ(log.all(), (std::vector<std::string>{I + "[STDnm_TableDouble] Sections from 0 to 1",
+                                                   I + "[STDnm_TableDouble] Sections from 1 to 3",
+                                                   I + "[STDnm_TableDouble] Sections from 3 to 7"}));
+    EXPECT_EQ(STDnm_TableMax(dnm, STDNM_SECTIONS), 7u);
+    EXPECT_EQ(STDnm_TableCount(dnm, STDNM_SECTIONS), 4);
+    // A non-negative value sets the maximum directly.
+    EXPECT_EQ(STDnm_TableDouble(dnm, STDNM_SECTIONS, 5), 0);
+    EXPECT_EQ(STDnm_TableMax(dnm, STDNM_SECTIONS), 5u);
+    STDnm_Release(dnm);
+
+    STDbg *dbg = STDbg_Create(GF_KIND_DBG);
+    EXPECT_EQ(STDbg_TableDouble(dbg, 21, 1), -1);
+    EXPECT_STREQ(STDbg_TableName(21), "Unknown");
+    EXPECT_STREQ(STDbg_TableName(20), "Stack Frames / Function Offset");
+    log.clear();
+    {
+        FlagScope report(STFLAG_reportTableDoubling, 1);
+        STDbg_AddString(dbg, "abc");
+    }
+    EXPECT_EQ(log.all(), (std::vector<std::string>{I + "[STDbg_TableDouble] Strings from 0 to 4"}));
+    STDbg_Free(dbg);
+}
+
+TEST(StConfig, StringReferences) {
+    MessageLog log;
+    const char table[] = "\0main\0f";
+    EXPECT_STREQ(ST_StringFromISS(table, sizeof table, 1), "main");
+    EXPECT_STREQ(ST_StringFromISS(table, sizeof table, 6), "f");
+    EXPECT_TRUE(log.all().empty());
+    EXPECT_STREQ(ST_StringFromISS(table, sizeof table, sizeof table), "<BAD_ISS>");
+    EXPECT_STREQ(ST_StringFromISS(nullptr, 0, 0), "<BAD_ISS>");
+    ASSERT_EQ(log.all().size(), 2u);
+    EXPECT_EQ(log.all()[0].rfind(E + "memory string collides with memoryResidentStringBits (", 0), 0u);
+    log.clear();
+    static const char text[] = "in memory";
+    uint64_t iss = ST_MemoryString(text);
+    EXPECT_STREQ(ST_StringFromISS(table, sizeof table, iss), "in memory");
+    EXPECT_TRUE(log.all().empty());
+}
+
+TEST(StConfig, LoadConfigurations) {
+    MessageLog log;
+    EXPECT_EQ(STDbg_TablesForConfig(0), 0x1FFFFFu);
+    EXPECT_EQ(STDbg_TablesForConfig(2), 0u);
+    EXPECT_EQ(STDbg_TablesForConfig(4), 1u << 0 | 1u << 2 | 1u << 6 | 1u << 14);
+    EXPECT_EQ(STDbg_TablesForConfig(19), 0x1u | 0x4 | 0x8 | 0x10 | 0x20 | 0x40 | 0x400 | 0x2000 | 0x4000 | 0x20000);
+    EXPECT_EQ(STDnm_TablesForConfig(1), (1ull << 36) - 1);
+    EXPECT_EQ(STDnm_TablesForConfig(4), 1ull | 1ull << 30 | 1ull << 2 | 1ull << 17 | 1ull << 18);
+    EXPECT_EQ(STDnm_TablesForConfig(6), 1ull | 1ull << 30 | 1ull << 14);
+    EXPECT_TRUE(log.all().empty());
+    EXPECT_EQ(STDnm_TablesForConfig(20), 1ull | 1ull << 30);
+    EXPECT_EQ(STDbg_TablesForConfig(20), 0x1FFFFFu);
+    EXPECT_EQ(log.all(),
+              (std::vector<std::string>{E + "Unknown load configuration", E + "Unknown load configuration"}));
+}
+
+}  // namespace
