@@ -20,7 +20,8 @@ bin=$build/funsize
 python3 bench/gen_elf.py "$n" "$work/big.o"
 python3 bench/gen_elf.py "$((n / 4))" "$work/quarter.o"
 python3 bench/gen_elf.py "$n" "$work/nosize.o" --no-sizes
-tables=$(( 24 * (n + 1) + $(readelf -SW "$work/big.o" | awk '$2 == ".strtab" {print strtonum("0x" $6)}') ))
+strtab=$(readelf -SW "$work/big.o" | awk '{for (i = 1; i <= NF; i++) if ($i == ".strtab") print $(i + 4)}')
+tables=$(( 24 * (n + 1) + 0x$strtab ))
 
 # Five names spread over the table, the last one near its end.
 funcs="-func=function_0000010 -func=function_$(printf %07d $((n / 4))) -func=function_$(printf %07d $((n / 2))) -func=function_$(printf %07d $((3 * n / 4))) -func=function_$(printf %07d $((n - 1)))"

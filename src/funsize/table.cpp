@@ -293,16 +293,20 @@ void close_sizes(const debug_range_list *debug_ranges) {
     std::sort(begin, end, [](const function_record &a, const function_record &b) { return a.order < b.order; });
 }
 
-void print_file_prefix(const char *file_name) {
+// The text in front of every line of one report.
+std::string file_prefix(const char *file_name) {
+    char buf[64];
     if (opt_file && !opt_gcompare) {
         size_t len = std::strlen(file_name);
-        if (len + 2 < 31)
-            gen_printf("%s:%*s", file_name, int(30 - len), "");
-        else
-            gen_printf("%s: ", file_name);
-    } else if (opt_gcompare && (opt_file || in_archive_member)) {
-        gen_printf("%s:", gen_basename(file_name));
+        if (len + 2 < 31) {
+            gen_snprintf(buf, sizeof buf, "%-31s", file_name);
+            buf[len] = ':';
+            return buf;
+        }
+        return std::string(file_name) + ": ";
     }
+    if (opt_gcompare && (opt_file || in_archive_member)) return std::string(gen_basename(file_name)) + ":";
+    return std::string();
 }
 
 char restored_leading_character() {
@@ -311,34 +315,109 @@ char restored_leading_character() {
     return m == 41 || m == 32 || m == 33 ? '.' : '_';
 }
 
+// Report lines are composed here and written in large blocks; the block is
+// written out before any message so that the two streams keep their order.
+class LineBuffer {
+  public:
+    LineBuffer() { text_.reserve(block + 512); }
+    ~LineBuffer() { flush(); }
+    void flush() {
+        std::fwrite(text_.data(), 1, text_.size(), stdout);
+        text_.clear();
+    }
+    void end_line() {
+        text_ += '\n';
+        if (text_.size() >= block) flush();
+    }
+    void put(const char *s, size_t n) { text_.append(s, n); }
+    void put(const std::string &s) { text_ += s; }
+    void put(char c) { text_ += c; }
+    void pad(size_t n) { text_.append(n, ' '); }
+    // "%-20s "
+    void name(const char *s) {
+        size_t n = std::strlen(s);
+        put(s, n);
+        pad(n < 20 ? 20 - n + 1 : 1);
+    }
+    // "0x%08I64x "
+    void address(uint64_t v) {
+        char digits[16];
+        int n = hex_digits(v, digits);
+        put("0x", 2);
+        text_.append(n < 8 ? 8 - n : 0, '0');
+        put(digits, size_t(n));
+        put(' ');
+    }
+    // "%#7I64x" (no prefix for 0)
+    void hex_size(uint64_t v) {
+        char digits[16];
+        int n = hex_digits(v, digits);
+        int width = v ? n + 2 : n;
+        pad(width < 7 ? size_t(7 - width) : 0);
+        if (v) put("0x", 2);
+        put(digits, size_t(n));
+    }
+    // "%7I64d"
+    void decimal_size(int64_t v) {
+        char digits[24];
+        int n = 0;
+        uint64_t mag = v < 0 ? uint64_t(0) - uint64_t(v) : uint64_t(v);
+        do {
+            digits[sizeof digits - 1 - n++] = char('0' + mag % 10);
+            mag /= 10;
+        } while (mag);
+        if (v < 0) digits[sizeof digits - 1 - n++] = '-';
+        pad(n < 7 ? size_t(7 - n) : 0);
+        put(digits + sizeof digits - n, size_t(n));
+    }
+
+  private:
+    static int hex_digits(uint64_t v, char *out) {
+        char tmp[16];
+        int n = 0;
+        do {
+            tmp[n++] = "0123456789abcdef"[v & 0xF];
+            v >>= 4;
+        } while (v);
+        for (int i = 0; i < n; ++i) out[i] = tmp[n - 1 - i];
+        return n;
+    }
+    static constexpr size_t block = 1 << 16;
+    std::string text_;
+};
+
 }  // namespace
 
 int funsize_report(const char *file_name, const debug_range_list *debug_ranges) {
     const uint32_t n = funsize_table.requested_count;
     if (n == 0 && funsize_table.sized_count < funsize_table.next) close_sizes(debug_ranges);
     uint64_t count = n ? n : funsize_table.next;
-    char lead = restored_leading_character();
+    const std::string prefix = file_prefix(file_name);
+    const char lead = restored_leading_character();
     int missing = 0;
+    LineBuffer out;
     for (uint64_t i = 0; i < count; ++i) {
         const function_record &r = funsize_table.records[i];
         if (r.name && std::strcmp(r.name, FUNSIZE_BOUNDARY_NAME) == 0) continue;
         if (r.section == 0) {
+            out.flush();
             if (opt_warnings) gen_error("%s not found in file %s", r.name, file_name);
             ++missing;
             continue;
         }
-        print_file_prefix(file_name);
-        if (lead) gen_printf("%c", lead);
-        gen_printf("%-20s ", r.name ? r.name : "");
-        if (opt_addr) gen_printf("0x%08I64x ", gadr_to_u64(r.start));
+        out.put(prefix);
+        if (lead) out.put(lead);
+        out.name(r.name ? r.name : "");
+        if (opt_addr) out.address(gadr_to_u64(r.start));
         gadr size;
         gadr_subtract(size, r.end, r.start);
         if (opt_nosize)
-            gen_printf("\n");
+            ;
         else if (opt_hex)
-            gen_printf("%#7I64x\n", gadr_to_u64(size));
+            out.hex_size(gadr_to_u64(size));
         else
-            gen_printf("%7I64d\n", gadr_to_u64(size));
+            out.decimal_size(int64_t(gadr_to_u64(size)));
+        out.end_line();
     }
     return missing;
 }
