@@ -70,7 +70,7 @@ class Sink {
 
 enum class Len { none, hh, h, l, ll, j, z, t, L, i32, i64 };
 
-struct Spec {
+struct Conversion {
     bool left = false, plus = false, space = false, alt = false, zero = false;
     int width = 0;
     int precision = -1;
@@ -79,85 +79,85 @@ struct Spec {
 
 // Formats one integer conversion. `neg` is set for negative signed values,
 // whose magnitude is in `mag`.
-void put_integer(Sink &out, const Spec &spec, char conv, uint64_t mag, bool neg) {
+void put_integer(Sink &out, const Conversion &cv, char conv, uint64_t mag, bool neg) {
     char digits[32];
     int nd = 0;
     unsigned base = conv == 'o' ? 8 : (conv == 'x' || conv == 'X') ? 16 : 10;
     const char *alphabet = conv == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
     for (uint64_t v = mag; v != 0; v /= base) digits[nd++] = alphabet[v % base];
-    int precision = spec.precision;
+    int precision = cv.precision;
     if (precision < 0) precision = 1;
 
     int zeros = nd < precision ? precision - nd : 0;
-    if (conv == 'o' && spec.alt && zeros == 0 && (nd == 0 || digits[nd - 1] != '0')) zeros = 1;
+    if (conv == 'o' && cv.alt && zeros == 0 && (nd == 0 || digits[nd - 1] != '0')) zeros = 1;
 
     char prefix[3];
     int np = 0;
     if (conv == 'd' || conv == 'i') {
         if (neg)
             prefix[np++] = '-';
-        else if (spec.plus)
+        else if (cv.plus)
             prefix[np++] = '+';
-        else if (spec.space)
+        else if (cv.space)
             prefix[np++] = ' ';
-    } else if ((conv == 'x' || conv == 'X') && spec.alt && mag != 0) {
+    } else if ((conv == 'x' || conv == 'X') && cv.alt && mag != 0) {
         prefix[np++] = '0';
         prefix[np++] = conv;
     }
 
     int body = np + zeros + nd;
-    int fill = spec.width > body ? spec.width - body : 0;
-    if (!spec.left && spec.zero && spec.precision < 0) {
+    int fill = cv.width > body ? cv.width - body : 0;
+    if (!cv.left && cv.zero && cv.precision < 0) {
         zeros += fill;
         fill = 0;
     }
-    if (!spec.left) out.pad(' ', size_t(fill));
+    if (!cv.left) out.pad(' ', size_t(fill));
     out.put(prefix, size_t(np));
     out.pad('0', size_t(zeros));
     char ordered[32];
     for (int i = 0; i < nd; ++i) ordered[i] = digits[nd - 1 - i];
     out.put(ordered, size_t(nd));
-    if (spec.left) out.pad(' ', size_t(fill));
+    if (cv.left) out.pad(' ', size_t(fill));
 }
 
-void put_text(Sink &out, const Spec &spec, const char *s, size_t n) {
-    size_t fill = spec.width > 0 && size_t(spec.width) > n ? size_t(spec.width) - n : 0;
-    if (!spec.left) out.pad(' ', fill);
+void put_text(Sink &out, const Conversion &cv, const char *s, size_t n) {
+    size_t fill = cv.width > 0 && size_t(cv.width) > n ? size_t(cv.width) - n : 0;
+    if (!cv.left) out.pad(' ', fill);
     out.put(s, n);
-    if (spec.left) out.pad(' ', fill);
+    if (cv.left) out.pad(' ', fill);
 }
 
-void put_float(Sink &out, const Spec &spec, char conv, va_list &args) {
+void put_float(Sink &out, const Conversion &cv, char conv, va_list &args) {
     char fmt[32];
     int k = 0;
     fmt[k++] = '%';
-    if (spec.left) fmt[k++] = '-';
-    if (spec.plus) fmt[k++] = '+';
-    if (spec.space) fmt[k++] = ' ';
-    if (spec.alt) fmt[k++] = '#';
-    if (spec.zero) fmt[k++] = '0';
+    if (cv.left) fmt[k++] = '-';
+    if (cv.plus) fmt[k++] = '+';
+    if (cv.space) fmt[k++] = ' ';
+    if (cv.alt) fmt[k++] = '#';
+    if (cv.zero) fmt[k++] = '0';
     fmt[k++] = '*';
     fmt[k++] = '.';
     fmt[k++] = '*';
-    if (spec.len == Len::L) fmt[k++] = 'L';
+    if (cv.len == Len::L) fmt[k++] = 'L';
     fmt[k++] = conv;
     fmt[k] = '\0';
-    int precision = spec.precision;
+    int precision = cv.precision;
     if (precision < 0) precision = (conv == 'a' || conv == 'A') ? -1 : 6;
     std::string text;
-    if (spec.len == Len::L) {
+    if (cv.len == Len::L) {
         long double v = va_arg(args, long double);
-        int n = std::snprintf(nullptr, 0, fmt, spec.width, precision, v);
+        int n = std::snprintf(nullptr, 0, fmt, cv.width, precision, v);
         if (n > 0) {
             text.resize(size_t(n) + 1);
-            std::snprintf(text.data(), text.size(), fmt, spec.width, precision, v);
+            std::snprintf(text.data(), text.size(), fmt, cv.width, precision, v);
         }
     } else {
         double v = va_arg(args, double);
-        int n = std::snprintf(nullptr, 0, fmt, spec.width, precision, v);
+        int n = std::snprintf(nullptr, 0, fmt, cv.width, precision, v);
         if (n > 0) {
             text.resize(size_t(n) + 1);
-            std::snprintf(text.data(), text.size(), fmt, spec.width, precision, v);
+            std::snprintf(text.data(), text.size(), fmt, cv.width, precision, v);
         }
     }
     out.put(text.data(), std::strlen(text.c_str()));
@@ -176,32 +176,32 @@ int format(Sink &out, const char *fmt, va_list args_in) {
         out.put(p, size_t(pct - p));
         p = pct + 1;
 
-        Spec spec;
+        Conversion cv;
         for (;; ++p) {
             if (*p == '-')
-                spec.left = true;
+                cv.left = true;
             else if (*p == '+')
-                spec.plus = true;
+                cv.plus = true;
             else if (*p == ' ')
-                spec.space = true;
+                cv.space = true;
             else if (*p == '#')
-                spec.alt = true;
+                cv.alt = true;
             else if (*p == '0')
-                spec.zero = true;
+                cv.zero = true;
             else
                 break;
         }
         if (*p == '*') {
             int w = va_arg(args, int);
             if (w < 0) {
-                spec.left = true;
+                cv.left = true;
                 w = w == -2147483647 - 1 ? 2147483647 : -w;
             }
-            spec.width = w;
+            cv.width = w;
             ++p;
         } else {
             while (*p >= '0' && *p <= '9') {
-                if (spec.width < 100000000) spec.width = spec.width * 10 + (*p - '0');
+                if (cv.width < 100000000) cv.width = cv.width * 10 + (*p - '0');
                 ++p;
             }
         }
@@ -209,51 +209,51 @@ int format(Sink &out, const char *fmt, va_list args_in) {
             ++p;
             if (*p == '*') {
                 int v = va_arg(args, int);
-                spec.precision = v < 0 ? -1 : v;
+                cv.precision = v < 0 ? -1 : v;
                 ++p;
             } else {
-                spec.precision = 0;
+                cv.precision = 0;
                 while (*p >= '0' && *p <= '9') {
-                    if (spec.precision < 100000000) spec.precision = spec.precision * 10 + (*p - '0');
+                    if (cv.precision < 100000000) cv.precision = cv.precision * 10 + (*p - '0');
                     ++p;
                 }
             }
         }
         switch (*p) {
         case 'h':
-            spec.len = p[1] == 'h' ? Len::hh : Len::h;
+            cv.len = p[1] == 'h' ? Len::hh : Len::h;
             p += p[1] == 'h' ? 2 : 1;
             break;
         case 'l':
-            spec.len = p[1] == 'l' ? Len::ll : Len::l;
+            cv.len = p[1] == 'l' ? Len::ll : Len::l;
             p += p[1] == 'l' ? 2 : 1;
             break;
         case 'j':
-            spec.len = Len::j;
+            cv.len = Len::j;
             ++p;
             break;
         case 'z':
-            spec.len = Len::z;
+            cv.len = Len::z;
             ++p;
             break;
         case 't':
-            spec.len = Len::t;
+            cv.len = Len::t;
             ++p;
             break;
         case 'L':
         case 'q':
-            spec.len = Len::L;
+            cv.len = Len::L;
             ++p;
             break;
         case 'I':
             if (p[1] == '6' && p[2] == '4') {
-                spec.len = Len::i64;
+                cv.len = Len::i64;
                 p += 3;
             } else if (p[1] == '3' && p[2] == '2') {
-                spec.len = Len::i32;
+                cv.len = Len::i32;
                 p += 3;
             } else {
-                spec.len = Len::z;
+                cv.len = Len::z;
                 ++p;
             }
             break;
@@ -268,7 +268,7 @@ int format(Sink &out, const char *fmt, va_list args_in) {
         case 'd':
         case 'i': {
             int64_t v;
-            switch (spec.len) {
+            switch (cv.len) {
             case Len::hh: v = static_cast<signed char>(va_arg(args, int)); break;
             case Len::h: v = static_cast<short>(va_arg(args, int)); break;
             case Len::l: v = va_arg(args, long); break;
@@ -282,7 +282,7 @@ int format(Sink &out, const char *fmt, va_list args_in) {
             }
             bool neg = v < 0;
             uint64_t mag = neg ? uint64_t(0) - uint64_t(v) : uint64_t(v);
-            put_integer(out, spec, conv, mag, neg);
+            put_integer(out, cv, conv, mag, neg);
             break;
         }
         case 'u':
@@ -290,7 +290,7 @@ int format(Sink &out, const char *fmt, va_list args_in) {
         case 'x':
         case 'X': {
             uint64_t v;
-            switch (spec.len) {
+            switch (cv.len) {
             case Len::hh: v = static_cast<unsigned char>(va_arg(args, unsigned)); break;
             case Len::h: v = static_cast<unsigned short>(va_arg(args, unsigned)); break;
             case Len::l: v = va_arg(args, unsigned long); break;
@@ -302,33 +302,33 @@ int format(Sink &out, const char *fmt, va_list args_in) {
             case Len::t: v = va_arg(args, size_t); break;
             default: v = va_arg(args, unsigned); break;
             }
-            put_integer(out, spec, conv, v, false);
+            put_integer(out, cv, conv, v, false);
             break;
         }
         case 'c': {
             char c = static_cast<char>(va_arg(args, int));
-            put_text(out, spec, &c, 1);
+            put_text(out, cv, &c, 1);
             break;
         }
         case 's': {
-            if (spec.len == Len::l) {
+            if (cv.len == Len::l) {
                 const wchar_t *ws = va_arg(args, const wchar_t *);
                 std::string narrow;
                 if (!ws) ws = L"(null)";
-                for (; *ws && (spec.precision < 0 || narrow.size() < size_t(spec.precision)); ++ws)
+                for (; *ws && (cv.precision < 0 || narrow.size() < size_t(cv.precision)); ++ws)
                     narrow.push_back(static_cast<char>(*ws));
-                put_text(out, spec, narrow.data(), narrow.size());
+                put_text(out, cv, narrow.data(), narrow.size());
                 break;
             }
             const char *s = va_arg(args, const char *);
             if (!s) s = "(null)";
-            size_t n = spec.precision < 0 ? std::strlen(s) : strnlen(s, size_t(spec.precision));
-            put_text(out, spec, s, n);
+            size_t n = cv.precision < 0 ? std::strlen(s) : strnlen(s, size_t(cv.precision));
+            put_text(out, cv, s, n);
             break;
         }
         case 'p': {
             const void *ptr = va_arg(args, const void *);
-            Spec hex = spec;
+            Conversion hex = cv;
             hex.alt = true;
             hex.len = Len::i64;
             put_integer(out, hex, 'x', reinterpret_cast<uintptr_t>(ptr), false);
@@ -346,7 +346,7 @@ int format(Sink &out, const char *fmt, va_list args_in) {
         case 'G':
         case 'a':
         case 'A':
-            put_float(out, spec, conv, args);
+            put_float(out, cv, conv, args);
             break;
         case '%':
             out.put("%", 1);
