@@ -11,6 +11,6 @@ void funsize_install_handlers() {
     handler_table[HANDLER_DEBUG_INFO] = funsize_handle_unknown;
     handler_table[HANDLER_AOUT] = funsize_handle_aout;
     handler_table[HANDLER_ELF] = funsize_handle_elf;
-    handler_table[HANDLER_COFF] = funsize_handle_unknown;
+    handler_table[HANDLER_COFF] = funsize_handle_coff;
     handler_table[HANDLER_UNKNOWN] = funsize_handle_unknown;
 }

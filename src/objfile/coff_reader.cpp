@@ -1,0 +1,167 @@
+// COFF reader: headers, symbol entries and string-table names read from the
+// stream in the byte order the handler configured.
+//
+// Every record is read as one block and decoded through bytes::Cursor, so
+// both byte orders and the three section-header layouts share one path. A
+// block that the file does not hold completely fails the whole read.
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+#include "bytes.h"
+#include "coff.h"
+#include "indgen.h"
+
+int coff_big_endian;
+int coff_symbol_entry_size = SYMESZ;
+int ti_coff;
+int m88k_layout;
+
+namespace {
+
+// The largest record the reader takes in one block.
+constexpr size_t MAX_BLOCK = TI_SCNHSZ;
+
+// Reads exactly n bytes into buf; false at the end of the file.
+bool read_block(FILE *f, uint8_t *buf, size_t n) { return std::fread(buf, 1, n, f) == n; }
+
+// A plain seek that is left out when the stream is already there: the
+// handler reads entries and names mostly in file order, and a seek would cost
+// a system call each time.
+bool seek_to(FILE *f, int64_t pos) { return gen_ftell64(f) == pos || gen_fseek64(f, pos, SEEK_SET) == 0; }
+
+bytes::Cursor cursor(const uint8_t *buf, size_t n) {
+    return bytes::Cursor(std::span<const uint8_t>(buf, n), coff_big_endian != 0);
+}
+
+// A name field as read: either eight characters, kept as they are and
+// terminated by the field behind them, or four zero bytes and a string-table
+// offset, which is stored in host order.
+void take_name(bytes::Cursor &c, char (&name)[8], uint32_t &name_end) {
+    std::span<const uint8_t> raw = c.raw(SYMNMLEN);
+    if (raw.empty()) return;
+    std::memcpy(name, raw.data(), SYMNMLEN);
+    name_end = 0;
+    if (coff_name_is_long(name)) {
+        uint32_t offset = bytes::load32(raw.data() + 4, coff_big_endian != 0);
+        std::memcpy(name + 4, &offset, sizeof offset);
+    }
+}
+
+}  // namespace
+
+uint32_t coff_section_header_size() {
+    if (ti_coff) return TI_SCNHSZ;
+    return m88k_layout ? M88K_SCNHSZ : SCNHSZ;
+}
+
+int coff_read_u16(uint16_t *out, FILE *f) {
+    uint8_t b[2];
+    if (!read_block(f, b, sizeof b)) {
+        *out = 0;
+        return -1;
+    }
+    *out = bytes::load16(b, coff_big_endian != 0);
+    return 0;
+}
+
+int coff_read_u32(uint32_t *out, FILE *f) {
+    uint8_t b[4];
+    if (!read_block(f, b, sizeof b)) {
+        *out = 0;
+        return -1;
+    }
+    *out = bytes::load32(b, coff_big_endian != 0);
+    return 0;
+}
+
+int coff_read_long(uint32_t *out, FILE *f) { return coff_read_u32(out, f); }
+
+int coff_read_section_header(FILE *f, coff_section_header *out) {
+    *out = coff_section_header{};
+    uint8_t buf[MAX_BLOCK];
+    const uint32_t size = coff_section_header_size();
+    if (!read_block(f, buf, size)) return -1;
+    bytes::Cursor c = cursor(buf, size);
+    take_name(c, out->s_name, out->s_name_end);
+    out->s_paddr = c.u32();
+    out->s_vaddr = c.u32();
+    out->s_size = c.u32();
+    out->s_scnptr = c.u32();
+    out->s_relptr = c.u32();
+    out->s_lnnoptr = c.u32();
+    if (ti_coff || m88k_layout) {
+        out->s_nreloc = c.u32();
+        out->s_nlnno = c.u32();
+    } else {
+        out->s_nreloc = c.u16();
+        out->s_nlnno = c.u16();
+    }
+    out->s_flags = c.u32();
+    out->s_cleared = 0;
+    if (ti_coff) {
+        out->s_reserved = c.u16();
+        out->s_page = c.u16();
+    }
+    return c.ok() ? 0 : -1;
+}
+
+int coff_read_symbol(FILE *f, int64_t table_offset, int index, coff_symbol *out) {
+    *out = coff_symbol{};
+    if (table_offset < 1 || index < -1) return -1;
+    if (index >= 0) {
+        // At most 2^31 entries of a few bytes each: no overflow for any
+        // offset a stream can have.
+        const int64_t step = int64_t(coff_symbol_entry_size) * index;
+        if (coff_symbol_entry_size < 0 || table_offset > INT64_MAX - step) return -1;
+        if (!seek_to(f, table_offset + step)) return -1;
+    }
+    // The common entry, and the two bytes an M88000 entry adds (not used).
+    uint8_t buf[M88K_SYMESZ];
+    const size_t size = m88k_layout ? M88K_SYMESZ : SYMESZ;
+    if (!read_block(f, buf, size)) return -1;
+    bytes::Cursor c = cursor(buf, size);
+    take_name(c, out->n_name, out->n_name_end);
+    out->n_value = c.u32();
+    out->n_scnum = c.u16();
+    out->n_type = c.u16();
+    out->n_sclass = c.u8();
+    out->n_numaux = c.u8();
+    return c.ok() ? 0 : -1;
+}
+
+int coff_read_name(FILE *f, int64_t base, uint32_t offset, char *buf, size_t size) {
+    if (size == 0) return -1;
+    buf[0] = 0;
+    if (base < 0 || base > INT64_MAX - int64_t(offset) || !seek_to(f, base + int64_t(offset))) return -1;
+    size_t n = 0;
+    while (n + 1 < size) {
+        const int c = std::getc(f);
+        if (c == EOF) {
+            if (n == 0) return -1;
+            break;
+        }
+        if (c == 0) break;
+        buf[n++] = char(c);
+    }
+    buf[n] = 0;
+    return 0;
+}
+
+char *coff_read_string(FILE *f, int64_t base, int offset) {
+    static char name_buffer[COFF_NAME_MAX + 1];
+    return coff_read_name(f, base, uint32_t(offset), name_buffer, sizeof name_buffer) == 0 ? name_buffer : nullptr;
+}
+
+int coff_skip_pe_stub(FILE *f) {
+    const int64_t start = gen_ftell64(f);
+    if (start < 0) return 1;
+    uint8_t mz[2];
+    if (!read_block(f, mz, sizeof mz) || mz[0] != 'M' || mz[1] != 'Z') return 1;
+    uint32_t pe_offset;
+    if (gen_fseek64(f, start + int64_t(PE_OFFSET_FIELD), SEEK_SET) != 0 || coff_read_u32(&pe_offset, f) != 0) return 1;
+    uint8_t signature[4];
+    if (gen_fseek64(f, start + int64_t(pe_offset), SEEK_SET) != 0 || !read_block(f, signature, sizeof signature))
+        return 1;
+    return std::memcmp(signature, "PE\0\0", 4) == 0 ? 0 : 1;
+}
