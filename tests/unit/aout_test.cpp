@@ -18,6 +18,7 @@
 #include "elf.h"
 #include "elf_writer.h"
 #include "funsize.h"
+#include "test_files.h"
 #include "genout.h"
 #include "indgen.h"
 #include "objfile.h"
@@ -29,20 +30,8 @@ using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
 
-struct Closer {
-    void operator()(FILE *f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, Closer>;
-
-// An anonymous temporary file holding `bytes`, positioned at `at`.
-File open_bytes(const std::string &bytes, long at = 0) {
-    File f(std::tmpfile());
-    if (!f) throw std::runtime_error("tmpfile failed");
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
-        throw std::runtime_error("tmpfile write failed");
-    std::fseek(f.get(), at, SEEK_SET);
-    return f;
-}
+using testing_support::File;
+using testing_support::open_bytes;
 
 // Installs a status pointer for the ELF reader's primitives while it lives.
 class Silent {
@@ -413,24 +402,13 @@ class AoutHandler : public testing::Test {
         opt_section_number = 0;
     }
 
-    struct Outcome {
-        int result;
-        std::string out;
-        std::string err;
-    };
+    using Outcome = testing_support::HandlerOutcome;
     // Identifies the bytes at `at` as the walker would, then runs the handler.
     Outcome run(const std::string &bytes, long at = 0) {
         File f = open_bytes(bytes, at);
         desc_.ident = identify_file(f.get(), desc_.name);
         if (!desc_.ident || desc_.ident->file_type != FT_AOUT) throw std::runtime_error("not identified as a.out");
-        Outcome o;
-        CaptureStdout();
-        CaptureStderr();
-        o.result = funsize_handle_aout(f.get(), f.get(), &desc_);
-        std::fflush(stdout);
-        o.err = GetCapturedStderr();
-        o.out = GetCapturedStdout();
-        return o;
+        return testing_support::run_handler(funsize_handle_aout, bytes, at, &desc_);
     }
     // For death tests, whose child must keep its standard error.
     void call(const std::string &bytes) {

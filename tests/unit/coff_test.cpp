@@ -15,6 +15,7 @@
 #include "coff.h"
 #include "coff_writer.h"
 #include "funsize.h"
+#include "test_files.h"
 #include "genout.h"
 #include "indgen.h"
 #include "run_program.h"
@@ -26,20 +27,8 @@ using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
 
-struct Closer {
-    void operator()(FILE *f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, Closer>;
-
-// An anonymous temporary file holding `bytes`, positioned at `at`.
-File open_bytes(const std::string &bytes, long at = 0) {
-    File f(std::tmpfile());
-    if (!f) throw std::runtime_error("tmpfile failed");
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
-        throw std::runtime_error("tmpfile write failed");
-    std::fseek(f.get(), at, SEEK_SET);
-    return f;
-}
+using testing_support::File;
+using testing_support::open_bytes;
 
 // Reader settings for one file description.
 void configure(bool big, uint32_t entry_size, bool ti, bool m88k) {
@@ -293,40 +282,16 @@ class CoffHandler : public testing::Test {
         ident_.symbol_entry_size = v.entry_size;
     }
 
-    struct Outcome {
-        int result;
-        std::string out;
-        std::string err;
-    };
-    Outcome run(const std::string &bytes, long at = 0) {
-        File f = open_bytes(bytes, at);
-        File f2 = open_bytes(bytes);
-        Outcome o;
-        CaptureStdout();
-        CaptureStderr();
-        o.result = funsize_handle_coff(f.get(), f2.get(), &desc_);
-        std::fflush(stdout);
-        o.err = GetCapturedStderr();
-        o.out = GetCapturedStdout();
-        return o;
-    }
-
+    using Outcome = testing_support::HandlerOutcome;
+    Outcome run(const std::string &bytes, long at = 0) { return testing_support::run_handler(funsize_handle_coff, bytes, at, &desc_); }
     // For death tests, whose child must keep its standard error.
-    int call(const std::string &bytes) {
-        File f = open_bytes(bytes);
-        File f2 = open_bytes(bytes);
-        return funsize_handle_coff(f.get(), f2.get(), &desc_);
-    }
+    int call(const std::string &bytes) { return testing_support::call_handler(funsize_handle_coff, bytes, &desc_); }
 
     file_ident ident_;
     input_desc desc_;
 };
 
-std::string line(const std::string &name, unsigned size) {
-    char buf[128];
-    std::snprintf(buf, sizeof buf, "%-20s %7u\n", name.c_str(), size);
-    return buf;
-}
+std::string line(const std::string &name, unsigned size) { return testing_support::report_line(name, size); }
 
 // A line of a target with the leading-underscore convention: the restored
 // "_" stands in front of the padded name.

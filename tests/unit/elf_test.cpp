@@ -15,6 +15,7 @@
 #include "elf.h"
 #include "elf_writer.h"
 #include "funsize.h"
+#include "test_files.h"
 #include "genout.h"
 #include "indgen.h"
 
@@ -35,20 +36,8 @@ std::string layout_name(const Layout &l) {
     return "ELF" + std::to_string(l.elf_class) + (l.big ? " big-endian" : " little-endian");
 }
 
-struct Closer {
-    void operator()(FILE *f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, Closer>;
-
-// An anonymous temporary file holding `bytes`, positioned at `at`.
-File open_bytes(const std::string &bytes, long at = 0) {
-    File f(std::tmpfile());
-    if (!f) throw std::runtime_error("tmpfile failed");
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
-        throw std::runtime_error("tmpfile write failed");
-    std::fseek(f.get(), at, SEEK_SET);
-    return f;
-}
+using testing_support::File;
+using testing_support::open_bytes;
 
 template <typename T>
 struct Freed {
@@ -645,38 +634,16 @@ class ElfHandler : public testing::Test {
         opt_section_number = 0;
     }
 
-    struct Outcome {
-        int result;
-        std::string out;
-        std::string err;
-    };
-    Outcome run(const std::string &bytes, long at = 0) {
-        File f = open_bytes(bytes, at);
-        Outcome o;
-        CaptureStdout();
-        CaptureStderr();
-        o.result = funsize_handle_elf(f.get(), f.get(), &desc_);
-        std::fflush(stdout);
-        o.err = GetCapturedStderr();
-        o.out = GetCapturedStdout();
-        return o;
-    }
-
+    using Outcome = testing_support::HandlerOutcome;
+    Outcome run(const std::string &bytes, long at = 0) { return testing_support::run_handler(funsize_handle_elf, bytes, at, &desc_); }
     // For death tests, whose child must keep its standard error.
-    int call(const std::string &bytes) {
-        File f = open_bytes(bytes);
-        return funsize_handle_elf(f.get(), f.get(), &desc_);
-    }
+    int call(const std::string &bytes) { return testing_support::call_handler(funsize_handle_elf, bytes, &desc_); }
 
     file_ident ident_;
     input_desc desc_;
 };
 
-std::string line(const std::string &name, unsigned size) {
-    char buf[128];
-    std::snprintf(buf, sizeof buf, "%-20s %7u\n", name.c_str(), size);
-    return buf;
-}
+std::string line(const std::string &name, unsigned size) { return testing_support::report_line(name, size); }
 
 // Code in two sections, functions with and without sizes, and symbols that
 // are not functions.

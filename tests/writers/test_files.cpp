@@ -1,0 +1,43 @@
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace testing_support {
+
+File open_bytes(const std::string &bytes, long at) {
+    File f(std::tmpfile());
+    if (!f) throw std::runtime_error("tmpfile failed");
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
+        throw std::runtime_error("tmpfile write failed");
+    std::fseek(f.get(), at, SEEK_SET);
+    return f;
+}
+
+HandlerOutcome run_handler(format_handler handler, const std::string &bytes, long at, input_desc *desc) {
+    File f = open_bytes(bytes, at);
+    File f2 = open_bytes(bytes);
+    HandlerOutcome o;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    o.result = handler(f.get(), f2.get(), desc);
+    std::fflush(stdout);
+    o.err = testing::internal::GetCapturedStderr();
+    o.out = testing::internal::GetCapturedStdout();
+    return o;
+}
+
+int call_handler(format_handler handler, const std::string &bytes, input_desc *desc) {
+    File f = open_bytes(bytes);
+    File f2 = open_bytes(bytes);
+    return handler(f.get(), f2.get(), desc);
+}
+
+std::string report_line(const std::string &name, long long size) {
+    char buf[256];
+    std::snprintf(buf, sizeof buf, "%-20s %7lld\n", name.c_str(), size);
+    return buf;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,37 @@
+// Small helpers shared by the reader and handler tests: byte strings as
+// open files, and a handler run with its output captured.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "objfile.h"
+
+namespace testing_support {
+
+struct FileCloser {
+    void operator()(FILE *f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+// An anonymous temporary file holding `bytes`, positioned at `at`.
+File open_bytes(const std::string &bytes, long at = 0);
+
+struct HandlerOutcome {
+    int result;
+    std::string out;
+    std::string err;
+};
+
+// Runs a format handler on `bytes`: the reading handle starts at `at`, the
+// second handle at 0. Standard output and error are captured.
+HandlerOutcome run_handler(format_handler handler, const std::string &bytes, long at, input_desc *desc);
+
+// The same without capturing, for death tests whose child keeps its output.
+int call_handler(format_handler handler, const std::string &bytes, input_desc *desc);
+
+// One report line in the default format, as the C library prints it.
+std::string report_line(const std::string &name, long long size);
+
+}  // namespace testing_support
