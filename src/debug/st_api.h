@@ -7,7 +7,15 @@
 // (.dbo/.dbg: procedures with their names and address ranges), both on the
 // container of gfile.h. Reading a file sets the process-wide address mode
 // of gadr.h from the file (flag setGAdrModeOnBuildReadWrite).
-// Needs the host support library (messages, memory, files) and gadr.
+// Loading (st_load.cpp): a symbol table (STSymTab) holds attached name files
+// with reference counts; the debug objects a name file lists are loaded out
+// of the program's .dla beside it, permanently or into temporary load slots,
+// and a procedure walk (STProcIter) visits every procedure of a program,
+// one debug object at a time. A debug object met on its own (a .dbo, .dbg
+// or .dla member) is loaded with ST_LoadDboFromDla and attached to its name
+// file when it has one.
+// Needs the host support library (messages, memory, files, host paths,
+// runtime switches) and gadr.
 #pragma once
 
 #include <cstdint>
@@ -15,8 +23,17 @@
 #include <ctime>
 
 #include "gadr.h"
+#include "gen_switch.h"
 #include "gfile.h"
 #include "st_var.h"
+
+struct STDbg;
+struct STDnm;
+struct STSymTab;
+
+// Whether a debug object that cannot be loaded because its .dla cannot be
+// opened is reported with the system's reason.
+GEN_SWITCH_DEFINE(ShowReasonForFileOpenErrorInSymTab, 1);
 
 // Narrow types of the library's records.
 using STIndex = int32_t;
@@ -150,6 +167,13 @@ struct STDnm_DloFile {
     uint8_t language;              // from version 19, else 31
     STIndex iTopLevelSourceFile2;  // from version 13
     uint32_t flags;                // bits 0-11
+
+    // Run time (never written).
+    STDnm *owner;  // the name file whose table holds the entry
+    STDbg *dbg;    // the loaded debug object, or null
+    int32_t loadType;
+    uint8_t failed;            // a load was tried and failed
+    uint8_t noLongerLoadable;  // unloaded while its name file was detached
 };
 
 struct STDnm {
@@ -199,6 +223,17 @@ struct STDnm {
     uint8_t *image;  // file image when mapped
     int64_t imageSize;
     int64_t dirPos;  // container offset of the table directory
+
+    // Loading and attaching.
+    STSymTab *symTab;  // the table it is (or was last) attached to
+    int32_t slot;      // in that table; -1 when detached
+    int32_t prevSlot;  // the slot it had before it was detached, or -1
+    char *progPath;    // the program path given at load time
+    char *progPath2;
+    STTime progMtime;  // 0 when unknown
+    STTime dlaMtime;   // 0 when unknown
+    int32_t rebuiltWarnings;
+    int32_t refCount;
 };
 
 const char *STDnm_TableName(int index);
@@ -317,6 +352,14 @@ struct STDbg {
     int64_t hdrPos;  // container offset of the header after the magic string
     int64_t dirPos;  // container offset of the table directory
     STDnm *dnm;      // name file whose strings the object may refer to
+
+    // Loading and attaching.
+    STSymTab *symTab;
+    int32_t iDlo;  // index of its entry in the name file's "Dlo Files", or -1
+    STDnm_DloFile *dlo;
+    uint32_t tablesLoaded;  // bit i: table i was read (0x1FFFFF: all)
+    int32_t loadType;
+    int32_t refCount;  // 1 after a successful load
 };
 
 const char *STDbg_TableName(int index);
@@ -341,3 +384,95 @@ STIndex STDbg_AddProc(STDbg *dbg, const STDbg_Proc *p);
 void STDbg_SetOpaqueTable(STDbg *dbg, int index, int32_t max, uint32_t aux, const uint8_t *bytes, int64_t size);
 int STDbg_Write(STDbg *dbg, FILE *fp, const char *path, const GFileOptions &opt, uint8_t **image = nullptr,
                 int64_t *size = nullptr);
+
+// ------------------------------------------------------------ loading and attaching
+
+enum : int32_t {
+    ST_LOADTYPE_PERMANENT = 1,  // load types 0 and 2-5 use temporary slots
+    ST_NUM_LOAD_TYPES = 6,
+    ST_DEFAULT_LOAD_CONFIG = 20,  // ST_defaultLoadConfig: no override
+};
+constexpr uint32_t STDBG_ALL_TABLES = (1u << STDBG_NUM_TABLES) - 1;
+constexpr const char *ST_SPECIAL_DNM_NAME = "_special.dnm";
+
+// The one .dla kept open while a cached phase lasts.
+struct STDlaCache {
+    int32_t nesting;
+    int32_t slot;  // of the name file whose archive is open, -1 for none
+    FILE *fp;
+};
+
+struct STSymTab {
+    STDnm **dnms;  // attached name files by slot; a slot may be empty
+    int32_t numSlots;
+    STDnm **detached;
+    int32_t numDetached;
+    int32_t *order;  // search order: slots of the attached name files
+    int32_t numOrder;
+    STDbg *temp[ST_NUM_LOAD_TYPES];  // temporary load slots by load type
+    STDlaCache dla;
+    int32_t language;  // 31 at creation
+    int32_t wcharSize;
+    int32_t wcharSigned;
+    uint8_t wcharKnown;
+};
+
+STSymTab *ST_CreateSymTab(void *a = nullptr, void *b = nullptr, void *c = nullptr, void *d = nullptr);
+void ST_DestroySymTab(STSymTab *symTab);
+
+// Loads a name file (by its path, or the program path with ".dnm") and,
+// with a symbol table, attaches it; a name file the table refuses stays
+// with the table's detached ones.
+STDnm *ST_LoadDnmFile(STSymTab *symTab, const char *progPath, const char *dnmPath, int32_t config, int replace);
+// 0 attached (or the same one already is), 1 missing argument, 7 refused.
+int ST_AttachDnm(STSymTab *symTab, STDnm *dnm, int replace, int checkOverlaps);
+void ST_DetachDnm(STSymTab *symTab, STDnm *dnm, int release);
+void ST_UnloadDnm(STSymTab *symTab, STDnm *dnm, int release);
+void STDnm_AttachTo(STDnm *dnm);
+void STDnm_DetachFrom(STDnm *dnm);
+// Drops the debug objects the name file holds and releases it.
+void STDnm_Free(STDnm *dnm);
+void STDbg_AttachTo(STDbg *dbg);
+void STDbg_DetachFrom(STDbg *dbg);
+// The value of an attribute of the name file, or null when it has none
+// (or its "Attributes" records were not read).
+const char *STDnm_Attribute(const STDnm *dnm, const char *name);
+// Takes the wchar_t attributes of an attached name file into the table:
+// 0 when they are valid or absent, 1 after a warning.
+int ST_NoteWcharAttributes(STSymTab *symTab, const char *sizeText, const char *signedText);
+
+// Debug objects listed in a name file, loaded from its .dla.
+STDbg *ST_LoadDloFile(STDnm *dnm, int32_t iDlo, int32_t config, int32_t loadType);
+STDbg *ST_LoadDloFileFromDloFileInfo(STDnm_DloFile *entry, int32_t config, int32_t loadType);
+// Unloads a listed debug object (its entry forgets it).
+void ST_UnloadDloFile(STDnm_DloFile *entry);
+int ST_UnloadTempDloFilesFromLoadType(STSymTab *symTab, int32_t loadType);
+// Opens the debug object at the stream's position and reads it when its
+// magic string is the one expected.
+STDbg *STDbg_OpenChecked(FILE *fp, const char *path, int32_t config, const char *magic, int allowStale);
+// Cached phases of the symbol table's .dla handle.
+void ST_BeginDlaCaching(STSymTab *symTab);
+void ST_EndDlaCaching(STSymTab *symTab);
+
+// A debug object met directly in the input, at the current position of fp;
+// its name file (the archive path with ".dnm") is loaded into *dnm when the
+// object belongs to one and it is not held yet.
+STDbg *ST_LoadDboFromDla(STSymTab *symTab, STDnm **dnm, FILE *fp, const char *memberPath, const char *archivePath,
+                         uint64_t memberOffset, int32_t config);
+void ST_UnloadDboFromDla(STDbg *dbg, STDnm **dnm, int release);
+
+// The walk over all procedures of all attached name files.
+struct STProcIter {
+    STSymTab *symTab;
+    const void *filter;
+    int32_t config;
+    int32_t loadType;
+    int32_t iOrder;  // position in the search order
+    int32_t iDlo;    // entry of the current name file
+    STDbg *dbg;      // the debug object being walked
+    int32_t iProc;
+};
+
+void ST_ProcIterInit(STProcIter *iter, STSymTab *symTab, const void *filter, int32_t config, int unloadTemps);
+const STDbg_Proc *ST_ProcIterNext(STProcIter *iter);
+void ST_ProcIterEnd(STProcIter *iter);

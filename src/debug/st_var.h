@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "gen_switch.h"
+
 enum : int {
     ST_NUM_DEBUG_FLAGS = 153,
 
@@ -48,3 +50,7 @@ extern uint64_t ST_memoryResidentStringBits;
 
 // Library-wide default load configuration; 20 means no override.
 extern int32_t ST_defaultLoadConfig;
+
+// Host backtrace correction of the library's debugger clients; this program
+// has none, the switch is kept so that settings naming it stay valid.
+GEN_SWITCH_DEFINE(FixHostBt, 1);

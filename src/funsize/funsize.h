@@ -82,7 +82,11 @@ void funsize_reserve(uint64_t count);
 void funsize_add_requested(const char *name);
 void funsize_reset();
 int funsize_record_symbol(const char *name, uint64_t address, uint64_t size, uint32_t section);
-int funsize_record_debug_proc(const char *name, const gadr &start, const gadr &end);
+// Records one procedure of debug information (start and end address, no
+// section); file_name is not used; ranges (the name file's sections, or
+// null) close a requested procedure whose start equals its end.
+int funsize_record_debug_proc(const char *name, const gadr &start, const gadr &end, const char *file_name,
+                              const debug_range_list *ranges);
 int funsize_report(const char *file_name, const debug_range_list *debug_ranges);
 
 // Allocates a zeroed section table of `count` entries (section_table,

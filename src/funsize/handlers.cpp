@@ -8,7 +8,7 @@ int funsize_handle_unknown(FILE *, FILE *, input_desc *d) {
 }
 
 void funsize_install_handlers() {
-    handler_table[HANDLER_DEBUG_INFO] = funsize_handle_unknown;
+    handler_table[HANDLER_DEBUG_INFO] = funsize_handle_debug_info;
     handler_table[HANDLER_AOUT] = funsize_handle_aout;
     handler_table[HANDLER_ELF] = funsize_handle_elf;
     handler_table[HANDLER_COFF] = funsize_handle_coff;

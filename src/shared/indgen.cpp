@@ -491,9 +491,9 @@ int64_t gen_safe_fread64(const char *name, void *buf, int64_t size, int64_t coun
     return got;
 }
 
-int gen_fseek64(FILE *fp, int64_t offset, int whence) { return fseeko(fp, off_t(offset), whence); }
+int gen_fseek64(FILE *fp, int64_t offset, int whence) { return plat::stream_seek64(fp, offset, whence); }
 
-int64_t gen_ftell64(FILE *fp) { return int64_t(ftello(fp)); }
+int64_t gen_ftell64(FILE *fp) { return plat::stream_tell64(fp); }
 
 int gen_safe_fseek(const char *name, FILE *fp, int offset, int whence) {
     int r = gen_fseek64(fp, offset, whence);

@@ -1,6 +1,7 @@
 // The host layer: every service of the operating system that the library
-// needs, and nothing else. One implementation per host (platform_posix.cpp
-// here); no other file asks which host it runs on.
+// needs, and nothing else. One implementation per host (platform_posix.cpp,
+// platform_win.cpp; the build takes the target's); no other file asks which
+// host it runs on.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +32,13 @@ int64_t raw_write(int fd, const void *buf, uint32_t count);
 int64_t raw_read(int fd, void *buf, uint32_t count);
 // Current working directory, or "".
 std::string current_directory();
+// 64-bit seek and tell on a stream: the C library's results (0 or -1 for
+// the seek, the position or -1 for the tell).
+int stream_seek64(FILE *fp, int64_t offset, int whence);
+int64_t stream_tell64(FILE *fp);
+// Sets an environment variable of the process (replacing its value); 0, or
+// -1 on failure.
+int set_environment(const char *name, const char *value);
 
 }  // namespace plat
 
@@ -59,5 +67,43 @@ int close_file(int fd);
 int change_mode(const char *path, int mode);
 // Remove a file (not a directory); 0, or -1 with errno set.
 int remove_file(const char *path);
+
+}  // namespace plat
+
+// ---- Host queries for paths, temporary files and runtime switches.
+
+namespace plat {
+
+// The process identifier.
+uint32_t process_id();
+// The user's login name, or "" when the host cannot tell.
+std::string user_name();
+// Whether the host keeps the user's application-data folder in the
+// environment variable "APPDATA".
+bool appdata_variable_in_use();
+// The shell's application-data folder (created when missing), or "" where
+// the host has no such folder.
+std::string shell_appdata_folder();
+// Where temporary files go when the environment names no directory.
+std::string default_temp_directory();
+// Suffix of executable files ("" where programs have none).
+const char *executable_suffix();
+// Separator of the directories listed in "PATH".
+char search_path_separator();
+// Whether the host's file names ignore letter case.
+bool file_names_ignore_case();
+// Modification time of a file in seconds since the epoch; 0, or -1 with
+// errno set.
+int file_mtime(const char *path, int64_t *mtime);
+// Renames a file; 0, or -1 with errno set.
+int rename_file(const char *from, const char *to);
+
+// Answers of module_file_name.
+enum { MODULE_NAME_OK = 0, MODULE_NAME_NO_LIST = 1, MODULE_NAME_NO_NAME = 2, MODULE_NAME_TOO_MANY = 3 };
+// The file name of the loaded module (program or shared library) whose
+// code holds `address`.
+int module_file_name(const void *address, std::string &name);
+// The address of an exported symbol of a loaded module, or null.
+void *module_symbol(void *module, const char *symbol);
 
 }  // namespace plat

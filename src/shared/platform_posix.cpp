@@ -51,6 +51,12 @@ std::string current_directory() {
     return getcwd(buf, sizeof buf) ? std::string(buf) : std::string();
 }
 
+int stream_seek64(FILE *fp, int64_t offset, int whence) { return fseeko(fp, off_t(offset), whence); }
+
+int64_t stream_tell64(FILE *fp) { return int64_t(ftello(fp)); }
+
+int set_environment(const char *name, const char *value) { return setenv(name, value, 1); }
+
 }  // namespace plat
 
 // ---- Files by name, for the view-path layer.
@@ -121,5 +127,63 @@ int close_file(int fd) { return close(fd); }
 int change_mode(const char *path, int mode) { return chmod(path, mode_t(mode)); }
 
 int remove_file(const char *path) { return unlink(path); }
+
+}  // namespace plat
+
+// ---- Host queries for paths, temporary files and runtime switches.
+
+#include <dlfcn.h>
+#include <pwd.h>
+#include <sys/types.h>
+
+#include <cstdio>
+
+namespace plat {
+
+uint32_t process_id() { return uint32_t(getpid()); }
+
+std::string user_name() {
+    if (const passwd *pw = getpwuid(geteuid()); pw && pw->pw_name) return std::string(pw->pw_name);
+    const char *login = getlogin();
+    return login ? std::string(login) : std::string();
+}
+
+bool appdata_variable_in_use() { return true; }
+
+std::string shell_appdata_folder() { return std::string(); }
+
+std::string default_temp_directory() {
+    const char *t = std::getenv("TMPDIR");
+    return t && *t ? std::string(t) : std::string("/tmp");
+}
+
+const char *executable_suffix() { return ""; }
+
+char search_path_separator() { return ':'; }
+
+bool file_names_ignore_case() { return false; }
+
+int file_mtime(const char *path, int64_t *mtime) {
+    struct stat st;
+    if (!path || stat(path, &st) != 0) return -1;
+    *mtime = int64_t(st.st_mtime);
+    return 0;
+}
+
+int rename_file(const char *from, const char *to) { return std::rename(from, to); }
+
+int module_file_name(const void *address, std::string &name) {
+    Dl_info info{};
+    if (dladdr(address, &info) == 0) return MODULE_NAME_NO_LIST;
+    // The program itself is listed under the name it was started by, which
+    // may be relative to a directory the process has left.
+    std::string file = info.dli_fname ? info.dli_fname : "";
+    if (file.empty() || file[0] != '/') file = executable_path();
+    if (file.empty()) return MODULE_NAME_NO_NAME;
+    name = file;
+    return MODULE_NAME_OK;
+}
+
+void *module_symbol(void *module, const char *symbol) { return module ? dlsym(module, symbol) : nullptr; }
 
 }  // namespace plat

@@ -1,0 +1,254 @@
+// Host paths: classification, normalising and joining, directory parts,
+// full paths, file identity, temporary names and directories, and the file
+// routines, on this host's native separator.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "indgen.h"
+#include "indgensys.h"
+#include "platform.h"
+#include "run_program.h"
+
+namespace {
+
+// A path with '/' written in the host's native separator.
+std::string N(std::string s) {
+    for (char &c : s)
+        if (c == '/') c = plat::native_separator();
+    return s;
+}
+
+std::string take(char *s) {
+    std::string out = s ? s : "(null)";
+    gen_free_fn(s);
+    return out;
+}
+
+std::string normalized(const char *in, bool native = true) {
+    std::string s(in);
+    gen_path_normalize(s.data(), native);
+    return s.c_str();
+}
+
+class HostPath : public testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = testing_support::make_temp_dir();
+        for (const char *v : {"TMP", "TEMP", "BUILDER_TEMPORARY_NAME", "HOME"}) {
+            const char *old = std::getenv(v);
+            saved_.push_back({v, old ? old : "", old != nullptr});
+        }
+        gen_hostpath_clear_caches();
+    }
+    void TearDown() override {
+        for (const auto &s : saved_) s.set ? setenv(s.name.c_str(), s.value.c_str(), 1) : unsetenv(s.name.c_str());
+        gen_hostpath_clear_caches();
+        std::error_code ec;
+        std::filesystem::permissions(dir_, std::filesystem::perms::owner_all, ec);
+        std::filesystem::remove_all(dir_, ec);
+    }
+    struct Saved {
+        std::string name, value;
+        bool set;
+    };
+    std::vector<Saved> saved_;
+    std::string dir_;
+};
+
+TEST_F(HostPath, Classification) {
+    for (const char *p : {"/x", "\\x", "c:x", "~", "~/x", "~\\x"}) EXPECT_TRUE(gen_is_absolute_path(p)) << p;
+    for (const char *p : {"x", "~x", "./x", ""}) EXPECT_FALSE(gen_is_absolute_path(p)) << p;
+    EXPECT_FALSE(gen_is_absolute_path(nullptr));
+    EXPECT_TRUE(gen_is_rooted_path("~x"));
+    EXPECT_FALSE(gen_is_rooted_path("x/y"));
+    EXPECT_TRUE(gen_is_bare_name("name.o"));
+    for (const char *p : {"a/b", "a\\b", "c:b", ""}) EXPECT_FALSE(gen_is_bare_name(p)) << p;
+    EXPECT_TRUE(gen_is_url("http://host/a"));
+    EXPECT_FALSE(gen_is_url("c:/x://y"));    // the first ':' is the drive's
+    EXPECT_FALSE(gen_is_url("a/b://host"));  // a '/' before the scheme
+    EXPECT_FALSE(gen_is_url("http:/host"));
+}
+
+TEST_F(HostPath, NormaliseAndJoin) {
+    EXPECT_EQ(normalized("a/./b/../c"), N("a/c"));
+    EXPECT_EQ(normalized("../x/../../y"), N("../../y"));
+    EXPECT_EQ(normalized("/../x"), N("/x"));
+    EXPECT_EQ(normalized("/.."), N("/"));
+    EXPECT_EQ(normalized("a//b/"), N("a/b/"));
+    EXPECT_EQ(normalized("a/b/.."), N("a"));
+    EXPECT_EQ(normalized("./.."), "..");
+    EXPECT_EQ(normalized("c:\\a\\..\\b"), N("C:/b"));
+    EXPECT_EQ(normalized("//server/share/../x"), N("//server/x"));
+    EXPECT_EQ(normalized("x\\y.z"), N("x/y.z"));  // nothing to clean
+    EXPECT_EQ(normalized("a/./b", false), "a/b");
+
+    EXPECT_EQ(take(gen_path_join("c:\\a", "..\\b")), N("C:/b"));
+    EXPECT_EQ(take(gen_path_join("a/", "b")), N("a/b"));
+    EXPECT_EQ(take(gen_path_join("a", "/x")), "/x");
+    EXPECT_EQ(take(gen_path_join("a", "/x/../y")), "/x/../y");  // copied as it is
+    EXPECT_EQ(take(gen_path_join("a", "~/x")), N("a/~/x"));
+    EXPECT_EQ(take(gen_path_join("a", "..")), ".");
+    EXPECT_EQ(take(gen_path_join("", "b")), "b");
+    EXPECT_EQ(take(gen_path_join(nullptr, nullptr)), "(null)");
+    EXPECT_EQ(take(gen_path_join_relative("a", nullptr)), "a");
+    EXPECT_EQ(take(gen_path_join_relative("a", "~/x")), "~/x");
+    EXPECT_EQ(take(gen_path_join_relative(nullptr, "b")), "b");
+    EXPECT_EQ(take(gen_path_join_relative("a", "b")), N("a/b"));
+
+    EXPECT_EQ(take(gen_dirname("a/b/c")), "a/b");
+    EXPECT_EQ(take(gen_dirname("/a")), "/");
+    EXPECT_EQ(take(gen_dirname("c:a")), "c:");
+    EXPECT_EQ(take(gen_dirname("c:/a")), "c:/");
+    EXPECT_EQ(take(gen_dirname("a")), "(null)");
+    EXPECT_STREQ(gen_path_tail("c:dir\\f.o"), "f.o");
+    EXPECT_STREQ(gen_path_tail("f.o"), "f.o");
+}
+
+TEST_F(HostPath, FullPaths) {
+    EXPECT_EQ(take(gen_full_path("http://host/a/../b")), "http://host/a/../b");
+    EXPECT_EQ(take(gen_full_path("")), "");
+    char *cwd = getcwd(nullptr, 0);
+    EXPECT_STREQ(gen_getcwd(), cwd);
+    EXPECT_EQ(take(gen_full_path("x/../y.o")), N(std::string(cwd) + "/y.o"));
+    std::free(cwd);
+    setenv("HOME", dir_.c_str(), 1);
+    gen_hostpath_clear_caches();
+    EXPECT_EQ(take(gen_full_path("~//sub/f")), N(dir_ + "/sub/f"));
+    EXPECT_EQ(take(gen_full_path("~")), N(dir_));
+    unsetenv("HOME");
+    gen_hostpath_clear_caches();
+    EXPECT_EQ(gen_gethome(), nullptr);
+    EXPECT_EQ(take(gen_full_path("/a/./b")), N("/a/b"));
+}
+
+TEST_F(HostPath, SameFile) {
+    std::string f = dir_ + "/File.o";
+    testing_support::write_file(f, "x");
+    EXPECT_TRUE(gen_same_file(nullptr, nullptr));
+    EXPECT_FALSE(gen_same_file(f.c_str(), nullptr));
+    EXPECT_TRUE(gen_same_file(f.c_str(), (dir_ + "/./sub/../File.o").c_str()));
+    EXPECT_FALSE(gen_same_file(f.c_str(), (dir_ + "/Other.o").c_str()));
+    // Spellings that differ in letter case name one file only where the host
+    // ignores case.
+    EXPECT_EQ(gen_same_file(f.c_str(), (dir_ + "/file.o").c_str()), plat::file_names_ignore_case());
+    // Through a link the full names meet.
+    std::string link = dir_ + "/link";
+    ASSERT_EQ(symlink(dir_.c_str(), link.c_str()), 0);
+    EXPECT_TRUE(gen_same_file(f.c_str(), (link + "/File.o").c_str()));
+}
+
+TEST_F(HostPath, TemporaryDirectoryAndNames) {
+    setenv("TMP", (dir_ + "/missing").c_str(), 1);
+    setenv("TEMP", dir_.c_str(), 1);
+    EXPECT_EQ(std::string(gen_tmpdir(nullptr)), dir_);
+    unsetenv("TEMP");
+    EXPECT_EQ(std::string(gen_tmpdir(nullptr)), dir_);  // cached
+    EXPECT_EQ(std::string(gen_tmpdir(dir_.c_str())), dir_);
+    gen_hostpath_clear_caches();
+
+    // Default names: lk_, the process in seven digits, a counter, a dot.
+    char *name = gen_tmpname_in(dir_.c_str(), nullptr, ".tmp");
+    ASSERT_NE(name, nullptr);
+    EXPECT_TRUE(std::regex_match(name, std::regex(dir_ + "/lk_[0-9a-v]{7}1\\.tmp"))) << name;
+    testing_support::write_file(name, "taken");
+    char second[256];
+    ASSERT_GE(sizeof second, gen_tmpname_size(dir_.c_str(), "tmp"));
+    char third[256];
+    EXPECT_EQ(gen_tmpname_in(dir_.c_str(), second, "tmp", third, "log"), second);
+    EXPECT_TRUE(std::regex_match(second, std::regex(dir_ + "/lk_[0-9a-v]{7}2\\.tmp"))) << second;
+    EXPECT_EQ(std::string(third), std::string(second).substr(0, std::strlen(second) - 3) + "log");
+    gen_free_fn(name);
+
+    // A fixed stem ends in one dot; once taken, the counter stands in for it.
+    setenv("BUILDER_TEMPORARY_NAME", "fixed.", 1);
+    name = gen_tmpname_in(dir_.c_str(), nullptr, "o");
+    EXPECT_EQ(take(name), N(dir_ + "/fixed.o"));
+    setenv("BUILDER_TEMPORARY_NAME", "fixed", 1);
+    testing_support::write_file(dir_ + "/fixed.o", "taken");
+    name = gen_tmpname_in(dir_.c_str(), nullptr, "o");
+    EXPECT_TRUE(std::regex_match(name, std::regex(dir_ + "/[0-9a-v]{1,4}\\.o"))) << name;
+    gen_free_fn(name);
+    unsetenv("BUILDER_TEMPORARY_NAME");
+    EXPECT_TRUE(std::regex_match(take(gen_tmpname_beside("rel.o", "x")), std::regex("lk_[0-9a-v]{7}[0-9a-v]+\\.x")));
+}
+
+TEST_F(HostPath, TemporaryDirectoriesRunOut) {
+    setenv("TMP", dir_.c_str(), 1);
+    char stem[16];
+    std::snprintf(stem, sizeof stem, "lk%04X", unsigned(plat::process_id() & 0xFFFF));
+    char *first = gen_make_tmpdir(nullptr, 0755);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(std::string(first), N(dir_ + "/" + stem + "aa"));
+    EXPECT_EQ(gen_is_directory(first), 1);
+    EXPECT_EQ(take(gen_make_tmpdir(nullptr, 0755)), N(dir_ + "/" + stem + "ab"));
+    gen_free_fn(first);
+    // Every name of the cycle taken: none is left.
+    const std::string cycle = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (char a : cycle)
+        for (char b : cycle) testing_support::write_file(dir_ + "/" + stem + a + b, "");
+    EXPECT_EQ(gen_make_tmpdir(nullptr, 0755), nullptr);
+    std::filesystem::remove(dir_ + "/" + stem + "99");
+    EXPECT_EQ(take(gen_make_tmpdir(nullptr, 0755)), N(dir_ + "/" + stem + "99"));
+}
+
+TEST_F(HostPath, FileRoutines) {
+    std::string f = dir_ + "/f.o", g = dir_ + "/g.o", sub = dir_ + "/sub";
+    testing_support::write_file(f, "f");
+    EXPECT_TRUE(gen_file_exists(f.c_str()));
+    errno = 1234;
+    EXPECT_FALSE(gen_file_exists(g.c_str()));
+    EXPECT_EQ(errno, 1234);
+
+    EXPECT_EQ(gen_mkdir((sub + "/").c_str(), 0755), 0);
+    EXPECT_EQ(gen_is_directory(sub.c_str()), 1);
+    EXPECT_EQ(gen_mkdir(sub.c_str(), 0755), 0);
+    EXPECT_EQ(gen_mkdir(f.c_str(), 0755), -1);
+
+    EXPECT_EQ(gen_program_exists(nullptr), -1);
+    EXPECT_EQ(gen_program_exists(sub.c_str()), 0);
+    EXPECT_EQ(gen_program_exists(f.c_str()), 1);
+    EXPECT_EQ(gen_program_exists(g.c_str()), -1);
+
+    testing_support::write_file(g, "g");
+    EXPECT_EQ(gen_rename(f.c_str(), g.c_str()), 0);
+    EXPECT_EQ(testing_support::read_file(g), "f");
+    EXPECT_EQ(gen_rename(g.c_str(), sub.c_str()), -1);
+    EXPECT_EQ(gen_rename(sub.c_str(), f.c_str()), -1);
+    EXPECT_EQ(gen_rename("", f.c_str()), -1);
+
+    EXPECT_EQ(gen_remove_file(sub.c_str()), -1);
+    EXPECT_EQ(gen_remove_file(g.c_str()), 0);
+    EXPECT_FALSE(gen_file_exists(g.c_str()));
+    EXPECT_EQ(gen_remove_file(g.c_str()), -1);
+
+    int64_t t = 0;
+    testing_support::write_file(f, "again");
+    EXPECT_EQ(gen_file_mtime(f.c_str(), &t), 0);
+    EXPECT_GT(t, 0);
+    EXPECT_EQ(gen_file_mtime(g.c_str(), &t), -1);
+}
+
+TEST_F(HostPath, ProgramsAlongThePath) {
+    std::string bin = dir_ + "/bin";
+    ASSERT_EQ(gen_mkdir(bin.c_str(), 0755), 0);
+    testing_support::write_file(bin + "/tool", "#!/bin/sh\n");
+    const char *old = std::getenv("PATH");
+    std::string saved = old ? old : "";
+    std::string path = std::string("/nonexistent") + plat::search_path_separator() + bin;
+    setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(take(gen_find_program("tool", false, false)), N(bin + "/tool"));
+    EXPECT_EQ(take(gen_find_program("absent", false, false)), "(null)");
+    // A name with a directory part is not searched for.
+    EXPECT_EQ(take(gen_find_program("x/tool", false, false)), "(null)");
+    EXPECT_EQ(take(gen_find_program((dir_ + "/bin/../bin/tool").c_str(), false, true)), N(bin + "/tool"));
+    setenv("PATH", saved.c_str(), 1);
+}
+
+}  // namespace

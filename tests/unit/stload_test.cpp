@@ -1,0 +1,415 @@
+// Loading and attaching: symbol tables with their name files, debug objects
+// out of a program's .dla (the walk, temporary slots, the cached archive,
+// failures that are not tried again), objects met directly in an archive,
+// and reference counts.
+#include <gtest/gtest.h>
+#include <utime.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "dla_writer.h"
+#include "gen_switch.h"
+#include "run_program.h"
+#include "st_api.h"
+
+namespace {
+
+using dbgw::FlagScope;
+using dbgw::MessageLog;
+
+const std::string E = "3|<libst>: ";
+const std::string W = "4|<libst>: ";
+const std::string I = "5|<libst>: ";
+
+dlaw::ProgramDesc program(int objects) {
+    dlaw::ProgramDesc p;
+    p.sections = {{".text", 0x1000, 0x9000}};
+    for (int i = 0; i < objects; ++i) {
+        std::string n = std::string(1, char('a' + i));
+        uint64_t at = 0x1000 + 0x100 * uint64_t(i);
+        p.objects.push_back(
+            {n + ".dbo", "magic " + n, {{n + "1", at, at + 0x10}, {n + "2", at + 0x10, at + 0x40, i == 1}}});
+    }
+    return p;
+}
+
+class StLoad : public testing::Test {
+  protected:
+    void SetUp() override {
+        saved_mode_ = gadr_get_mode();
+        dir_ = testing_support::make_temp_dir();
+    }
+    void TearDown() override {
+        gadr_set_mode(saved_mode_);
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    // Writes the program as prog.dnm and prog.dla; the path of prog.dnm.
+    std::string write(const dlaw::ProgramDesc &p) {
+        prog_ = dlaw::write_program(p);
+        dlaw::write_files(prog_, p, dir_, "prog");
+        return dir_ + "/prog.dnm";
+    }
+    std::string dla() const { return dir_ + "/prog.dla"; }
+
+    // Every procedure name of a walk.
+    std::vector<std::string> walk(STSymTab *symTab, int unloadTemps) {
+        std::vector<std::string> names;
+        STProcIter it;
+        ST_ProcIterInit(&it, symTab, nullptr, 1, unloadTemps);
+        while (const STDbg_Proc *p = ST_ProcIterNext(&it)) names.push_back(ST_ProcUseName(p));
+        ST_ProcIterEnd(&it);
+        return names;
+    }
+
+    uint32_t saved_mode_ = GADR_MODE_32BIT;
+    std::string dir_;
+    dlaw::Program prog_;
+};
+
+STDnm_DloFile *entries(STDnm *dnm, int32_t *count) {
+    *count = STDnm_TableCount(dnm, STDNM_DLO_FILES);
+    return static_cast<STDnm_DloFile *>(STDnm_TableEntries(dnm, STDNM_DLO_FILES));
+}
+
+TEST_F(StLoad, NewTableHoldsTheBuiltInNameFile) {
+    STSymTab *symTab = ST_CreateSymTab();
+    ASSERT_NE(symTab, nullptr);
+    ASSERT_EQ(symTab->numOrder, 1);
+    STDnm *special = symTab->dnms[symTab->order[0]];
+    EXPECT_STREQ(special->name, "_special.dnm");
+    EXPECT_STREQ(special->dlaPath, "_special.dnm");
+    EXPECT_EQ(STDnm_TableCount(special, STDNM_STRINGS), 128);
+    EXPECT_STREQ(STDnm_String(special, 1), "<<address_taken>>");
+    int32_t n = 0;
+    STDnm_DloFile *e = entries(special, &n);
+    ASSERT_EQ(n, 1);
+    EXPECT_TRUE(e[0].noLongerLoadable);
+    EXPECT_EQ(symTab->language, 31);
+    // The walk skips its entry without trying to load anything.
+    MessageLog log;
+    EXPECT_TRUE(walk(symTab, 1).empty());
+    EXPECT_EQ(log.joined(), "");
+    ST_DestroySymTab(symTab);
+
+    FlagScope simple(STFLAG_simpleSpecialDnm, 1);
+    symTab = ST_CreateSymTab();
+    EXPECT_EQ(STDnm_TableCount(symTab->dnms[0], STDNM_STRINGS), 0);
+    ST_DestroySymTab(symTab);
+}
+
+TEST_F(StLoad, WalkLoadsYieldsAndUnloadsEachObjectOnce) {
+    std::string path = write(program(3));
+    STSymTab *symTab = ST_CreateSymTab();
+    STDnm *dnm = ST_LoadDnmFile(symTab, path.c_str(), nullptr, 0, 0);
+    ASSERT_NE(dnm, nullptr);
+    EXPECT_EQ(dnm->slot, 1);
+    EXPECT_EQ(dnm->refCount, 1);
+    EXPECT_NE(dnm->dlaMtime, 0);
+
+    MessageLog log;
+    FlagScope loads(STFLAG_reportDloLoads, 1);
+    // b2 lives in the name file's strings and resolves through it.
+    EXPECT_EQ(walk(symTab, 1), (std::vector<std::string>{"a1", "a2", "b1", "b2", "c1", "c2"}));
+    std::vector<std::string> expected;
+    for (const char *m : {"a.dbo", "b.dbo", "c.dbo"}) {
+        expected.push_back(I + "loading \"" + dla() + "(" + m + ")\"");
+        expected.push_back(I + "unloading \"" + dla() + "(" + m + ")\"");
+    }
+    EXPECT_EQ(log.all(), expected);
+    int32_t n = 0;
+    STDnm_DloFile *e = entries(dnm, &n);
+    for (int32_t i = 0; i < n; ++i) EXPECT_EQ(e[i].dbg, nullptr);
+    for (STDbg *slot : symTab->temp) EXPECT_EQ(slot, nullptr);
+    // The archive was kept open for the walk only.
+    EXPECT_EQ(symTab->dla.fp, nullptr);
+    EXPECT_EQ(symTab->dla.nesting, 0);
+    ST_DestroySymTab(symTab);
+}
+
+TEST_F(StLoad, PermanentLoadsStayUntilTheTableGoes) {
+    std::string path = write(program(3));
+    STSymTab *symTab = ST_CreateSymTab();
+    STDnm *dnm = ST_LoadDnmFile(symTab, path.c_str(), nullptr, 0, 0);
+    ASSERT_NE(dnm, nullptr);
+    MessageLog log;
+    FlagScope loads(STFLAG_reportDloLoads, 1);
+    EXPECT_EQ(walk(symTab, 0).size(), 6u);
+    EXPECT_EQ(log.all().size(), 3u);
+    int32_t n = 0;
+    STDnm_DloFile *e = entries(dnm, &n);
+    for (int32_t i = 0; i < n; ++i) {
+        ASSERT_NE(e[i].dbg, nullptr);
+        EXPECT_EQ(e[i].dbg->refCount, 1);
+        EXPECT_EQ(e[i].dbg->tablesLoaded, STDBG_ALL_TABLES);
+        EXPECT_EQ(e[i].dbg->iDlo, i);
+        EXPECT_EQ(e[i].dbg->dnm, dnm);
+    }
+    // A second walk finds everything loaded; nothing is read again.
+    log.clear();
+    EXPECT_EQ(walk(symTab, 0).size(), 6u);
+    EXPECT_EQ(log.joined(), "");
+    // A load with another configuration that the object already covers is
+    // served as it is.
+    EXPECT_EQ(ST_LoadDloFile(dnm, 0, 4, ST_LOADTYPE_PERMANENT), e[0].dbg);
+    ST_DestroySymTab(symTab);
+}
+
+TEST_F(StLoad, BadIndicesAndLoadTypes) {
+    std::string path = write(program(1));
+    STSymTab *symTab = ST_CreateSymTab();
+    STDnm *dnm = ST_LoadDnmFile(symTab, path.c_str(), nullptr, 0, 0);
+    ASSERT_NE(dnm, nullptr);
+    MessageLog log;
+    EXPECT_EQ(ST_LoadDloFile(dnm, 1, 1, 1), nullptr);
+    EXPECT_EQ(ST_LoadDloFile(dnm, -1, 1, 1), nullptr);
+    EXPECT_EQ(ST_UnloadTempDloFilesFromLoadType(symTab, 1), -1);
+    EXPECT_EQ(ST_UnloadTempDloFilesFromLoadType(symTab, 6), -1);
+    EXPECT_EQ(log.all(),
+              (std::vector<std::string>{E + "[ST_LoadDloFile]: bad iDlo (1)", E + "[ST_LoadDloFile]: bad iDlo (-1)",
+                                        E + "[ST_UnloadTempDloFilesFromLoadType] bad loadType(1)",
+                                        E + "[ST_UnloadTempDloFilesFromLoadType] bad loadType(6)"}));
+    // A bad load type loads permanently.
+    log.clear();
+    STDbg *dbg = ST_LoadDloFile(dnm, 0, 1, 9);
+    ASSERT_NE(dbg, nullptr);
+    EXPECT_EQ(log.all(), (std::vector<std::string>{E + "[ST_LoadDloFileFromDloFileInfo] bad loadType(9)"}));
+    EXPECT_EQ(dbg->loadType, ST_LOADTYPE_PERMANENT);
+    // Temporary slots hold one object each; the next load replaces it.
+    ST_UnloadDloFile(dbg->dlo);
+    STDbg *t3 = ST_LoadDloFile(dnm, 0, 1, 3);
+    ASSERT_NE(t3, nullptr);
+    EXPECT_EQ(symTab->temp[3], t3);
+    EXPECT_EQ(ST_UnloadTempDloFilesFromLoadType(symTab, 3), 0);
+    EXPECT_EQ(symTab->temp[3], nullptr);
+    int32_t n = 0;
+    EXPECT_EQ(entries(dnm, &n)[0].dbg, nullptr);
+    ST_DestroySymTab(symTab);
+}
+
+TEST_F(StLoad, ArchiveThatCannotBeOpenedIsNotTriedAgain) {
+    std::string path = write(program(2));
+    std::filesystem::remove(dla());
+    STSymTab *symTab = ST_CreateSymTab();
+    STDnm *dnm = ST_LoadDnmFile(symTab, path.c_str(), nullptr, 0, 0);
+    ASSERT_NE(dnm, nullptr);
+    MessageLog log;
+    EXPECT_TRUE(walk(symTab, 1).empty());
+    const std::string reason = " (errno 2, No such file or directory)";
+    std::vector<std::string> expected;
+    for (const char *m : {"a.dbo", "b.dbo"}) {
+        expected.push_back(E + "could not open \"" + dla() + "\"" + reason);
+        expected.push_back(E + ".dlo load failed, could not open \"" + dla() + "(" + m + ")\"" + reason);
+    }
+    EXPECT_EQ(log.all(), expected);
+    int32_t n = 0;
+    STDnm_DloFile *e = entries(dnm, &n);
+    EXPECT_TRUE(e[0].failed && e[1].failed);
+
+    // Failed entries stay failed, even once the archive is there.
+    log.clear();
+    testing_support::write_file(dla(), std::string(prog_.dla.begin(), prog_.dla.end()));
+    EXPECT_TRUE(walk(symTab, 1).empty());
+    EXPECT_EQ(log.joined(), "");
+    ST_DestroySymTab(symTab);
+
+    // A file that is not an archive fails each object without a message of
+    // its own and without a reason.
+    testing_support::write_file(dla(), "not an archive at all");
+    symTab = ST_CreateSymTab();
+    ASSERT_NE(ST_LoadDnmFile(symTab, path.c_str(), nullptr, 0, 0), nullptr);
+    log.clear();
+    EXPECT_TRUE(walk(symTab, 1).empty());
+    EXPECT_EQ(log.all(),
+              (std::vector<std::string>{E + ".dlo load failed, could not open \"" + dla() + "(a.dbo)\" (errno 0)",
+                                        E + ".dlo load failed, could not open \"" + dla() + "(b.dbo)\" (errno 0)"}));
+    ST_DestroySymTab(symTab);
+}
+
+TEST_F(StLoad, RebuiltArchiveIsReportedFourTimes) {
+    std::string path = write(program(6));
+    STSymTab *symTab = ST_CreateSymTab();
+    STDnm *dnm = ST_LoadDnmFile(symTab, path.c_str(), nullptr, 0, 0);
+    ASSERT_NE(dnm, nullptr);
+    utimbuf later{dnm->dlaMtime + 100, dnm->dlaMtime + 100};
+    ASSERT_EQ(utime(dla().c_str(), &later), 0);
+    MessageLog log;
+    EXPECT_EQ(walk(symTab, 1).size(), 12u);
+    const std::string rebuilt = W + "\"" + dla() + "\" appears to have been rebuilt";
+    EXPECT_EQ(log.all(), (std::vector<std::string>{rebuilt, rebuilt, rebuilt, rebuilt,
+                                                   W + "\"" + dla() + "\" warnings will no longer be given"}));
+    ST_DestroySymTab(symTab);
+}
+
+TEST_F(StLoad, MagicStringMustMatchTheEntry) {
+    dlaw::ProgramDesc p = program(2);
+    p.tweak_entry = [](size_t k, STDnm_DloFile &e) {
+        if (k == 1) e.magic = e.name;  // the member name instead of the magic
+    };
+    std::string path = write(p);
+    STSymTab *symTab = ST_CreateSymTab();
+    ASSERT_NE(ST_LoadDnmFile(symTab, path.c_str(), nullptr, 0, 0), nullptr);
+    MessageLog log;
+    EXPECT_EQ(walk(symTab, 1), (std::vector<std::string>{"a1", "a2"}));
+    EXPECT_EQ(log.all(),
+              (std::vector<std::string>{E + "magic from dbg (magic b) does not match magic from dlo (b.dbo): 3",
+                                        E + "Corruption in symbol file is detected:\n" + dla(),
+                                        E + ".dlo load failed for \"" + dla() + "(b.dbo)\""}));
+    ST_DestroySymTab(symTab);
+}
+
+TEST_F(StLoad, SameNameFileTwice) {
+    std::string path = write(program(1));
+    STSymTab *symTab = ST_CreateSymTab();
+    STDnm *first = ST_LoadDnmFile(symTab, path.c_str(), nullptr, 0, 0);
+    ASSERT_NE(first, nullptr);
+    MessageLog log;
+    // The same file for the same program: nothing to do.
+    STDnm *again = ST_LoadDnmFile(symTab, path.c_str(), nullptr, 0, 0);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->slot, -1);
+    EXPECT_EQ(ST_AttachDnm(symTab, again, 0, 0), 0);
+    EXPECT_EQ(log.joined(), "");
+    // For another program it is refused, unless it replaces the first.
+    std::string other = dir_ + "/other.exe";
+    testing_support::write_file(other, "x");
+    STDnm *third = ST_LoadDnmFile(symTab, other.c_str(), path.c_str(), 0, 0);
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(log.all(), (std::vector<std::string>{W + "Attempted to attach already loaded .dnm \"" + path + "\""}));
+    EXPECT_EQ(ST_AttachDnm(symTab, third, 0, 0), 7);
+    EXPECT_EQ(ST_AttachDnm(nullptr, third, 0, 0), 1);
+    const int32_t slot = first->slot;
+    EXPECT_EQ(ST_AttachDnm(symTab, third, 1, 0), 0);
+    EXPECT_EQ(third->slot, slot);
+    EXPECT_EQ(first->slot, -1);
+    EXPECT_EQ(symTab->numOrder, 2);
+    ST_DestroySymTab(symTab);
+}
+
+TEST_F(StLoad, DetachedNameFileKeepsItsSlotAndObjects) {
+    std::string path = write(program(2));
+    STSymTab *symTab = ST_CreateSymTab();
+    STDnm *dnm = ST_LoadDnmFile(symTab, path.c_str(), nullptr, 0, 0);
+    ASSERT_NE(dnm, nullptr);
+    STDbg *dbg = ST_LoadDloFile(dnm, 0, 1, ST_LOADTYPE_PERMANENT);
+    ASSERT_NE(dbg, nullptr);
+    const int32_t slot = dnm->slot;
+    ST_DetachDnm(symTab, dnm, 0);
+    EXPECT_EQ(symTab->numOrder, 1);
+    EXPECT_EQ(symTab->numDetached, 1);
+    // Unloaded while detached: the entry is not walked again.
+    int32_t n = 0;
+    ST_UnloadDloFile(&entries(dnm, &n)[0]);
+    EXPECT_TRUE(entries(dnm, &n)[0].noLongerLoadable);
+    EXPECT_EQ(ST_AttachDnm(symTab, dnm, 0, 0), 0);
+    EXPECT_EQ(dnm->slot, slot);
+    EXPECT_EQ(symTab->numDetached, 0);
+    EXPECT_EQ(walk(symTab, 1), (std::vector<std::string>{"b1", "b2"}));
+    ST_DestroySymTab(symTab);
+}
+
+TEST_F(StLoad, ObjectMetInTheArchiveFindsItsEntry) {
+    std::string path = write(program(3));
+    FILE *fp = std::fopen(dla().c_str(), "rb");
+    ASSERT_NE(fp, nullptr);
+    auto load = [&](size_t k, uint64_t offset) {
+        std::fseek(fp, long(prog_.offsets[k]), SEEK_SET);
+        STDnm *dnm = nullptr;
+        std::string member = std::string(1, char('a' + k)) + ".dbo";
+        STDbg *dbg = ST_LoadDboFromDla(nullptr, &dnm, fp, member.c_str(), dla().c_str(), offset, 0);
+        return std::make_pair(dbg, dnm);
+    };
+    MessageLog log;
+    // b refers to its name file's strings: the name file comes along, read
+    // without its sections.
+    auto [dbg, dnm] = load(1, prog_.offsets[1]);
+    ASSERT_NE(dbg, nullptr);
+    ASSERT_NE(dnm, nullptr);
+    EXPECT_EQ(dbg->dnm, dnm);
+    EXPECT_EQ(dbg->iDlo, 1);
+    EXPECT_EQ(STDnm_TableCount(dnm, STDNM_SECTIONS), 0);
+    int32_t count = 0;
+    const STDbg_Proc *procs = STDbg_Procs(dbg, &count);
+    ASSERT_EQ(count, 2);
+    EXPECT_STREQ(ST_ProcUseName(&procs[1]), "b2");
+    // Not the last entry: the name file stays for the caller.
+    ST_UnloadDboFromDla(dbg, &dnm, 0);
+    ASSERT_NE(dnm, nullptr);
+    STDnm_Free(dnm);
+    EXPECT_EQ(log.joined(), "");
+
+    // At an offset the name file does not record: found by its magic.
+    std::tie(dbg, dnm) = load(1, 12345);
+    ASSERT_NE(dnm, nullptr);
+    EXPECT_EQ(dbg->iDlo, 1);
+    EXPECT_EQ(log.all(),
+              (std::vector<std::string>{W + ".dnm file offset for \"b.dbo\" is out of sync with .dla archive"}));
+    ST_UnloadDboFromDla(dbg, &dnm, 1);
+    EXPECT_EQ(dnm, nullptr);
+
+    // A name file already held is used as it is; unloading the object of
+    // its last entry releases it.
+    STDnm *held = nullptr;
+    std::fseek(fp, long(prog_.offsets[0]), SEEK_SET);
+    STDbg *a = ST_LoadDboFromDla(nullptr, &held, fp, "a.dbo", dla().c_str(), prog_.offsets[0], 0);
+    ASSERT_NE(held, nullptr);
+    ST_UnloadDboFromDla(a, &held, 0);
+    ASSERT_NE(held, nullptr);
+    STDnm *same = held;
+    std::fseek(fp, long(prog_.offsets[2]), SEEK_SET);
+    STDbg *c = ST_LoadDboFromDla(nullptr, &held, fp, "c.dbo", dla().c_str(), prog_.offsets[2], 0);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(held, same);
+    EXPECT_EQ(c->iDlo, 2);
+    ST_UnloadDboFromDla(c, &held, 0);
+    EXPECT_EQ(held, nullptr);
+    EXPECT_EQ(log.all().size(), 1u);
+    std::fclose(fp);
+}
+
+TEST_F(StLoad, ReferenceCounts) {
+    std::string path = write(program(1));
+    STDnm *dnm = ST_LoadDnmFile(nullptr, path.c_str(), nullptr, 0, 0);
+    ASSERT_NE(dnm, nullptr);
+    EXPECT_EQ(dnm->refCount, 0);
+    STDnm_AttachTo(dnm);
+    STDnm_AttachTo(dnm);
+    STDnm_DetachFrom(dnm);
+    EXPECT_EQ(dnm->refCount, 1);
+    STDbg *dbg = ST_LoadDloFile(dnm, 0, 1, ST_LOADTYPE_PERMANENT);
+    ASSERT_NE(dbg, nullptr);
+    STDbg_AttachTo(dbg);
+    EXPECT_EQ(dbg->refCount, 2);
+    // The name file drops its reference; the object stays for the other.
+    int32_t n = 0;
+    ST_UnloadDloFile(&entries(dnm, &n)[0]);
+    EXPECT_EQ(dbg->refCount, 1);
+    MessageLog log;
+    dbg->refCount = 0;
+    STDbg_DetachFrom(dbg);
+    EXPECT_EQ(log.all(), (std::vector<std::string>{W + "[STDbg_DetachFrom]: refCount underflow"}));
+    STDnm_DetachFrom(dnm);  // the last reference frees it
+}
+
+TEST_F(StLoad, WcharAttributes) {
+    STSymTab *symTab = ST_CreateSymTab();
+    MessageLog log;
+    EXPECT_EQ(ST_NoteWcharAttributes(symTab, "7", "0"), 1);
+    EXPECT_EQ(ST_NoteWcharAttributes(symTab, "65", "0"), 1);
+    EXPECT_EQ(ST_NoteWcharAttributes(symTab, "16", "2"), 1);
+    EXPECT_FALSE(symTab->wcharKnown);
+    EXPECT_EQ(ST_NoteWcharAttributes(symTab, "8", "1"), 0);
+    EXPECT_EQ(ST_NoteWcharAttributes(symTab, "8", "1"), 0);
+    EXPECT_EQ(ST_NoteWcharAttributes(symTab, "64", "0"), 1);
+    EXPECT_EQ(symTab->wcharSize, 8);
+    EXPECT_EQ(log.all(), (std::vector<std::string>{
+                             W + "Invalid value for attribute \"scope.wchar_size\": 7",
+                             W + "Invalid value for attribute \"scope.wchar_size\": 65",
+                             W + "Invalid value for attribute \"scope.wchar_signed\": 2",
+                             W + "Got inconsistent information for wchar_t: size 8 bits vs 64 bits, sign 1 vs 0"}));
+    ST_DestroySymTab(symTab);
+}
+
+}  // namespace

@@ -1,0 +1,219 @@
+// Runtime switches: defaults, the environment, the switch file, arguments,
+// changes at run time and conflicting definitions.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "dbg_writer.h"
+#include "gen_switch.h"
+#include "indgen.h"
+#include "run_program.h"
+#include "st_var.h"
+
+namespace {
+
+using dbgw::MessageLog;
+
+const std::string W = "4|";
+
+class GenSwitch : public testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = testing_support::make_temp_dir();
+        file_ = dir_ + "/prog.gsw";
+        unsetenv("LKS_GSW_FixHostBt");
+        unsetenv("LKS_GSW_SampleGSwitch");
+        gen_switch_use_file(file_.c_str());
+        gen_switch_reset();
+    }
+    void TearDown() override {
+        unsetenv("LKS_GSW_FixHostBt");
+        unsetenv("LKS_GSW_SampleGSwitch");
+        gen_switch_use_file(nullptr);
+        gen_switch_reset();
+        std::system(("rm -rf '" + dir_ + "'").c_str());
+    }
+    void gsw(const std::string &text) { testing_support::write_file(file_, text); }
+    void init(std::vector<std::string> args = {"prog"}) {
+        args_ = args;
+        argv_.clear();
+        for (std::string &a : args_) argv_.push_back(a.data());
+        argv_.push_back(nullptr);
+        argc_ = int(args_.size());
+        gen_switch_init(&argc_, argv_.data());
+    }
+    std::vector<std::string> remaining() const {
+        return std::vector<std::string>(argv_.begin(), argv_.begin() + argc_);
+    }
+
+    std::string dir_, file_;
+    std::vector<std::string> args_;
+    std::vector<char *> argv_;
+    int argc_ = 0;
+};
+
+TEST_F(GenSwitch, DefaultsWithoutSettings) {
+    MessageLog log;
+    init();
+    EXPECT_TRUE(gen_switch_get(&GSwitch_FixHostBt));
+    gen_switch_def *canon = gen_switch_find("fixhostbt");
+    ASSERT_NE(canon, nullptr);
+    EXPECT_EQ(canon->source, GEN_SWITCH_COMPILED_IN);
+    EXPECT_TRUE(canon->used);
+    EXPECT_EQ(gen_switch_find("NoSuchSwitch"), nullptr);
+    EXPECT_EQ(gen_switch_find("SampleGSwitch")->value, 0);
+    EXPECT_EQ(log.joined(), "");
+}
+
+TEST_F(GenSwitch, SwitchFileLines) {
+    gsw("# comment\n\n   FixHostBt 0\r\n");
+    MessageLog log;
+    init();
+    EXPECT_FALSE(gen_switch_get(&GSwitch_FixHostBt));
+    EXPECT_EQ(gen_switch_find("FixHostBt")->source, GEN_SWITCH_GSW_FILE);
+    EXPECT_STREQ(gen_switch_source_name(gen_switch_find("FixHostBt")->source), "GSW File");
+    EXPECT_EQ(log.joined(), "");
+
+    // Names ignore case; bad lines warn and change nothing. Line ends may be
+    // CR, LF or both.
+    gen_switch_reset();
+    gsw("fixhostbt 0\rSampleGSwitch 2\nSampleGSwitch 1 extra\r\nSampleGSwitch\nSampleGSwitch x\nNoSuch 1\n");
+    init();
+    EXPECT_FALSE(gen_switch_get(&GSwitch_FixHostBt));
+    EXPECT_EQ(gen_switch_find("SampleGSwitch")->value, 0);
+    EXPECT_EQ(log.all(), (std::vector<std::string>{
+                             W + "Invalid switch value 2 on line 2 for switch SampleGSwitch",
+                             W + "Trailing garbage after switch on line 3 for switch SampleGSwitch",
+                             W + "Invalid switch format on line 4: SampleGSwitch",
+                             W + "Invalid switch value format on line 5 for switch SampleGSwitch",
+                             W + "Unknown switch specified in .gsw file: NoSuch",
+                         }));
+}
+
+TEST_F(GenSwitch, EnvironmentThenSwitchFile) {
+    setenv("LKS_GSW_FixHostBt", "0", 1);
+    init();
+    EXPECT_FALSE(gen_switch_get(&GSwitch_FixHostBt));
+    EXPECT_EQ(gen_switch_find("FixHostBt")->source, GEN_SWITCH_ENVIRONMENT);
+
+    // Only the single characters 0 and 1 count.
+    for (const char *v : {"00", "off", "true"}) {
+        gen_switch_reset();
+        setenv("LKS_GSW_FixHostBt", v, 1);
+        init();
+        EXPECT_TRUE(gen_switch_get(&GSwitch_FixHostBt)) << v;
+    }
+    // The switch file is applied after the environment.
+    gen_switch_reset();
+    setenv("LKS_GSW_SampleGSwitch", "1", 1);
+    gsw("SampleGSwitch 0\n");
+    init();
+    EXPECT_FALSE(gen_switch_get(gen_switch_find("SampleGSwitch")));
+    EXPECT_EQ(gen_switch_find("SampleGSwitch")->source, GEN_SWITCH_GSW_FILE);
+}
+
+TEST_F(GenSwitch, CommandLineArguments) {
+    MessageLog log;
+    init({"prog", "-LKSZFixHostBt", "keep", "-LKSArgXsamplegswitch", "-LKSXNoSuch", "-LKSArgZNoSuch", "-LKSX", "--",
+          "-LKSXFixHostBt"});
+    EXPECT_EQ(remaining(), (std::vector<std::string>{"prog", "keep", "--", "-LKSXFixHostBt"}));
+    EXPECT_FALSE(gen_switch_get(&GSwitch_FixHostBt));
+    EXPECT_TRUE(gen_switch_get(gen_switch_find("SampleGSwitch")));
+    EXPECT_EQ(gen_switch_find("FixHostBt")->source, GEN_SWITCH_COMMAND_LINE);
+    EXPECT_EQ(gen_switch_find("SampleGSwitch")->source, GEN_SWITCH_COMMAND_LINE_ARG);
+    EXPECT_STREQ(std::getenv("LKS_GSW_FixHostBt"), "0");
+    EXPECT_EQ(log.all(), (std::vector<std::string>{W + "No LKS switch found for NoSuch, ignoring",
+                                                   W + "No LKS XSwitch name specified, ignoring argument."}));
+    int count = 0;
+    const char *const *child = gen_switch_child_args(&count);
+    ASSERT_EQ(count, 2);
+    EXPECT_STREQ(child[0], "-LKSArgZFixHostBt");
+    EXPECT_STREQ(child[1], "-LKSArgXSampleGSwitch");
+    EXPECT_EQ(child[2], nullptr);
+
+    int argc = 2;
+    char **argv = static_cast<char **>(gen_calloc_fn(3, sizeof(char *)));
+    argv[0] = const_cast<char *>("child");
+    argv[1] = const_cast<char *>("in.o");
+    gen_switch_add_child_args(&argc, &argv, true);
+    ASSERT_EQ(argc, 4);
+    EXPECT_STREQ(argv[0], "child");
+    EXPECT_STREQ(argv[1], "-LKSArgZFixHostBt");
+    EXPECT_STREQ(argv[3], "in.o");
+    EXPECT_EQ(argv[4], nullptr);
+    gen_free_fn(argv[1]);
+    gen_free_fn(argv[2]);
+    gen_free_fn(argv);
+}
+
+TEST_F(GenSwitch, ChangesAtRunTime) {
+    MessageLog log;
+    EXPECT_FALSE(gen_switch_set_by_name("FixHostBt", false, false));
+    gen_switch_get(&GSwitch_FixHostBt);  // read before initialisation
+    init();
+    gen_switch_set(&GSwitch_FixHostBt, false);
+    EXPECT_FALSE(gen_switch_get(&GSwitch_FixHostBt));
+    EXPECT_EQ(gen_switch_find("FixHostBt")->source, GEN_SWITCH_RUNTIME);
+    EXPECT_TRUE(gen_switch_set_by_name("fixHOSTbt", true, false));
+    EXPECT_TRUE(gen_switch_get(&GSwitch_FixHostBt));
+    EXPECT_FALSE(gen_switch_set_by_name("Unknown", true, false));
+    EXPECT_TRUE(gen_switch_set_by_name("Unknown", true, true));
+    EXPECT_FALSE(gen_switch_set_by_name("", true, true));
+    EXPECT_EQ(log.all(), (std::vector<std::string>{
+                             "3|Attempted to modify switch by name before initialization is done.",
+                             W + "Attempting to modify switch FixHostBt that was used before being initialized.",
+                             W + "Changing switch FixHostBt which has been used in the past.",
+                             W + "Unknown switch name Unknown, ignoring.",
+                         }));
+    int count = 0;
+    const char *const *child = gen_switch_child_args(&count);
+    ASSERT_EQ(count, 2);
+    EXPECT_STREQ(child[0], "-LKSArgXFixHostBt");
+    EXPECT_STREQ(child[1], "-LKSArgXUnknown");
+}
+
+TEST_F(GenSwitch, ConflictingDefinitionsEndTheRun) {
+    MessageLog log;
+    init();
+    // A record of a known name from the same file and line shares its value.
+    gen_switch_reset();
+    gen_switch_def *canon = gen_switch_find("FixHostBt");
+    gen_switch_def twin = GSwitch_FixHostBt;
+    twin.registered = 0;
+    gen_switch_register(&twin);
+    EXPECT_EQ(twin.canonical, canon);
+
+    // The records stay alive for the rest of the test: a failed
+    // registration may leave them in the name table.
+    auto fatal_of = [&](gen_switch_def *def) {
+        log.clear();
+        try {
+            gen_switch_register(def);
+        } catch (const dbgw::Exited &e) {
+            EXPECT_EQ(e.status, 1);
+            return log.all().empty() ? std::string() : log.all().back();
+        }
+        return std::string("no exit");
+    };
+    gen_switch_def lines = twin;
+    lines.registered = 0;
+    lines.line = twin.line + 1;
+    EXPECT_EQ(fatal_of(&lines),
+              "2|Error: GSwitch FixHostBt is defined on multiple lines of the same file: " + std::string(twin.file) +
+                  "#(" + std::to_string(lines.line) + "," + std::to_string(twin.line) + ")");
+    gen_switch_def files = twin;
+    files.registered = 0;
+    files.file = "elsewhere.h";
+    EXPECT_EQ(fatal_of(&files),
+              "2|Error: GSwitch FixHostBt is defined in multiple files (elsewhere.h, " + std::string(twin.file) + ")");
+    gen_switch_def fresh = {"FreshSwitch", 0, nullptr, 0, 0, 0, GEN_SWITCH_RUNTIME, "x.cpp", 1, 0, nullptr};
+    EXPECT_EQ(fatal_of(&fresh), "2|Error: GSwitch FreshSwitch is not defined with the correct source.");
+    init();
+    gen_switch_def late = {"LateSwitch", 0, nullptr, 0, 0, 0, GEN_SWITCH_COMPILED_IN, "x.cpp", 1, 0, nullptr};
+    EXPECT_EQ(fatal_of(&late), "2|Switch LateSwitch being registered after initialization is complete.");
+    gen_switch_reset();
+}
+
+}  // namespace
