@@ -22,59 +22,14 @@ constexpr uint32_t KIND_DNM = 101;
 
 constexpr const char *UNDERSCORED_BOUNDARY_NAME = "_@#$%";
 
-// Names of the records made in all-functions mode. They live until the
-// report of the input has been printed; the blocks are given back when the
-// handler is done, or when recording starts on a fresh table.
-class NameArena {
-  public:
-    char *copy(const char *s) {
-        const size_t n = std::strlen(s) + 1;
-        if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < n) {
-            blocks_.emplace_back();
-            blocks_.back().reserve(std::max(BLOCK, n));
-        }
-        std::vector<char> &b = blocks_.back();
-        const size_t at = b.size();
-        b.insert(b.end(), s, s + n);
-        return b.data() + at;
-    }
-    void clear() { blocks_.clear(); }
-
-  private:
-    static constexpr size_t BLOCK = size_t(1) << 20;
-    std::vector<std::vector<char>> blocks_;
-};
-NameArena names;
-
 bool leading_underscore() { return current_ident && current_ident->leading_underscore; }
 
-bool is_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-int hex_value(char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
-
-// A decorated local name "function.middle.file" (".XX" in the file part
-// stands for the byte XX, any other '.' ends it) becomes
-// "function(base.o)". False when the name is not one or the file part
-// decodes to nothing.
+// The decorated-local-name rewrite, with the file part's base name taken
+// as a host path.
 bool rewrite_decorated(const char *name, std::string &out) {
-    if (name[0] == '.') return false;
-    const char *first = std::strchr(name, '.');
-    const char *second = first ? std::strchr(first + 1, '.') : nullptr;
-    if (!second) return false;
-    std::string file;
-    for (const char *p = second + 1; *p; ++p) {
-        if (*p != '.') {
-            file.push_back(*p);
-            continue;
-        }
-        if (!is_hex(p[1]) || !is_hex(p[2])) break;
-        file.push_back(static_cast<char>(hex_value(p[1]) * 16 + hex_value(p[2])));
-        p += 2;
-    }
-    if (file.empty()) return false;
-    out.assign(name, size_t(first - name));
-    out += '(';
-    out += gen_basename(file.c_str());
-    out += ".o)";
+    std::string function, file;
+    if (!funsize_split_decorated(name, function, file)) return false;
+    out = function + "(" + gen_basename(file.c_str()) + ".o)";
     return true;
 }
 
@@ -83,14 +38,13 @@ const char *drop_first(const char *name) { return leading_underscore() && *name 
 function_record *requested_records() { return funsize_table.records; }
 
 int record_all_functions(const char *name, const gadr &start, const gadr &end) {
-    if (funsize_table.next == 0) names.clear();  // nothing points into the old names
     funsize_reserve(funsize_table.next + 1);
     std::string rewritten;
     if (rewrite_decorated(name, rewritten)) name = rewritten.c_str();
     name = drop_first(name);
     function_record &r = funsize_table.records[funsize_table.next++];
     r = function_record{};
-    r.name = names.copy(name);
+    r.name = funsize_copy_name(name);
     r.start = start;
     r.end = end;
     r.section = FUNSIZE_DEBUG_SECTION;
@@ -228,6 +182,5 @@ int funsize_handle_debug_info(FILE *f, FILE *, input_desc *d) {
         ST_DestroySymTab(symTab);
     else if (dnm)
         STDnm_Free(dnm);
-    names.clear();
     return result;
 }

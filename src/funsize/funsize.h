@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "gadr.h"
 #include "objfile.h"
@@ -75,6 +76,13 @@ extern uint32_t section_count;
 constexpr uint64_t FUNSIZE_INITIAL_CAPACITY = 32768;
 
 void funsize_init_table();
+// A copy of `name` that lives until the next funsize_reset.
+char *funsize_copy_name(const char *name);
+// Splits a decorated local name "function.middle.file" into its function
+// part and its decoded file part (".XX" stands for the byte XX, any other
+// '.' ends the file part). False when the name is not one or the file part
+// decodes to nothing.
+bool funsize_split_decorated(const char *name, std::string &function, std::string &file);
 // While set, the names handed to funsize_record_symbol stay valid until the
 // report has been printed, so the table keeps pointers instead of copies.
 void funsize_names_stable(bool stable);

@@ -30,7 +30,9 @@ NameBlock *name_blocks;
 bool names_stable;
 constexpr size_t NAME_BLOCK_SIZE = size_t(1) << 20;
 
-char *copy_name(const char *name) {
+}  // namespace
+
+char *funsize_copy_name(const char *name) {
     size_t n = std::strlen(name) + 1;
     if (!name_blocks || name_blocks->size - name_blocks->used < n) {
         size_t size = std::max(NAME_BLOCK_SIZE, n);
@@ -44,6 +46,8 @@ char *copy_name(const char *name) {
     name_blocks->used += n;
     return p;
 }
+
+namespace {
 
 void free_names() {
     while (name_blocks) {
@@ -74,32 +78,13 @@ gadr make_gadr(uint64_t v) {
 bool is_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 int hex_value(char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
 
-// A decorated local name "function.middle.file" becomes "function(base.o)"
-// where the file part has ".XX" escapes decoded. Returns false when the name
-// is not one or its file part decodes to nothing.
+// Joins a decorated local name's function part and the base name of its
+// file part as "function(base.o)".
 bool rewrite_decorated(const char *name, std::string &out) {
-    if (name[0] == '.') return false;
-    const char *first = std::strchr(name, '.');
-    if (!first) return false;
-    const char *second = std::strchr(first + 1, '.');
-    if (!second) return false;
-    std::string file;
-    for (const char *p = second + 1; *p; ++p) {
-        if (*p != '.') {
-            file.push_back(*p);
-            continue;
-        }
-        if (!is_hex(p[1]) || !is_hex(p[2])) break;
-        file.push_back(static_cast<char>(hex_value(p[1]) * 16 + hex_value(p[2])));
-        p += 2;
-    }
-    if (file.empty()) return false;
+    std::string function, file;
+    if (!funsize_split_decorated(name, function, file)) return false;
     size_t cut = file.find_last_of("/\\:");
-    std::string base = cut == std::string::npos ? file : file.substr(cut + 1);
-    out.assign(name, size_t(first - name));
-    out += '(';
-    out += base;
-    out += ".o)";
+    out = function + "(" + (cut == std::string::npos ? file : file.substr(cut + 1)) + ".o)";
     return true;
 }
 
@@ -139,7 +124,7 @@ int record_all_functions(const char *name, uint64_t address, uint64_t size, uint
     }
     name = drop_leading_character(name);
     function_record &r = append_record();
-    r.name = copy ? copy_name(name) : const_cast<char *>(name);
+    r.name = copy ? funsize_copy_name(name) : const_cast<char *>(name);
     gadr_from_u64(r.start, address);
     gadr_from_u64(r.end, address + size);
     r.section = section;
@@ -201,6 +186,26 @@ int record_requested(const char *name, uint64_t address, uint64_t size, uint32_t
 }  // namespace
 
 void funsize_names_stable(bool stable) { names_stable = stable; }
+
+bool funsize_split_decorated(const char *name, std::string &function, std::string &file) {
+    if (name[0] == '.') return false;
+    const char *first = std::strchr(name, '.');
+    const char *second = first ? std::strchr(first + 1, '.') : nullptr;
+    if (!second) return false;
+    file.clear();
+    for (const char *p = second + 1; *p; ++p) {
+        if (*p != '.') {
+            file.push_back(*p);
+            continue;
+        }
+        if (!is_hex(p[1]) || !is_hex(p[2])) break;
+        file.push_back(static_cast<char>(hex_value(p[1]) * 16 + hex_value(p[2])));
+        p += 2;
+    }
+    if (file.empty()) return false;
+    function.assign(name, size_t(first - name));
+    return true;
+}
 
 void funsize_init_table() {
     funsize_table = function_table{};
