@@ -23,8 +23,13 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
         dup2(null_in, 0);
         dup2(out_pipe[1], 1);
         dup2(err_pipe[1], 2);
+        // Only 0, 1 and 2 go to the program: a pipe end left open in a
+        // process that outlives it would keep the reads below waiting.
         close(out_pipe[0]);
         close(err_pipe[0]);
+        close(out_pipe[1]);
+        close(err_pipe[1]);
+        if (null_in > 2) close(null_in);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
         for (const auto &[k, v] : env) setenv(k.c_str(), v.c_str(), 1);
         std::vector<char *> argv;
