@@ -248,6 +248,8 @@ void funsize_reset() {
                      [](const function_record &a, const function_record &b) { return a.order < b.order; });
     funsize_table.found_count = 0;
     funsize_table.sized_count = 0;
+    // Each handler says afresh whether its names outlive the report.
+    names_stable = false;
     uint64_t keep = funsize_table.requested_count;
     std::memset(funsize_table.records + keep, 0, size_t(funsize_table.next - keep) * sizeof(function_record));
     funsize_table.next = keep;
