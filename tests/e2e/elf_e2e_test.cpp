@@ -7,6 +7,7 @@
 
 #include "elf_writer.h"
 #include "run_program.h"
+#include "test_files.h"
 
 namespace {
 
@@ -15,11 +16,7 @@ using testing_support::read_file;
 using testing_support::run_program;
 using testing_support::write_file;
 
-std::string line(const std::string &name, long long size) {
-    char buf[256];
-    std::snprintf(buf, sizeof buf, "%-20s %7lld\n", name.c_str(), size);
-    return buf;
-}
+std::string line(const std::string &name, long long size) { return testing_support::report_line(name, size); }
 
 // The line end of a file the program opens in text mode ("-o="): CR LF for
 // the Windows build (FUNSIZE_TEXT_LINE_END is set where that build runs).

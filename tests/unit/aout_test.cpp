@@ -383,23 +383,14 @@ TEST(AoutReaderDeathTest, BadMagicAndShortTables) {
 class AoutHandler : public testing::Test {
   protected:
     void SetUp() override {
-        funsize_init_table();
-        opt_addr = opt_hex = opt_file = opt_gcompare = opt_nounderscores = opt_nosize = 0;
-        opt_warnings = 1;
-        opt_skip_dot_ppc64 = 1;
-        opt_section_name = nullptr;
-        opt_section_number = 0;
+        testing_support::begin_report_state();
         desc_ = input_desc{};
         desc_.name = const_cast<char *>("test.o");
         desc_.member_name = const_cast<char *>("member.o");
     }
     void TearDown() override {
-        funsize_reset();
-        gen_free_fn(funsize_table.records);
-        funsize_table = function_table{};
+        testing_support::end_report_state();
         opt_nounderscores = opt_addr = 0;
-        opt_section_name = nullptr;
-        opt_section_number = 0;
     }
 
     using Outcome = testing_support::HandlerOutcome;

@@ -246,12 +246,7 @@ TEST(CoffReader, PeStub) {
 class CoffHandler : public testing::Test {
   protected:
     void SetUp() override {
-        funsize_init_table();
-        opt_addr = opt_hex = opt_file = opt_gcompare = opt_nounderscores = opt_nosize = 0;
-        opt_warnings = 1;
-        opt_skip_dot_ppc64 = 1;
-        opt_section_name = nullptr;
-        opt_section_number = 0;
+        testing_support::begin_report_state();
         set_ident(kVariants[0]);
         desc_ = input_desc{};
         desc_.name = const_cast<char *>("test.o");
@@ -259,11 +254,7 @@ class CoffHandler : public testing::Test {
         desc_.ident = &ident_;
     }
     void TearDown() override {
-        funsize_reset();
-        gen_free_fn(funsize_table.records);
-        funsize_table = function_table{};
-        opt_section_name = nullptr;
-        opt_section_number = 0;
+        testing_support::end_report_state();
     }
 
     // Forgets the requested names as well.

@@ -612,12 +612,7 @@ TEST(ElfReader, MillionSymbols) {
 class ElfHandler : public testing::Test {
   protected:
     void SetUp() override {
-        funsize_init_table();
-        opt_addr = opt_hex = opt_file = opt_gcompare = opt_nounderscores = opt_nosize = 0;
-        opt_warnings = 1;
-        opt_skip_dot_ppc64 = 1;
-        opt_section_name = nullptr;
-        opt_section_number = 0;
+        testing_support::begin_report_state();
         ident_ = file_ident{};
         ident_.file_type = FT_ELF;
         ident_.machine_type = 1;
@@ -627,11 +622,7 @@ class ElfHandler : public testing::Test {
         desc_.ident = &ident_;
     }
     void TearDown() override {
-        funsize_reset();
-        gen_free_fn(funsize_table.records);
-        funsize_table = function_table{};
-        opt_section_name = nullptr;
-        opt_section_number = 0;
+        testing_support::end_report_state();
     }
 
     using Outcome = testing_support::HandlerOutcome;

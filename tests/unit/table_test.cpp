@@ -7,6 +7,7 @@
 
 #include "funsize.h"
 #include "indgen.h"
+#include "test_files.h"
 
 namespace {
 
@@ -17,9 +18,7 @@ using testing::internal::GetCapturedStdout;
 
 // One report line as the C library formats it.
 std::string line(const char *name, long long size, const char *lead = "") {
-    char buf[256];
-    std::snprintf(buf, sizeof buf, "%s%-20s %7lld\n", lead, name, size);
-    return buf;
+    return lead + testing_support::report_line(name, size);
 }
 
 struct Section {
@@ -29,20 +28,13 @@ struct Section {
 class TableTest : public testing::Test {
   protected:
     void SetUp() override {
-        opt_addr = opt_hex = opt_file = opt_gcompare = opt_nounderscores = opt_nosize = 0;
-        opt_warnings = 1;
-        opt_skip_dot_ppc64 = 1;
-        in_archive_member = 0;
+        testing_support::begin_report_state();
         ident = file_ident{};
         ident.file_type = FT_ELF;
         current_ident = &ident;
-        funsize_init_table();
     }
     void TearDown() override {
-        funsize_reset();
-        funsize_free_sections();
-        gen_free_fn(funsize_table.records);
-        funsize_table = function_table{};
+        testing_support::end_report_state();
         current_ident = nullptr;
         gadr_set_mode(GADR_MODE_32BIT);
     }

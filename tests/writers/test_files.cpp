@@ -4,6 +4,9 @@
 
 #include <stdexcept>
 
+#include "funsize.h"
+#include "indgen.h"
+
 namespace testing_support {
 
 File open_bytes(const std::string &bytes, long at) {
@@ -32,6 +35,25 @@ int call_handler(format_handler handler, const std::string &bytes, input_desc *d
     File f = open_bytes(bytes);
     File f2 = open_bytes(bytes);
     return handler(f.get(), f2.get(), desc);
+}
+
+void begin_report_state() {
+    funsize_init_table();
+    opt_addr = opt_hex = opt_file = opt_gcompare = opt_nounderscores = opt_nosize = 0;
+    opt_warnings = 1;
+    opt_skip_dot_ppc64 = 1;
+    opt_section_name = nullptr;
+    opt_section_number = 0;
+    in_archive_member = 0;
+}
+
+void end_report_state() {
+    funsize_reset();
+    funsize_free_sections();
+    gen_free_fn(funsize_table.records);
+    funsize_table = function_table{};
+    opt_section_name = nullptr;
+    opt_section_number = 0;
 }
 
 std::string report_line(const std::string &name, long long size) {

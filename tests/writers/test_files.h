@@ -31,6 +31,11 @@ HandlerOutcome run_handler(format_handler handler, const std::string &bytes, lon
 // The same without capturing, for death tests whose child keeps its output.
 int call_handler(format_handler handler, const std::string &bytes, input_desc *desc);
 
+// A fresh function table and every option at its start value; and the
+// table given back again. For the fixtures of handler and table tests.
+void begin_report_state();
+void end_report_state();
+
 // One report line in the default format, as the C library prints it.
 std::string report_line(const std::string &name, long long size);
 

@@ -20,6 +20,9 @@ import shutil
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from crosscheck import rewrite  # noqa: E402  the report's decorated-name rewrite
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT = ['coff/x86_64/sample.o', 'coff/x86_64/util.o', 'coff/x86_64/libsample.a', 'coff/x86_64/sample.exe',
            'coff/x86_64/util.dll', 'coff/x86_64/fsize.o', 'coff/i686/sample.o', 'coff/i686/util.o',
@@ -80,21 +83,7 @@ def shown_name(name, leading):
     XCOFF), and decorated local names f.x.file become f(file.o)."""
     if leading:
         name = leading + name[1:]
-    if name.startswith('.') or name.count('.') < 2:
-        return name
-    func, _, rest = name.partition('.')
-    _, _, part = rest.partition('.')
-    out, i = '', 0
-    while i < len(part):
-        if part[i] != '.':
-            out += part[i]
-            i += 1
-        elif re.fullmatch(r'[0-9A-Fa-f]{2}', part[i + 1:i + 3] or ''):
-            out += chr(int(part[i + 1:i + 3], 16))
-            i += 3
-        else:
-            break
-    return '%s(%s.o)' % (func, re.split(r'[/\\:]', out)[-1]) if out else name
+    return rewrite(name)
 
 
 def expected(symbols, sections, leading):
