@@ -24,8 +24,11 @@ cmake -S "$src" -B "$build" -DFUNSIZE_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DFUN
       -DFUNSIZE_WERROR=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target fuzz_operand fuzz_seeds -j"$jobs" >/dev/null
 
-seeds=$build/seeds
-rm -rf "$seeds"
+# Each run assembles its own seed directory, so that runs of different
+# families can go on side by side.
+mkdir -p "$build"
+seeds=$(mktemp -d "$build/seeds.XXXXXX")
+trap 'rm -rf "$seeds"' EXIT
 "$build/fuzz/fuzz_seeds" "$seeds"
 
 # The real test files, sorted into families by their leading bytes.

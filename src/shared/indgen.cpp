@@ -544,7 +544,13 @@ int64_t gen_write(int fd, const void *buf, int64_t count) {
 
 int64_t gen_stream_size(FILE *fp) {
     int64_t here = gen_ftell64(fp);
-    if (here < 0 || gen_fseek64(fp, 0, SEEK_END) != 0) return -1;
+    if (here < 0) return -1;
+    // A regular file answers without moving the stream (a seek would throw
+    // away its read buffer); a position past that size means bytes still
+    // waiting in the write buffer.
+    int64_t known = plat::stream_file_size(fp);
+    if (known >= 0) return known > here ? known : here;
+    if (gen_fseek64(fp, 0, SEEK_END) != 0) return -1;
     int64_t size = gen_ftell64(fp);
     gen_fseek64(fp, here, SEEK_SET);
     return size;

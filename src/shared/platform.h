@@ -36,6 +36,10 @@ std::string current_directory();
 // the seek, the position or -1 for the tell).
 int stream_seek64(FILE *fp, int64_t offset, int whence);
 int64_t stream_tell64(FILE *fp);
+// Size of the regular file behind a stream, as the file system has it (bytes
+// still in the stream's write buffer are not counted); -1 for anything else
+// (pipes, devices) or when it cannot be had.
+int64_t stream_file_size(FILE *fp);
 // Sets an environment variable of the process (replacing its value); 0, or
 // -1 on failure.
 int set_environment(const char *name, const char *value);

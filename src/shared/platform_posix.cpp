@@ -55,6 +55,13 @@ int stream_seek64(FILE *fp, int64_t offset, int whence) { return fseeko(fp, off_
 
 int64_t stream_tell64(FILE *fp) { return int64_t(ftello(fp)); }
 
+int64_t stream_file_size(FILE *fp) {
+    struct stat st;
+    int fd = fileno(fp);
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return int64_t(st.st_size);
+}
+
 int set_environment(const char *name, const char *value) { return setenv(name, value, 1); }
 
 }  // namespace plat

@@ -97,6 +97,13 @@ int stream_seek64(FILE *fp, int64_t offset, int whence) { return _fseeki64(fp, o
 
 int64_t stream_tell64(FILE *fp) { return int64_t(_ftelli64(fp)); }
 
+int64_t stream_file_size(FILE *fp) {
+    struct _stat64 st;
+    int fd = _fileno(fp);
+    if (fd < 0 || _fstat64(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) return -1;
+    return int64_t(st.st_size);
+}
+
 int set_environment(const char *name, const char *value) { return _putenv_s(name, value) == 0 ? 0 : -1; }
 
 // ---- Files by name, for the view-path layer.
