@@ -8,8 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <regex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "indgen.h"
 #include "indgensys.h"
@@ -41,24 +44,17 @@ class HostPath : public testing::Test {
   protected:
     void SetUp() override {
         dir_ = testing_support::make_temp_dir();
-        for (const char *v : {"TMP", "TEMP", "BUILDER_TEMPORARY_NAME", "HOME"}) {
-            const char *old = std::getenv(v);
-            saved_.push_back({v, old ? old : "", old != nullptr});
-        }
+        for (const char *v : {"TMP", "TEMP", "BUILDER_TEMPORARY_NAME", "HOME", "PATH"})
+            saved_.emplace_back(v, std::getenv(v) ? std::optional<std::string>(std::getenv(v)) : std::nullopt);
         gen_hostpath_clear_caches();
     }
     void TearDown() override {
-        for (const auto &s : saved_) s.set ? setenv(s.name.c_str(), s.value.c_str(), 1) : unsetenv(s.name.c_str());
+        for (const auto &[name, value] : saved_) value ? setenv(name, value->c_str(), 1) : unsetenv(name);
         gen_hostpath_clear_caches();
         std::error_code ec;
-        std::filesystem::permissions(dir_, std::filesystem::perms::owner_all, ec);
         std::filesystem::remove_all(dir_, ec);
     }
-    struct Saved {
-        std::string name, value;
-        bool set;
-    };
-    std::vector<Saved> saved_;
+    std::vector<std::pair<const char *, std::optional<std::string>>> saved_;
     std::string dir_;
 };
 
@@ -77,41 +73,45 @@ TEST_F(HostPath, Classification) {
 }
 
 TEST_F(HostPath, NormaliseAndJoin) {
-    EXPECT_EQ(normalized("a/./b/../c"), N("a/c"));
-    EXPECT_EQ(normalized("../x/../../y"), N("../../y"));
-    EXPECT_EQ(normalized("/../x"), N("/x"));
-    EXPECT_EQ(normalized("/.."), N("/"));
-    EXPECT_EQ(normalized("a//b/"), N("a/b/"));
-    EXPECT_EQ(normalized("a/b/.."), N("a"));
-    EXPECT_EQ(normalized("./.."), "..");
-    EXPECT_EQ(normalized("c:\\a\\..\\b"), N("C:/b"));
-    EXPECT_EQ(normalized("//server/share/../x"), N("//server/x"));
-    EXPECT_EQ(normalized("x\\y.z"), N("x/y.z"));  // nothing to clean
+    // Expected results are written with '/' and compared in native form.
+    const std::pair<const char *, const char *> normal[] = {
+        {"a/./b/../c", "a/c"}, {"../x/../../y", "../../y"}, {"/../x", "/x"},     {"/..", "/"},
+        {"a//b/", "a/b/"},     {"a/b/..", "a"},             {"./..", ".."},      {"c:\\a\\..\\b", "C:/b"},
+        {"//server/share/../x", "//server/x"},               {"x\\y.z", "x/y.z"},  // nothing to clean
+    };
+    for (const auto &[in, out] : normal) EXPECT_EQ(normalized(in), N(out)) << in;
     EXPECT_EQ(normalized("a/./b", false), "a/b");
 
-    EXPECT_EQ(take(gen_path_join("c:\\a", "..\\b")), N("C:/b"));
-    EXPECT_EQ(take(gen_path_join("a/", "b")), N("a/b"));
-    EXPECT_EQ(take(gen_path_join("a", "/x")), "/x");
-    EXPECT_EQ(take(gen_path_join("a", "/x/../y")), "/x/../y");  // copied as it is
-    EXPECT_EQ(take(gen_path_join("a", "~/x")), N("a/~/x"));
-    EXPECT_EQ(take(gen_path_join("a", "..")), ".");
-    EXPECT_EQ(take(gen_path_join("", "b")), "b");
-    EXPECT_EQ(take(gen_path_join(nullptr, nullptr)), "(null)");
-    EXPECT_EQ(take(gen_path_join_relative("a", nullptr)), "a");
-    EXPECT_EQ(take(gen_path_join_relative("a", "~/x")), "~/x");
-    EXPECT_EQ(take(gen_path_join_relative(nullptr, "b")), "b");
-    EXPECT_EQ(take(gen_path_join_relative("a", "b")), N("a/b"));
+    struct Join {
+        char *(*fn)(const char *, const char *);
+        const char *a, *b, *out;
+        bool native;
+    };
+    const Join joins[] = {
+        {gen_path_join, "c:\\a", "..\\b", "C:/b", true},
+        {gen_path_join, "a/", "b", "a/b", true},
+        {gen_path_join, "a", "/x", "/x", false},
+        {gen_path_join, "a", "/x/../y", "/x/../y", false},  // copied as it is
+        {gen_path_join, "a", "~/x", "a/~/x", true},
+        {gen_path_join, "a", "..", ".", false},
+        {gen_path_join, "", "b", "b", false},
+        {gen_path_join, nullptr, nullptr, "(null)", false},
+        {gen_path_join_relative, "a", nullptr, "a", false},
+        {gen_path_join_relative, "a", "~/x", "~/x", false},
+        {gen_path_join_relative, nullptr, "b", "b", false},
+        {gen_path_join_relative, "a", "b", "a/b", true},
+    };
+    for (const Join &j : joins)
+        EXPECT_EQ(take(j.fn(j.a, j.b)), j.native ? N(j.out) : j.out) << (j.a ? j.a : "null") << " + " << (j.b ? j.b : "null");
 
-    EXPECT_EQ(take(gen_dirname("a/b/c")), "a/b");
-    EXPECT_EQ(take(gen_dirname("/a")), "/");
-    EXPECT_EQ(take(gen_dirname("c:a")), "c:");
-    EXPECT_EQ(take(gen_dirname("c:/a")), "c:/");
-    EXPECT_EQ(take(gen_dirname("a")), "(null)");
+    const std::pair<const char *, const char *> dirs[] = {
+        {"a/b/c", "a/b"}, {"/a", "/"}, {"c:a", "c:"}, {"c:/a", "c:/"}, {"a", "(null)"}};
+    for (const auto &[in, out] : dirs) EXPECT_EQ(take(gen_dirname(in)), out) << in;
     EXPECT_STREQ(gen_path_tail("c:dir\\f.o"), "f.o");
     EXPECT_STREQ(gen_path_tail("f.o"), "f.o");
 }
 
-TEST_F(HostPath, FullPaths) {
+TEST_F(HostPath, FullPathsAndFileIdentity) {
     EXPECT_EQ(take(gen_full_path("http://host/a/../b")), "http://host/a/../b");
     EXPECT_EQ(take(gen_full_path("")), "");
     char *cwd = getcwd(nullptr, 0);
@@ -126,9 +126,7 @@ TEST_F(HostPath, FullPaths) {
     gen_hostpath_clear_caches();
     EXPECT_EQ(gen_gethome(), nullptr);
     EXPECT_EQ(take(gen_full_path("/a/./b")), N("/a/b"));
-}
 
-TEST_F(HostPath, SameFile) {
     std::string f = dir_ + "/File.o";
     testing_support::write_file(f, "x");
     EXPECT_TRUE(gen_same_file(nullptr, nullptr));
@@ -177,10 +175,11 @@ TEST_F(HostPath, TemporaryDirectoryAndNames) {
     gen_free_fn(name);
     unsetenv("BUILDER_TEMPORARY_NAME");
     EXPECT_TRUE(std::regex_match(take(gen_tmpname_beside("rel.o", "x")), std::regex("lk_[0-9a-v]{7}[0-9a-v]+\\.x")));
-}
 
-TEST_F(HostPath, TemporaryDirectoriesRunOut) {
+    // Temporary directories: lk, the process in four hex digits, two
+    // characters counting through a cycle that can run out.
     setenv("TMP", dir_.c_str(), 1);
+    gen_hostpath_clear_caches();
     char stem[16];
     std::snprintf(stem, sizeof stem, "lk%04X", unsigned(plat::process_id() & 0xFFFF));
     char *first = gen_make_tmpdir(nullptr, 0755);
@@ -199,56 +198,51 @@ TEST_F(HostPath, TemporaryDirectoriesRunOut) {
 }
 
 TEST_F(HostPath, FileRoutines) {
-    std::string f = dir_ + "/f.o", g = dir_ + "/g.o", sub = dir_ + "/sub";
+    const std::string f = dir_ + "/f.o", g = dir_ + "/g.o", sub = dir_ + "/sub";
+    const char *F = f.c_str(), *G = g.c_str(), *S = sub.c_str();
     testing_support::write_file(f, "f");
-    EXPECT_TRUE(gen_file_exists(f.c_str()));
+    EXPECT_TRUE(gen_file_exists(F));
     errno = 1234;
-    EXPECT_FALSE(gen_file_exists(g.c_str()));
+    EXPECT_FALSE(gen_file_exists(G));
     EXPECT_EQ(errno, 1234);
 
     EXPECT_EQ(gen_mkdir((sub + "/").c_str(), 0755), 0);
-    EXPECT_EQ(gen_is_directory(sub.c_str()), 1);
-    EXPECT_EQ(gen_mkdir(sub.c_str(), 0755), 0);
-    EXPECT_EQ(gen_mkdir(f.c_str(), 0755), -1);
-
+    EXPECT_EQ(gen_is_directory(S), 1);
+    EXPECT_EQ(gen_mkdir(S, 0755), 0);
+    EXPECT_EQ(gen_mkdir(F, 0755), -1);
     EXPECT_EQ(gen_program_exists(nullptr), -1);
-    EXPECT_EQ(gen_program_exists(sub.c_str()), 0);
-    EXPECT_EQ(gen_program_exists(f.c_str()), 1);
-    EXPECT_EQ(gen_program_exists(g.c_str()), -1);
+    EXPECT_EQ(gen_program_exists(S), 0);
+    EXPECT_EQ(gen_program_exists(F), 1);
+    EXPECT_EQ(gen_program_exists(G), -1);
 
     testing_support::write_file(g, "g");
-    EXPECT_EQ(gen_rename(f.c_str(), g.c_str()), 0);
+    EXPECT_EQ(gen_rename(F, G), 0);
     EXPECT_EQ(testing_support::read_file(g), "f");
-    EXPECT_EQ(gen_rename(g.c_str(), sub.c_str()), -1);
-    EXPECT_EQ(gen_rename(sub.c_str(), f.c_str()), -1);
-    EXPECT_EQ(gen_rename("", f.c_str()), -1);
+    EXPECT_EQ(gen_rename(G, S), -1);
+    EXPECT_EQ(gen_rename(S, F), -1);
+    EXPECT_EQ(gen_rename("", F), -1);
 
-    EXPECT_EQ(gen_remove_file(sub.c_str()), -1);
-    EXPECT_EQ(gen_remove_file(g.c_str()), 0);
-    EXPECT_FALSE(gen_file_exists(g.c_str()));
-    EXPECT_EQ(gen_remove_file(g.c_str()), -1);
+    EXPECT_EQ(gen_remove_file(S), -1);
+    EXPECT_EQ(gen_remove_file(G), 0);
+    EXPECT_FALSE(gen_file_exists(G));
+    EXPECT_EQ(gen_remove_file(G), -1);
 
     int64_t t = 0;
     testing_support::write_file(f, "again");
-    EXPECT_EQ(gen_file_mtime(f.c_str(), &t), 0);
+    EXPECT_EQ(gen_file_mtime(F, &t), 0);
     EXPECT_GT(t, 0);
-    EXPECT_EQ(gen_file_mtime(g.c_str(), &t), -1);
-}
+    EXPECT_EQ(gen_file_mtime(G, &t), -1);
 
-TEST_F(HostPath, ProgramsAlongThePath) {
-    std::string bin = dir_ + "/bin";
+    // Programs along the search path; a name with a directory part is not
+    // searched for.
+    const std::string bin = dir_ + "/bin";
     ASSERT_EQ(gen_mkdir(bin.c_str(), 0755), 0);
     testing_support::write_file(bin + "/tool", "#!/bin/sh\n");
-    const char *old = std::getenv("PATH");
-    std::string saved = old ? old : "";
-    std::string path = std::string("/nonexistent") + plat::search_path_separator() + bin;
-    setenv("PATH", path.c_str(), 1);
+    setenv("PATH", (std::string("/nonexistent") + plat::search_path_separator() + bin).c_str(), 1);
     EXPECT_EQ(take(gen_find_program("tool", false, false)), N(bin + "/tool"));
     EXPECT_EQ(take(gen_find_program("absent", false, false)), "(null)");
-    // A name with a directory part is not searched for.
     EXPECT_EQ(take(gen_find_program("x/tool", false, false)), "(null)");
-    EXPECT_EQ(take(gen_find_program((dir_ + "/bin/../bin/tool").c_str(), false, true)), N(bin + "/tool"));
-    setenv("PATH", saved.c_str(), 1);
+    EXPECT_EQ(take(gen_find_program((bin + "/../bin/tool").c_str(), false, true)), N(bin + "/tool"));
 }
 
 }  // namespace

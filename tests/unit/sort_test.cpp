@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -16,15 +16,12 @@
 
 namespace {
 
-using Pair = std::pair<int, int>;
-using Pairs = std::vector<Pair>;
+using Pairs = std::vector<std::pair<int, int>>;
 
 // Records every comparison and swap by element index.
 struct Recorder {
     const int *base = nullptr;
-    Pairs compares;
-    Pairs swaps;
-    uint64_t count = 0;
+    Pairs compares, swaps;
 };
 Recorder *recorder;
 
@@ -49,120 +46,80 @@ Recorder sort_recorded(std::vector<int> &v, bool stable = false) {
     recorder = &r;
     (stable ? gen_sort_stable : gen_sort)(&r, v.data(), v.size(), sizeof(int), record_cmp, record_swap);
     recorder = nullptr;
+    EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
     return r;
 }
 
-std::vector<int> iota(int n, int from = 0) {
+std::vector<int> iota(int n) {
     std::vector<int> v(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) v[static_cast<size_t>(i)] = from + i;
+    for (int i = 0; i < n; ++i) v[static_cast<size_t>(i)] = i;
     return v;
 }
 
-TEST(GenSortProtocol, FiveElementsGetOnlyTheExchangePass) {
-    std::vector<int> v = {2, 0, 1, 4, 3};
-    Recorder r = sort_recorded(v);
-    EXPECT_EQ(v, iota(5));
-    EXPECT_EQ(r.compares, (Pairs{{0, 1}, {0, 2}, {0, 3}, {0, 4}, {1, 2}, {1, 3}, {1, 4}, {2, 3}, {2, 4}, {3, 4}}));
-    EXPECT_EQ(r.swaps, (Pairs{{0, 1}, {1, 2}, {3, 4}}));
+Pairs head(const Pairs &p, size_t n) { return Pairs(p.begin(), p.begin() + long(std::min(n, p.size()))); }
 
-    // Nothing at all for no elements; one element is compared with nothing.
-    Recorder none = sort_recorded(v = {}, false);
-    EXPECT_TRUE(none.compares.empty());
-    gen_sort(nullptr, nullptr, 0, sizeof(int), nullptr, nullptr);
-    gen_sort_stable(nullptr, nullptr, 0, sizeof(int), nullptr, nullptr);
-    v = {7};
-    EXPECT_TRUE(sort_recorded(v).compares.empty());
-}
-
-TEST(GenSortProtocol, SixSortedElementsUseAPivot) {
-    std::vector<int> v = iota(6);
-    Recorder r = sort_recorded(v);
-    EXPECT_EQ(v, iota(6));
-    // Median of elements 0, 3 (= ceil(6/2)) and 5 is element 3; i runs up to
-    // it, j down to it; the part behind it (2 elements) is smaller than the
-    // one before it (3), so it goes first and the front is deferred.
-    EXPECT_EQ(r.compares, (Pairs{{0, 3}, {3, 5},                           // pivot
-                                 {0, 3}, {1, 3}, {2, 3}, {3, 5}, {3, 4},  // partition
-                                 {4, 5},                                   // [4, 6)
-                                 {0, 1}, {0, 2}, {1, 2}}));                // [0, 3)
-    EXPECT_TRUE(r.swaps.empty());
-}
-
-TEST(GenSortProtocol, PivotMovesWithTheSwaps) {
-    // Reversed: two swaps around the pivot (element 3), then j stands on the
-    // pivot and the third swap carries it to i's place; the part behind it
-    // (3 elements) is the larger one and is deferred.
-    std::vector<int> v = {6, 5, 4, 3, 2, 1};
-    Recorder r = sort_recorded(v);
-    EXPECT_EQ(v, iota(6, 1));
-    EXPECT_EQ(r.compares, (Pairs{{0, 3}, {3, 5},                                  // pivot
-                                 {0, 3}, {3, 5}, {1, 3}, {3, 4}, {2, 3},         // partition
-                                 {0, 1},                                         // [0, 2)
-                                 {3, 4}, {3, 5}, {4, 5}}));                      // [3, 6)
-    EXPECT_EQ(r.swaps, (Pairs{{0, 5}, {1, 4}, {2, 3}}));
-
-    // The pivot is the last candidate (median 3 of 1, 4, 3) and moves both
-    // ways: to i's place, to j's, and to i's again.
-    v = {1, 5, 6, 4, 2, 3};
-    r = sort_recorded(v);
-    EXPECT_EQ(v, iota(6, 1));
-    EXPECT_EQ(r.compares, (Pairs{{0, 3}, {3, 5}, {0, 5},                          // pivot
-                                 {0, 5}, {1, 5}, {1, 4}, {2, 4}, {2, 3},         // partition
-                                 {0, 1},                                         // [0, 2)
-                                 {3, 4}, {3, 5}, {4, 5}}));                      // [3, 6)
-    EXPECT_EQ(r.swaps, (Pairs{{1, 5}, {1, 4}, {2, 4}, {4, 5}}));
-}
-
-TEST(GenSortProtocol, MedianOfMediansFrom36Elements) {
-    // 40 elements: candidates n/8 = 5 apart around 0, around 20 (= ceil(40/2))
-    // and around 39; then the median of the three medians.
-    std::vector<int> v = iota(40);
-    Recorder r = sort_recorded(v);
-    ASSERT_GE(r.compares.size(), 8u);
-    EXPECT_EQ(Pairs(r.compares.begin(), r.compares.begin() + 8),
-              (Pairs{{0, 5}, {5, 10}, {15, 20}, {20, 25}, {29, 34}, {34, 39}, {5, 20}, {20, 34}}));
-    // The partition then compares everything with the pivot at 20.
-    EXPECT_EQ(r.compares[8], Pair(0, 20));
-    EXPECT_EQ(r.compares[27], Pair(19, 20));
-    EXPECT_EQ(r.compares[28], Pair(20, 39));
-
-    // 35 elements: the plain median of 0, 18 and 34.
-    v = iota(35);
-    r = sort_recorded(v);
-    EXPECT_EQ(Pairs(r.compares.begin(), r.compares.begin() + 3), (Pairs{{0, 18}, {18, 34}, {0, 18}}));
-}
-
-TEST(GenSortProtocol, MedianOfThreeCases) {
-    // Six elements whose candidates (0, 3, 5) take every order; the first
-    // comparisons show which branch chose which median.
+TEST(GenSortProtocol, ExactComparisonsAndSwaps) {
     struct Case {
-        int a, b, c;
-        Pairs choice;
+        std::vector<int> in;
+        Pairs compares, swaps;
     };
     const Case cases[] = {
-        {1, 2, 3, {{0, 3}, {3, 5}}},          // a <= b <= c: b
-        {1, 3, 2, {{0, 3}, {3, 5}, {0, 5}}},  // a <= c < b: c
-        {2, 3, 1, {{0, 3}, {3, 5}, {0, 5}}},  // c < a <= b: a
-        {3, 2, 1, {{0, 3}, {3, 5}}},          // a > b >= c: b
-        {3, 1, 2, {{0, 3}, {3, 5}, {0, 5}}},  // b < c < a: c
-        {2, 1, 3, {{0, 3}, {3, 5}, {0, 5}}},  // b < a <= c: a
+        // Five elements: only the exchange pass.
+        {{2, 0, 1, 4, 3},
+         {{0, 1}, {0, 2}, {0, 3}, {0, 4}, {1, 2}, {1, 3}, {1, 4}, {2, 3}, {2, 4}, {3, 4}},
+         {{0, 1}, {1, 2}, {3, 4}}},
+        // Sorted six: the median of 0, 3 (= ceil(6/2)) and 5 is 3; i runs up
+        // to it, j down to it; the smaller part behind it goes first.
+        {iota(6),
+         {{0, 3}, {3, 5}, {0, 3}, {1, 3}, {2, 3}, {3, 5}, {3, 4}, {4, 5}, {0, 1}, {0, 2}, {1, 2}},
+         {}},
+        // Reversed: two swaps around the pivot, then the third carries it to
+        // i's place; the larger part behind it is deferred.
+        {{6, 5, 4, 3, 2, 1},
+         {{0, 3}, {3, 5}, {0, 3}, {3, 5}, {1, 3}, {3, 4}, {2, 3}, {0, 1}, {3, 4}, {3, 5}, {4, 5}},
+         {{0, 5}, {1, 4}, {2, 3}}},
+        // The pivot is the last candidate and moves to i's place, to j's, and
+        // to i's again.
+        {{1, 5, 6, 4, 2, 3},
+         {{0, 3}, {3, 5}, {0, 5}, {0, 5}, {1, 5}, {1, 4}, {2, 4}, {2, 3}, {0, 1}, {3, 4}, {3, 5}, {4, 5}},
+         {{1, 5}, {1, 4}, {2, 4}, {4, 5}}},
+        {{}, {}, {}},
+        {{7}, {}, {}},
     };
     for (const Case &c : cases) {
-        std::vector<int> v = {c.a * 10, 15, 25, c.b * 10, 5, c.c * 10};
+        std::vector<int> v = c.in;
         Recorder r = sort_recorded(v);
-        EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
-        ASSERT_GT(r.compares.size(), c.choice.size());
-        EXPECT_EQ(Pairs(r.compares.begin(), r.compares.begin() + long(c.choice.size())), c.choice)
-            << c.a << c.b << c.c;
-        // The first partition comparison names the pivot chosen.
-        const int median = std::max(std::min(c.a, c.b), std::min(std::max(c.a, c.b), c.c));
-        const int pivot = median == c.a ? 0 : median == c.b ? 3 : 5;
-        const Pair first = r.compares[c.choice.size()];
-        EXPECT_TRUE(first.first == pivot || first.second == pivot) << c.a << c.b << c.c;
+        EXPECT_EQ(r.compares, c.compares) << c.in.size();
+        EXPECT_EQ(r.swaps, c.swaps) << c.in.size();
     }
-}
+    gen_sort(nullptr, nullptr, 0, sizeof(int), nullptr, nullptr);
+    gen_sort_stable(nullptr, nullptr, 0, sizeof(int), nullptr, nullptr);
 
-// ------------------------------------------------------------ stability
+    // Every order of the three candidates (0, 3, 5) picks the median; the
+    // first partition comparison names the pivot chosen.
+    const int orders[][3] = {{1, 2, 3}, {1, 3, 2}, {2, 3, 1}, {3, 2, 1}, {3, 1, 2}, {2, 1, 3}};
+    for (const auto &o : orders) {
+        std::vector<int> v = {o[0] * 10, 15, 25, o[1] * 10, 5, o[2] * 10};
+        Recorder r = sort_recorded(v);
+        const size_t n = o[1] == 2 ? 2 : 3;  // a third comparison unless b is the median
+        Pairs expected = {{0, 3}, {3, 5}, {0, 5}};
+        EXPECT_EQ(head(r.compares, n), head(expected, n)) << o[0] << o[1] << o[2];
+        const int pivot = o[0] == 2 ? 0 : o[1] == 2 ? 3 : 5;
+        ASSERT_GT(r.compares.size(), n);
+        EXPECT_TRUE(r.compares[n].first == pivot || r.compares[n].second == pivot) << o[0] << o[1] << o[2];
+    }
+
+    // From 36 elements on, each candidate is the median of three n/8 apart
+    // around 0, ceil(n/2) and n-1; then the median of those three.
+    std::vector<int> v = iota(36);
+    Recorder r = sort_recorded(v);
+    EXPECT_EQ(head(r.compares, 9), (Pairs{{0, 4}, {4, 8}, {14, 18}, {18, 22}, {27, 31}, {31, 35}, {4, 18}, {18, 31},
+                                          {0, 18}}));
+    EXPECT_EQ(r.compares[25], std::make_pair(17, 18));
+    EXPECT_EQ(r.compares[26], std::make_pair(18, 35));
+    v = iota(35);
+    EXPECT_EQ(head(sort_recorded(v).compares, 3), (Pairs{{0, 18}, {18, 34}, {0, 18}}));
+}
 
 struct Item {
     int key;
@@ -174,6 +131,7 @@ int by_key(void *, const void *a, const void *b) {
     return x < y ? -1 : x > y ? 1 : 0;
 }
 int all_equal(void *, const void *, const void *) { return 0; }
+bool key_less(const Item &a, const Item &b) { return a.key < b.key; }
 
 std::vector<Item> items(size_t n, int distinct_keys, uint32_t seed) {
     std::mt19937 rng(seed);
@@ -184,99 +142,62 @@ std::vector<Item> items(size_t n, int distinct_keys, uint32_t seed) {
 
 TEST(GenSortStable, EqualElementsKeepTheirOrder) {
     // Below and above the 64 positions kept on the stack.
-    for (size_t n : {5u, 6u, 40u, 64u, 65u, 1000u, 20000u}) {
+    for (size_t n : {6u, 64u, 65u, 20000u}) {
         SCOPED_TRACE(n);
-        std::vector<Item> v = items(n, 7, uint32_t(n));
-        std::vector<Item> expected = v;
-        std::stable_sort(expected.begin(), expected.end(), [](const Item &a, const Item &b) { return a.key < b.key; });
+        std::vector<Item> v = items(n, 7, uint32_t(n)), expected = v;
+        std::stable_sort(expected.begin(), expected.end(), key_less);
         gen_sort_stable(nullptr, v.data(), v.size(), sizeof(Item), by_key, nullptr);
-        for (size_t i = 0; i < n; ++i) {
-            ASSERT_EQ(v[i].key, expected[i].key) << i;
-            ASSERT_EQ(v[i].id, expected[i].id) << i;
-        }
+        for (size_t i = 0; i < n; ++i) ASSERT_TRUE(v[i].key == expected[i].key && v[i].id == expected[i].id) << i;
 
         // A comparison that calls everything equal leaves the array alone.
         v = items(n, 1000, 7);
-        std::vector<Item> before = v;
+        expected = v;
         gen_sort_stable(nullptr, v.data(), v.size(), sizeof(Item), all_equal, nullptr);
-        EXPECT_EQ(std::memcmp(v.data(), before.data(), n * sizeof(Item)), 0);
+        EXPECT_EQ(std::memcmp(v.data(), expected.data(), n * sizeof(Item)), 0);
     }
-}
 
-TEST(GenSortStable, PlainSortIsASortButNotStable) {
+    // The plain sort sorts but does not keep ties in order, so the stable
+    // variant's tie-break is what does the work above.
     std::vector<Item> v = items(5000, 3, 11);
     gen_sort(nullptr, v.data(), v.size(), sizeof(Item), by_key, nullptr);
-    EXPECT_TRUE(std::is_sorted(v.begin(), v.end(), [](const Item &a, const Item &b) { return a.key < b.key; }));
-    bool in_order = true;
-    for (size_t i = 1; i < v.size(); ++i)
-        if (v[i - 1].key == v[i].key && v[i - 1].id > v[i].id) in_order = false;
-    EXPECT_FALSE(in_order) << "so the stable variant's tie-break is doing the work above";
+    EXPECT_TRUE(std::is_sorted(v.begin(), v.end(), key_less));
+    EXPECT_TRUE(std::adjacent_find(v.begin(), v.end(), [](const Item &a, const Item &b) {
+                    return a.key == b.key && a.id > b.id;
+                }) != v.end());
 
-    // The stable variant's ties cost no comparisons of the caller's beyond
-    // the plain scheme's: it sorts sorted input with the same calls.
+    // Its ties cost no calls of the caller's comparison beyond the plain
+    // scheme's: sorted input gets the same calls.
     std::vector<int> plain = iota(50), stable = iota(50);
     EXPECT_EQ(sort_recorded(plain).compares, sort_recorded(stable, true).compares);
 }
 
-// ------------------------------------------------------------ default swap
+int u8_cmp(void *, const void *a, const void *b) {
+    return int(*static_cast<const uint8_t *>(a)) - int(*static_cast<const uint8_t *>(b));
+}
 
-TEST(GenSortSwap, DefaultSwapExchangesExactlyTheElements) {
+TEST(GenSortSwap, DefaultSwapAndOddSizes) {
     alignas(8) unsigned char buf[40];
     for (int i = 0; i < 40; ++i) buf[i] = uint8_t(i);
-    // Aligned, 8 bytes: 4 at a time.
+    // Aligned, 8 bytes: 4 at a time; unaligned and an odd size: byte by byte.
     gen_sort_default_swap(buf + 0, buf + 16, 8);
-    // Unaligned and an odd size: byte by byte; the neighbours stay.
     gen_sort_default_swap(buf + 9, buf + 26, 3);
     const unsigned char expected[40] = {16, 17, 18, 19, 20, 21, 22, 23, 8,  26, 27, 28, 12, 13, 14, 15, 0,  1,  2,  3,
                                         4,  5,  6,  7,  24, 25, 9,  10, 11, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39};
     EXPECT_EQ(std::memcmp(buf, expected, sizeof buf), 0);
-}
 
-struct Odd {
-    uint8_t key;
-    uint8_t pad[2];
-};
-static_assert(sizeof(Odd) == 3);
-
-int odd_cmp(void *, const void *a, const void *b) {
-    return int(static_cast<const Odd *>(a)->key) - int(static_cast<const Odd *>(b)->key);
-}
-int u64_cmp(void *, const void *a, const void *b) {
-    uint64_t x, y;
-    std::memcpy(&x, a, 8);
-    std::memcpy(&y, b, 8);
-    return x < y ? -1 : x > y ? 1 : 0;
-}
-
-TEST(GenSortSwap, OddSizesAndUnalignedArrays) {
+    // Three-byte elements at an odd address stay whole.
     std::mt19937 rng(3);
-    // Three-byte elements, starting at an odd address.
-    std::vector<unsigned char> store(1 + 300 * 3);
-    for (int i = 0; i < 300; ++i) {
-        store[size_t(1 + i * 3)] = uint8_t(rng());
-        store[size_t(2 + i * 3)] = store[size_t(3 + i * 3)] = uint8_t(0xA0 + store[size_t(1 + i * 3)] % 16);
+    std::vector<unsigned char> odd(1 + 300 * 3);
+    for (size_t i = 1; i < odd.size(); i += 3) {
+        odd[i] = uint8_t(rng());
+        odd[i + 1] = odd[i + 2] = uint8_t(0xA0 + odd[i] % 16);
     }
-    gen_sort(nullptr, store.data() + 1, 300, 3, odd_cmp, nullptr);
-    for (int i = 0; i < 300; ++i) {
-        const unsigned char *e = store.data() + 1 + i * 3;
-        if (i > 0) {
-            ASSERT_LE(e[-3], e[0]);
-        }
-        EXPECT_EQ(e[1], 0xA0 + e[0] % 16) << "element kept together";
-        EXPECT_EQ(e[2], e[1]);
+    gen_sort(nullptr, odd.data() + 1, 300, 3, u8_cmp, nullptr);
+    for (size_t i = 1; i < odd.size(); i += 3) {
+        ASSERT_TRUE(i == 1 || odd[i - 3] <= odd[i]) << i;
+        ASSERT_TRUE(odd[i + 1] == 0xA0 + odd[i] % 16 && odd[i + 2] == odd[i + 1]) << i;
     }
-
-    // Eight-byte elements two bytes off alignment.
-    std::vector<unsigned char> wide(2 + 500 * 8);
-    std::vector<uint64_t> values(500);
-    for (auto &x : values) x = (uint64_t(rng()) << 32) | rng();
-    std::memcpy(wide.data() + 2, values.data(), 500 * 8);
-    gen_sort_stable(nullptr, wide.data() + 2, 500, 8, u64_cmp, nullptr);
-    std::sort(values.begin(), values.end());
-    EXPECT_EQ(std::memcmp(wide.data() + 2, values.data(), 500 * 8), 0);
 }
-
-// ------------------------------------------------------------ growth
 
 uint64_t counted;
 int count_cmp(void *, const void *a, const void *b) {
@@ -288,34 +209,20 @@ int count_cmp(void *, const void *a, const void *b) {
 TEST(GenSortGrowth, NoQuadraticCaseOnCommonInputs) {
     constexpr size_t n = 200000;
     const double limit = 4.0 * double(n) * std::log2(double(n));
-    struct Input {
-        const char *name;
-        std::vector<uint32_t> keys;
-    };
-    std::vector<Input> inputs;
-    inputs.push_back({"equal", std::vector<uint32_t>(n, 42)});
-    std::vector<uint32_t> k(n);
-    for (size_t i = 0; i < n; ++i) k[i] = uint32_t(i);
-    inputs.push_back({"sorted", k});
-    std::reverse(k.begin(), k.end());
-    inputs.push_back({"reversed", k});
-    for (size_t i = 0; i < n; ++i) k[i] = uint32_t(i % 2 ? n - i : i);
-    inputs.push_back({"interleaved", k});
-    for (size_t i = 0; i < n; ++i) k[i] = uint32_t(i % 1000);
-    inputs.push_back({"sawtooth", k});
-
-    for (const Input &in : inputs) {
+    const char *names[] = {"equal", "sorted", "reversed", "interleaved", "sawtooth"};
+    for (int kind = 0; kind < 5; ++kind) {
+        std::vector<uint32_t> keys(n);
+        for (size_t i = 0; i < n; ++i) {
+            const size_t k[] = {42, i, n - i, i % 2 ? n - i : i, i % 1000};
+            keys[i] = uint32_t(k[kind]);
+        }
         for (bool stable : {false, true}) {
-            SCOPED_TRACE(std::string(in.name) + (stable ? " stable" : " plain"));
-            std::vector<uint32_t> v = in.keys;
+            SCOPED_TRACE(std::string(names[kind]) + (stable ? " stable" : " plain"));
+            std::vector<uint32_t> v = keys;
             counted = 0;
-            auto t0 = std::chrono::steady_clock::now();
             (stable ? gen_sort_stable : gen_sort)(nullptr, v.data(), n, 4, count_cmp, nullptr);
-            auto ms =
-                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
             EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
             EXPECT_LT(double(counted), limit) << counted << " comparisons";
-            EXPECT_LT(ms, 5000);
         }
     }
 }

@@ -1,7 +1,8 @@
 // Loading and attaching: symbol tables with their name files, debug objects
 // out of a program's .dla (the walk, temporary slots, the cached archive,
 // failures that are not tried again), objects met directly in an archive,
-// and reference counts.
+// and reference counts. The messages of a missing archive and of a member
+// at the wrong offset are checked end to end in debug_e2e_test.
 #include <gtest/gtest.h>
 #include <utime.h>
 
@@ -23,6 +24,8 @@ const std::string E = "3|<libst>: ";
 const std::string W = "4|<libst>: ";
 const std::string I = "5|<libst>: ";
 
+// Objects a, b, c, ... with procedures a1, a2, b1, ...; b2 is named in the
+// name file's strings.
 dlaw::ProgramDesc program(int objects) {
     dlaw::ProgramDesc p;
     p.sections = {{".text", 0x1000, 0x9000}};
@@ -42,6 +45,7 @@ class StLoad : public testing::Test {
         dir_ = testing_support::make_temp_dir();
     }
     void TearDown() override {
+        if (symTab_) ST_DestroySymTab(symTab_);
         gadr_set_mode(saved_mode_);
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
@@ -53,18 +57,25 @@ class StLoad : public testing::Test {
         return dir_ + "/prog.dnm";
     }
     std::string dla() const { return dir_ + "/prog.dla"; }
+    // Writes the program and loads its name file into a new table, symTab_.
+    STDnm *load(const dlaw::ProgramDesc &p) {
+        std::string path = write(p);
+        symTab_ = ST_CreateSymTab();
+        return ST_LoadDnmFile(symTab_, path.c_str(), nullptr, 0, 0);
+    }
 
     // Every procedure name of a walk.
-    std::vector<std::string> walk(STSymTab *symTab, int unloadTemps) {
+    std::vector<std::string> walk(int unloadTemps) {
         std::vector<std::string> names;
         STProcIter it;
-        ST_ProcIterInit(&it, symTab, nullptr, 1, unloadTemps);
+        ST_ProcIterInit(&it, symTab_, nullptr, 1, unloadTemps);
         while (const STDbg_Proc *p = ST_ProcIterNext(&it)) names.push_back(ST_ProcUseName(p));
         ST_ProcIterEnd(&it);
         return names;
     }
 
     uint32_t saved_mode_ = GADR_MODE_32BIT;
+    STSymTab *symTab_ = nullptr;
     std::string dir_;
     dlaw::Program prog_;
 };
@@ -75,10 +86,10 @@ STDnm_DloFile *entries(STDnm *dnm, int32_t *count) {
 }
 
 TEST_F(StLoad, NewTableHoldsTheBuiltInNameFile) {
-    STSymTab *symTab = ST_CreateSymTab();
-    ASSERT_NE(symTab, nullptr);
-    ASSERT_EQ(symTab->numOrder, 1);
-    STDnm *special = symTab->dnms[symTab->order[0]];
+    symTab_ = ST_CreateSymTab();
+    ASSERT_NE(symTab_, nullptr);
+    ASSERT_EQ(symTab_->numOrder, 1);
+    STDnm *special = symTab_->dnms[symTab_->order[0]];
     EXPECT_STREQ(special->name, "_special.dnm");
     EXPECT_STREQ(special->dlaPath, "_special.dnm");
     EXPECT_EQ(STDnm_TableCount(special, STDNM_STRINGS), 128);
@@ -87,23 +98,20 @@ TEST_F(StLoad, NewTableHoldsTheBuiltInNameFile) {
     STDnm_DloFile *e = entries(special, &n);
     ASSERT_EQ(n, 1);
     EXPECT_TRUE(e[0].noLongerLoadable);
-    EXPECT_EQ(symTab->language, 31);
+    EXPECT_EQ(symTab_->language, 31);
     // The walk skips its entry without trying to load anything.
     MessageLog log;
-    EXPECT_TRUE(walk(symTab, 1).empty());
+    EXPECT_TRUE(walk(1).empty());
     EXPECT_EQ(log.joined(), "");
-    ST_DestroySymTab(symTab);
 
     FlagScope simple(STFLAG_simpleSpecialDnm, 1);
-    symTab = ST_CreateSymTab();
-    EXPECT_EQ(STDnm_TableCount(symTab->dnms[0], STDNM_STRINGS), 0);
-    ST_DestroySymTab(symTab);
+    STSymTab *plain = ST_CreateSymTab();
+    EXPECT_EQ(STDnm_TableCount(plain->dnms[0], STDNM_STRINGS), 0);
+    ST_DestroySymTab(plain);
 }
 
 TEST_F(StLoad, WalkLoadsYieldsAndUnloadsEachObjectOnce) {
-    std::string path = write(program(3));
-    STSymTab *symTab = ST_CreateSymTab();
-    STDnm *dnm = ST_LoadDnmFile(symTab, path.c_str(), nullptr, 0, 0);
+    STDnm *dnm = load(program(3));
     ASSERT_NE(dnm, nullptr);
     EXPECT_EQ(dnm->slot, 1);
     EXPECT_EQ(dnm->refCount, 1);
@@ -111,8 +119,7 @@ TEST_F(StLoad, WalkLoadsYieldsAndUnloadsEachObjectOnce) {
 
     MessageLog log;
     FlagScope loads(STFLAG_reportDloLoads, 1);
-    // b2 lives in the name file's strings and resolves through it.
-    EXPECT_EQ(walk(symTab, 1), (std::vector<std::string>{"a1", "a2", "b1", "b2", "c1", "c2"}));
+    EXPECT_EQ(walk(1), (std::vector<std::string>{"a1", "a2", "b1", "b2", "c1", "c2"}));
     std::vector<std::string> expected;
     for (const char *m : {"a.dbo", "b.dbo", "c.dbo"}) {
         expected.push_back(I + "loading \"" + dla() + "(" + m + ")\"");
@@ -122,21 +129,18 @@ TEST_F(StLoad, WalkLoadsYieldsAndUnloadsEachObjectOnce) {
     int32_t n = 0;
     STDnm_DloFile *e = entries(dnm, &n);
     for (int32_t i = 0; i < n; ++i) EXPECT_EQ(e[i].dbg, nullptr);
-    for (STDbg *slot : symTab->temp) EXPECT_EQ(slot, nullptr);
+    for (STDbg *slot : symTab_->temp) EXPECT_EQ(slot, nullptr);
     // The archive was kept open for the walk only.
-    EXPECT_EQ(symTab->dla.fp, nullptr);
-    EXPECT_EQ(symTab->dla.nesting, 0);
-    ST_DestroySymTab(symTab);
+    EXPECT_EQ(symTab_->dla.fp, nullptr);
+    EXPECT_EQ(symTab_->dla.nesting, 0);
 }
 
 TEST_F(StLoad, PermanentLoadsStayUntilTheTableGoes) {
-    std::string path = write(program(3));
-    STSymTab *symTab = ST_CreateSymTab();
-    STDnm *dnm = ST_LoadDnmFile(symTab, path.c_str(), nullptr, 0, 0);
+    STDnm *dnm = load(program(3));
     ASSERT_NE(dnm, nullptr);
     MessageLog log;
     FlagScope loads(STFLAG_reportDloLoads, 1);
-    EXPECT_EQ(walk(symTab, 0).size(), 6u);
+    EXPECT_EQ(walk(0).size(), 6u);
     EXPECT_EQ(log.all().size(), 3u);
     int32_t n = 0;
     STDnm_DloFile *e = entries(dnm, &n);
@@ -149,24 +153,21 @@ TEST_F(StLoad, PermanentLoadsStayUntilTheTableGoes) {
     }
     // A second walk finds everything loaded; nothing is read again.
     log.clear();
-    EXPECT_EQ(walk(symTab, 0).size(), 6u);
+    EXPECT_EQ(walk(0).size(), 6u);
     EXPECT_EQ(log.joined(), "");
     // A load with another configuration that the object already covers is
     // served as it is.
     EXPECT_EQ(ST_LoadDloFile(dnm, 0, 4, ST_LOADTYPE_PERMANENT), e[0].dbg);
-    ST_DestroySymTab(symTab);
 }
 
 TEST_F(StLoad, BadIndicesAndLoadTypes) {
-    std::string path = write(program(1));
-    STSymTab *symTab = ST_CreateSymTab();
-    STDnm *dnm = ST_LoadDnmFile(symTab, path.c_str(), nullptr, 0, 0);
+    STDnm *dnm = load(program(1));
     ASSERT_NE(dnm, nullptr);
     MessageLog log;
     EXPECT_EQ(ST_LoadDloFile(dnm, 1, 1, 1), nullptr);
     EXPECT_EQ(ST_LoadDloFile(dnm, -1, 1, 1), nullptr);
-    EXPECT_EQ(ST_UnloadTempDloFilesFromLoadType(symTab, 1), -1);
-    EXPECT_EQ(ST_UnloadTempDloFilesFromLoadType(symTab, 6), -1);
+    EXPECT_EQ(ST_UnloadTempDloFilesFromLoadType(symTab_, 1), -1);
+    EXPECT_EQ(ST_UnloadTempDloFilesFromLoadType(symTab_, 6), -1);
     EXPECT_EQ(log.all(),
               (std::vector<std::string>{E + "[ST_LoadDloFile]: bad iDlo (1)", E + "[ST_LoadDloFile]: bad iDlo (-1)",
                                         E + "[ST_UnloadTempDloFilesFromLoadType] bad loadType(1)",
@@ -177,33 +178,26 @@ TEST_F(StLoad, BadIndicesAndLoadTypes) {
     ASSERT_NE(dbg, nullptr);
     EXPECT_EQ(log.all(), (std::vector<std::string>{E + "[ST_LoadDloFileFromDloFileInfo] bad loadType(9)"}));
     EXPECT_EQ(dbg->loadType, ST_LOADTYPE_PERMANENT);
-    // Temporary slots hold one object each; the next load replaces it.
+    // Temporary slots hold one object each; unloading the slot empties it.
     ST_UnloadDloFile(dbg->dlo);
     STDbg *t3 = ST_LoadDloFile(dnm, 0, 1, 3);
     ASSERT_NE(t3, nullptr);
-    EXPECT_EQ(symTab->temp[3], t3);
-    EXPECT_EQ(ST_UnloadTempDloFilesFromLoadType(symTab, 3), 0);
-    EXPECT_EQ(symTab->temp[3], nullptr);
+    EXPECT_EQ(symTab_->temp[3], t3);
+    EXPECT_EQ(ST_UnloadTempDloFilesFromLoadType(symTab_, 3), 0);
+    EXPECT_EQ(symTab_->temp[3], nullptr);
     int32_t n = 0;
     EXPECT_EQ(entries(dnm, &n)[0].dbg, nullptr);
-    ST_DestroySymTab(symTab);
 }
 
 TEST_F(StLoad, ArchiveThatCannotBeOpenedIsNotTriedAgain) {
-    std::string path = write(program(2));
+    const std::string path = write(program(2));
     std::filesystem::remove(dla());
-    STSymTab *symTab = ST_CreateSymTab();
-    STDnm *dnm = ST_LoadDnmFile(symTab, path.c_str(), nullptr, 0, 0);
+    symTab_ = ST_CreateSymTab();
+    STDnm *dnm = ST_LoadDnmFile(symTab_, path.c_str(), nullptr, 0, 0);
     ASSERT_NE(dnm, nullptr);
     MessageLog log;
-    EXPECT_TRUE(walk(symTab, 1).empty());
-    const std::string reason = " (errno 2, No such file or directory)";
-    std::vector<std::string> expected;
-    for (const char *m : {"a.dbo", "b.dbo"}) {
-        expected.push_back(E + "could not open \"" + dla() + "\"" + reason);
-        expected.push_back(E + ".dlo load failed, could not open \"" + dla() + "(" + m + ")\"" + reason);
-    }
-    EXPECT_EQ(log.all(), expected);
+    EXPECT_TRUE(walk(1).empty());
+    EXPECT_EQ(log.all().size(), 4u);  // two for each object
     int32_t n = 0;
     STDnm_DloFile *e = entries(dnm, &n);
     EXPECT_TRUE(e[0].failed && e[1].failed);
@@ -211,36 +205,32 @@ TEST_F(StLoad, ArchiveThatCannotBeOpenedIsNotTriedAgain) {
     // Failed entries stay failed, even once the archive is there.
     log.clear();
     testing_support::write_file(dla(), std::string(prog_.dla.begin(), prog_.dla.end()));
-    EXPECT_TRUE(walk(symTab, 1).empty());
+    EXPECT_TRUE(walk(1).empty());
     EXPECT_EQ(log.joined(), "");
-    ST_DestroySymTab(symTab);
+    ST_DestroySymTab(symTab_);
 
     // A file that is not an archive fails each object without a message of
     // its own and without a reason.
     testing_support::write_file(dla(), "not an archive at all");
-    symTab = ST_CreateSymTab();
-    ASSERT_NE(ST_LoadDnmFile(symTab, path.c_str(), nullptr, 0, 0), nullptr);
+    symTab_ = ST_CreateSymTab();
+    ASSERT_NE(ST_LoadDnmFile(symTab_, path.c_str(), nullptr, 0, 0), nullptr);
     log.clear();
-    EXPECT_TRUE(walk(symTab, 1).empty());
+    EXPECT_TRUE(walk(1).empty());
     EXPECT_EQ(log.all(),
               (std::vector<std::string>{E + ".dlo load failed, could not open \"" + dla() + "(a.dbo)\" (errno 0)",
                                         E + ".dlo load failed, could not open \"" + dla() + "(b.dbo)\" (errno 0)"}));
-    ST_DestroySymTab(symTab);
 }
 
 TEST_F(StLoad, RebuiltArchiveIsReportedFourTimes) {
-    std::string path = write(program(6));
-    STSymTab *symTab = ST_CreateSymTab();
-    STDnm *dnm = ST_LoadDnmFile(symTab, path.c_str(), nullptr, 0, 0);
+    STDnm *dnm = load(program(6));
     ASSERT_NE(dnm, nullptr);
     utimbuf later{dnm->dlaMtime + 100, dnm->dlaMtime + 100};
     ASSERT_EQ(utime(dla().c_str(), &later), 0);
     MessageLog log;
-    EXPECT_EQ(walk(symTab, 1).size(), 12u);
+    EXPECT_EQ(walk(1).size(), 12u);
     const std::string rebuilt = W + "\"" + dla() + "\" appears to have been rebuilt";
     EXPECT_EQ(log.all(), (std::vector<std::string>{rebuilt, rebuilt, rebuilt, rebuilt,
                                                    W + "\"" + dla() + "\" warnings will no longer be given"}));
-    ST_DestroySymTab(symTab);
 }
 
 TEST_F(StLoad, MagicStringMustMatchTheEntry) {
@@ -248,83 +238,73 @@ TEST_F(StLoad, MagicStringMustMatchTheEntry) {
     p.tweak_entry = [](size_t k, STDnm_DloFile &e) {
         if (k == 1) e.magic = e.name;  // the member name instead of the magic
     };
-    std::string path = write(p);
-    STSymTab *symTab = ST_CreateSymTab();
-    ASSERT_NE(ST_LoadDnmFile(symTab, path.c_str(), nullptr, 0, 0), nullptr);
+    ASSERT_NE(load(p), nullptr);
     MessageLog log;
-    EXPECT_EQ(walk(symTab, 1), (std::vector<std::string>{"a1", "a2"}));
+    EXPECT_EQ(walk(1), (std::vector<std::string>{"a1", "a2"}));
     EXPECT_EQ(log.all(),
               (std::vector<std::string>{E + "magic from dbg (magic b) does not match magic from dlo (b.dbo): 3",
                                         E + "Corruption in symbol file is detected:\n" + dla(),
                                         E + ".dlo load failed for \"" + dla() + "(b.dbo)\""}));
-    ST_DestroySymTab(symTab);
 }
 
 TEST_F(StLoad, SameNameFileTwice) {
-    std::string path = write(program(1));
-    STSymTab *symTab = ST_CreateSymTab();
-    STDnm *first = ST_LoadDnmFile(symTab, path.c_str(), nullptr, 0, 0);
+    STDnm *first = load(program(1));
     ASSERT_NE(first, nullptr);
+    const std::string path = dir_ + "/prog.dnm";
     MessageLog log;
     // The same file for the same program: nothing to do.
-    STDnm *again = ST_LoadDnmFile(symTab, path.c_str(), nullptr, 0, 0);
+    STDnm *again = ST_LoadDnmFile(symTab_, path.c_str(), nullptr, 0, 0);
     ASSERT_NE(again, nullptr);
     EXPECT_EQ(again->slot, -1);
-    EXPECT_EQ(ST_AttachDnm(symTab, again, 0, 0), 0);
+    EXPECT_EQ(ST_AttachDnm(symTab_, again, 0, 0), 0);
     EXPECT_EQ(log.joined(), "");
     // For another program it is refused, unless it replaces the first.
     std::string other = dir_ + "/other.exe";
     testing_support::write_file(other, "x");
-    STDnm *third = ST_LoadDnmFile(symTab, other.c_str(), path.c_str(), 0, 0);
+    STDnm *third = ST_LoadDnmFile(symTab_, other.c_str(), path.c_str(), 0, 0);
     ASSERT_NE(third, nullptr);
     EXPECT_EQ(log.all(), (std::vector<std::string>{W + "Attempted to attach already loaded .dnm \"" + path + "\""}));
-    EXPECT_EQ(ST_AttachDnm(symTab, third, 0, 0), 7);
+    EXPECT_EQ(ST_AttachDnm(symTab_, third, 0, 0), 7);
     EXPECT_EQ(ST_AttachDnm(nullptr, third, 0, 0), 1);
     const int32_t slot = first->slot;
-    EXPECT_EQ(ST_AttachDnm(symTab, third, 1, 0), 0);
+    EXPECT_EQ(ST_AttachDnm(symTab_, third, 1, 0), 0);
     EXPECT_EQ(third->slot, slot);
     EXPECT_EQ(first->slot, -1);
-    EXPECT_EQ(symTab->numOrder, 2);
-    ST_DestroySymTab(symTab);
+    EXPECT_EQ(symTab_->numOrder, 2);
 }
 
 TEST_F(StLoad, DetachedNameFileKeepsItsSlotAndObjects) {
-    std::string path = write(program(2));
-    STSymTab *symTab = ST_CreateSymTab();
-    STDnm *dnm = ST_LoadDnmFile(symTab, path.c_str(), nullptr, 0, 0);
+    STDnm *dnm = load(program(2));
     ASSERT_NE(dnm, nullptr);
-    STDbg *dbg = ST_LoadDloFile(dnm, 0, 1, ST_LOADTYPE_PERMANENT);
-    ASSERT_NE(dbg, nullptr);
+    ASSERT_NE(ST_LoadDloFile(dnm, 0, 1, ST_LOADTYPE_PERMANENT), nullptr);
     const int32_t slot = dnm->slot;
-    ST_DetachDnm(symTab, dnm, 0);
-    EXPECT_EQ(symTab->numOrder, 1);
-    EXPECT_EQ(symTab->numDetached, 1);
+    ST_DetachDnm(symTab_, dnm, 0);
+    EXPECT_EQ(symTab_->numOrder, 1);
+    EXPECT_EQ(symTab_->numDetached, 1);
     // Unloaded while detached: the entry is not walked again.
     int32_t n = 0;
     ST_UnloadDloFile(&entries(dnm, &n)[0]);
     EXPECT_TRUE(entries(dnm, &n)[0].noLongerLoadable);
-    EXPECT_EQ(ST_AttachDnm(symTab, dnm, 0, 0), 0);
+    EXPECT_EQ(ST_AttachDnm(symTab_, dnm, 0, 0), 0);
     EXPECT_EQ(dnm->slot, slot);
-    EXPECT_EQ(symTab->numDetached, 0);
-    EXPECT_EQ(walk(symTab, 1), (std::vector<std::string>{"b1", "b2"}));
-    ST_DestroySymTab(symTab);
+    EXPECT_EQ(symTab_->numDetached, 0);
+    EXPECT_EQ(walk(1), (std::vector<std::string>{"b1", "b2"}));
 }
 
 TEST_F(StLoad, ObjectMetInTheArchiveFindsItsEntry) {
-    std::string path = write(program(3));
+    write(program(3));
     FILE *fp = std::fopen(dla().c_str(), "rb");
     ASSERT_NE(fp, nullptr);
-    auto load = [&](size_t k, uint64_t offset) {
+    auto load_member = [&](size_t k, uint64_t offset, STDnm **dnm) {
         std::fseek(fp, long(prog_.offsets[k]), SEEK_SET);
-        STDnm *dnm = nullptr;
         std::string member = std::string(1, char('a' + k)) + ".dbo";
-        STDbg *dbg = ST_LoadDboFromDla(nullptr, &dnm, fp, member.c_str(), dla().c_str(), offset, 0);
-        return std::make_pair(dbg, dnm);
+        return ST_LoadDboFromDla(nullptr, dnm, fp, member.c_str(), dla().c_str(), offset, 0);
     };
     MessageLog log;
     // b refers to its name file's strings: the name file comes along, read
     // without its sections.
-    auto [dbg, dnm] = load(1, prog_.offsets[1]);
+    STDnm *dnm = nullptr;
+    STDbg *dbg = load_member(1, prog_.offsets[1], &dnm);
     ASSERT_NE(dbg, nullptr);
     ASSERT_NE(dnm, nullptr);
     EXPECT_EQ(dbg->dnm, dnm);
@@ -340,26 +320,23 @@ TEST_F(StLoad, ObjectMetInTheArchiveFindsItsEntry) {
     STDnm_Free(dnm);
     EXPECT_EQ(log.joined(), "");
 
-    // At an offset the name file does not record: found by its magic.
-    std::tie(dbg, dnm) = load(1, 12345);
+    // At an offset the name file does not record: found by its magic (with a
+    // warning); released on request.
+    dnm = nullptr;
+    dbg = load_member(1, 12345, &dnm);
     ASSERT_NE(dnm, nullptr);
     EXPECT_EQ(dbg->iDlo, 1);
-    EXPECT_EQ(log.all(),
-              (std::vector<std::string>{W + ".dnm file offset for \"b.dbo\" is out of sync with .dla archive"}));
+    EXPECT_EQ(log.all().size(), 1u);
     ST_UnloadDboFromDla(dbg, &dnm, 1);
     EXPECT_EQ(dnm, nullptr);
 
     // A name file already held is used as it is; unloading the object of
     // its last entry releases it.
     STDnm *held = nullptr;
-    std::fseek(fp, long(prog_.offsets[0]), SEEK_SET);
-    STDbg *a = ST_LoadDboFromDla(nullptr, &held, fp, "a.dbo", dla().c_str(), prog_.offsets[0], 0);
-    ASSERT_NE(held, nullptr);
-    ST_UnloadDboFromDla(a, &held, 0);
+    ST_UnloadDboFromDla(load_member(0, prog_.offsets[0], &held), &held, 0);
     ASSERT_NE(held, nullptr);
     STDnm *same = held;
-    std::fseek(fp, long(prog_.offsets[2]), SEEK_SET);
-    STDbg *c = ST_LoadDboFromDla(nullptr, &held, fp, "c.dbo", dla().c_str(), prog_.offsets[2], 0);
+    STDbg *c = load_member(2, prog_.offsets[2], &held);
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(held, same);
     EXPECT_EQ(c->iDlo, 2);
@@ -394,22 +371,20 @@ TEST_F(StLoad, ReferenceCounts) {
 }
 
 TEST_F(StLoad, WcharAttributes) {
-    STSymTab *symTab = ST_CreateSymTab();
+    symTab_ = ST_CreateSymTab();
     MessageLog log;
-    EXPECT_EQ(ST_NoteWcharAttributes(symTab, "7", "0"), 1);
-    EXPECT_EQ(ST_NoteWcharAttributes(symTab, "65", "0"), 1);
-    EXPECT_EQ(ST_NoteWcharAttributes(symTab, "16", "2"), 1);
-    EXPECT_FALSE(symTab->wcharKnown);
-    EXPECT_EQ(ST_NoteWcharAttributes(symTab, "8", "1"), 0);
-    EXPECT_EQ(ST_NoteWcharAttributes(symTab, "8", "1"), 0);
-    EXPECT_EQ(ST_NoteWcharAttributes(symTab, "64", "0"), 1);
-    EXPECT_EQ(symTab->wcharSize, 8);
+    for (const char *size : {"7", "65"}) EXPECT_EQ(ST_NoteWcharAttributes(symTab_, size, "0"), 1);
+    EXPECT_EQ(ST_NoteWcharAttributes(symTab_, "16", "2"), 1);
+    EXPECT_FALSE(symTab_->wcharKnown);
+    EXPECT_EQ(ST_NoteWcharAttributes(symTab_, "8", "1"), 0);
+    EXPECT_EQ(ST_NoteWcharAttributes(symTab_, "8", "1"), 0);
+    EXPECT_EQ(ST_NoteWcharAttributes(symTab_, "64", "0"), 1);
+    EXPECT_EQ(symTab_->wcharSize, 8);
     EXPECT_EQ(log.all(), (std::vector<std::string>{
                              W + "Invalid value for attribute \"scope.wchar_size\": 7",
                              W + "Invalid value for attribute \"scope.wchar_size\": 65",
                              W + "Invalid value for attribute \"scope.wchar_signed\": 2",
                              W + "Got inconsistent information for wchar_t: size 8 bits vs 64 bits, sign 1 vs 0"}));
-    ST_DestroySymTab(symTab);
 }
 
 }  // namespace
