@@ -1,10 +1,11 @@
 // Replays the inputs that the fuzzer once broke the program with
 // (tests/data/fuzz/<family>/) through the real binary: each run must end
-// within five seconds, by itself, without a sanitizer report and with a
-// status the program may give for a bad input. A reproducer with a
-// "<name>.expect" file beside it must also give exactly that status and
-// standard error: the first line is "status N", the rest is the expected
-// standard error, where "@FILE@" stands for the path of the input.
+// within five seconds, by itself, without a sanitizer report (leaks
+// included) and with a status the program may give for a bad input. A
+// reproducer with a "<name>.expect" file beside it must also give exactly
+// that status and standard error: the first line is "status N", the rest is
+// the expected standard error, where "@FILE@" stands for the path of the
+// input.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <stdexcept>
@@ -48,6 +50,11 @@ Outcome run_limited(const std::vector<std::string> &args, std::chrono::seconds l
         if (out < 0 || err < 0) _exit(126);
         dup2(out, 1);
         dup2(err, 2);
+        // A sanitized build also looks for leaks here, whatever the suite
+        // as a whole was told: later options win.
+        const char *asan = getenv("ASAN_OPTIONS");
+        const std::string options = std::string(asan ? asan : "") + ":detect_leaks=1";
+        setenv("ASAN_OPTIONS", options.c_str(), 1);
         std::vector<char *> argv;
         argv.push_back(const_cast<char *>(FUNSIZE_BINARY));
         for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
