@@ -32,6 +32,9 @@ archive_member member;
 // point into the table.
 std::string name_text;
 
+// Longest member name taken from a long-name table; a longer one is cut.
+constexpr uint64_t MAX_LONG_NAME = 4096;
+
 // The current long-name table and what is known about its names.
 struct LongNames {
     std::vector<char> text = std::vector<char>(1, '\0');  // the table and a NUL behind it
@@ -40,7 +43,15 @@ struct LongNames {
     bool filenames = false;    // read from a "<filenames>" member
     bool nul_terminated = false;
     bool last_ended_in_slash = false;
+    bool cut_reported = false;  // a name of this table was cut and a warning given
     uint32_t truncated_count = UINT32_MAX;
+    // Where the search for line `line_index` of a "<filenames>" table
+    // stands: the truncated names ask for lines 0, 1, 2, ... in turn, so
+    // each lookup goes on from the previous one. `last_line` is the index
+    // of the table's last line once it is known.
+    uint64_t line_index = 0;
+    size_t line_start = 0;
+    uint64_t last_line = UINT64_MAX;
 };
 LongNames names;
 
@@ -191,6 +202,10 @@ void read_long_names(FILE *f, const char *archive_name, int64_t size, std::strin
     names.arfilenames = starts(field, "ARFILENAMES/");
     names.filenames = starts(field, "<filenames>");
     names.nul_terminated = false;
+    names.cut_reported = false;
+    names.line_index = 0;
+    names.line_start = !names.text.empty() && names.text[0] == '\n' && want > 0 ? 1 : 0;
+    names.last_line = UINT64_MAX;
     char *t = names.text.data();
     if (names.filenames) {
         for (uint64_t i = 0; i + 1 < want; ++i)
@@ -223,15 +238,33 @@ bool long_name_reference(std::string_view field, const char *archive_name) {
     }
     char *t = names.text.data();
     names.last_ended_in_slash = false;
-    if (!names.nul_terminated) {
-        for (uint64_t i = offset; i < names.size; ++i) {
+    // No real name comes near this length; the limit keeps a table without
+    // terminators from costing its whole length for every member that
+    // refers to it.
+    const uint64_t room = std::min<uint64_t>(names.size - offset, MAX_LONG_NAME + 1);
+    uint64_t length = room;
+    if (names.nul_terminated) {
+        length = uint64_t(strnlen(t + offset, size_t(room)));
+    } else {
+        for (uint64_t i = offset; i < offset + room; ++i) {
             char c = t[i];
             if (c == '\0' || c == '/' || c == '\n') {
                 names.last_ended_in_slash = c == '/';
                 t[i] = '\0';
+                length = i - offset;
                 break;
             }
         }
+    }
+    if (length > MAX_LONG_NAME) {
+        if (!names.cut_reported)
+            gen_warning("archive file '%s': member name at offset %I64u of the long-name table is longer than %u bytes; "
+                        "it is cut there",
+                        archive_name, offset, unsigned(MAX_LONG_NAME));
+        names.cut_reported = true;
+        name_text.assign(t + offset, size_t(MAX_LONG_NAME));
+        member.name = name_text.data();
+        return true;
     }
     member.name = t + offset;
     return true;
@@ -239,14 +272,24 @@ bool long_name_reference(std::string_view field, const char *archive_name) {
 
 // Line `index` of a "<filenames>" table, up to the NUL that replaced its '/'.
 std::string_view table_line(uint64_t index) {
-    std::string_view t(names.text.data(), size_t(names.size));
-    if (!t.empty() && t.front() == '\n') t.remove_prefix(1);
-    for (; index > 0; --index) {
-        size_t nl = t.find('\n');
-        if (nl == std::string_view::npos) return {};
-        t.remove_prefix(nl + 1);
+    const std::string_view all(names.text.data(), size_t(names.size));
+    if (index > names.last_line) return {};
+    if (index < names.line_index) {
+        names.line_index = 0;
+        names.line_start = !all.empty() && all.front() == '\n' ? 1 : 0;
     }
-    return t.substr(0, std::min(t.find('\n'), t.find('\0')));
+    std::string_view t = all.substr(std::min(names.line_start, all.size()));
+    for (; names.line_index < index; ++names.line_index) {
+        size_t nl = t.find('\n');
+        if (nl == std::string_view::npos) {
+            names.last_line = names.line_index;
+            return {};
+        }
+        t.remove_prefix(nl + 1);
+        names.line_start += nl + 1;
+    }
+    t = t.substr(0, t.find('\n'));
+    return t.substr(0, t.find('\0'));
 }
 
 void short_name(std::string_view field) {

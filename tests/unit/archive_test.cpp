@@ -167,6 +167,41 @@ TEST(ArchiveReader, LongNameTablesAndSymbolTableNames) {
     EXPECT_EQ(m[0].name, "/SYM64");
 }
 
+// A table whose names never end would otherwise cost its whole length for
+// every member that refers to it; names are cut at 4096 bytes instead, with
+// one warning per table.
+TEST(ArchiveReader, LongNamesAreCutAt4096Bytes) {
+    const std::string fits(4096, 'f'), over(5000, 'o');
+    for (ArLongNames flavour : {ArLongNames::Slash, ArLongNames::SlashNul}) {
+        std::string path = temp_file("cut.a", write_archive({{fits, "1"}, {over, "2"}, {over, "3", "/4098"}},
+                                                            {.long_names = flavour}));
+        testing::internal::CaptureStderr();
+        std::vector<Found> m = read_members(path, ArForm::Common);
+        const char *second = flavour == ArLongNames::Slash ? "4098" : "4097";  // behind "f.../\n" or "f...\0"
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  prefix() + "warning: archive file '" + path + "': member name at offset " + second +
+                      " of the long-name table is longer than 4096 bytes; it is cut there\n");
+        EXPECT_EQ(names_of(m), (Names{fits, over.substr(0, 4096), over.substr(0, 4096)}));
+        // The cut name's member data is still where it was.
+        ASSERT_EQ(m.size(), 3u);
+        EXPECT_EQ(m[2].data, "3");
+    }
+    // A "<filenames>" table is walked line by line once, whatever the
+    // number of cut names: line k for the k-th name, nothing past the last
+    // line (which has no line end here), and a new table starts again at
+    // line 0.
+    std::string table = "\nname_numb_0.obj.x/\nname_numb_1.obj.x/\nname_numb_2.obj.x";
+    std::string archive = ar_magic(ArForm::Common) + ar_header({.name = "<filenames>", .size = std::to_string(table.size())}) +
+                          table + (table.size() % 2 ? "\n" : "");
+    for (int i = 0; i < 4; ++i)
+        archive += ar_header({.name = "name_numb_" + std::to_string(i) + ".obj", .size = "2"}) + "xy";
+    archive += ar_header({.name = "<filenames>", .size = std::to_string(table.size())}) + table +
+               (table.size() % 2 ? "\n" : "") + ar_header({.name = "name_numb_0.obj", .size = "2"}) + "xy";
+    EXPECT_EQ(names_of(read_members(temp_file("filenames_lines.a", archive), ArForm::Common)),
+              (Names{"name_numb_0.obj.x", "name_numb_1.obj.x", "name_numb_2.obj.x", "name_numb_3.obj",
+                     "name_numb_0.obj.x"}));
+}
+
 TEST(ArchiveReader, Arch64ElfaAndLargeSizes) {
     // Behind the magic, the "//" table (25 bytes and a padding byte) and its
     // own header lie before the first member's data.
