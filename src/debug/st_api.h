@@ -13,7 +13,9 @@
 // and a procedure walk (STProcIter) visits every procedure of a program,
 // one debug object at a time. A debug object met on its own (a .dbo, .dbg
 // or .dla member) is loaded with ST_LoadDboFromDla and attached to its name
-// file when it has one.
+// file when it has one; those name files are kept between loads
+// (st_dnm_cache.cpp), so that a .dla walked member by member does not
+// decode an unchanged name file for every member.
 // Needs the host support library (messages, memory, files, host paths,
 // runtime switches) and gadr.
 #pragma once
@@ -29,6 +31,7 @@
 
 struct STDbg;
 struct STDnm;
+struct STDnmCacheSlot;
 struct STSymTab;
 
 // Whether a debug object that cannot be loaded because its .dla cannot be
@@ -234,6 +237,9 @@ struct STDnm {
     STTime dlaMtime;   // 0 when unknown
     int32_t rebuiltWarnings;
     int32_t refCount;
+    // The cache slot that keeps the object for the next load of the same
+    // name file once it is released (objects met directly in a .dla only).
+    STDnmCacheSlot *cacheSlot;
 };
 
 const char *STDnm_TableName(int index);
@@ -456,7 +462,9 @@ void ST_EndDlaCaching(STSymTab *symTab);
 
 // A debug object met directly in the input, at the current position of fp;
 // its name file (the archive path with ".dnm") is loaded into *dnm when the
-// object belongs to one and it is not held yet.
+// object belongs to one and it is not held yet. Every such load gives a
+// name-file object of its own, in the state a read of the file gives; the
+// library may serve it from what an earlier load released (st_dnm_cache).
 STDbg *ST_LoadDboFromDla(STSymTab *symTab, STDnm **dnm, FILE *fp, const char *memberPath, const char *archivePath,
                          uint64_t memberOffset, int32_t config);
 void ST_UnloadDboFromDla(STDbg *dbg, STDnm **dnm, int release);

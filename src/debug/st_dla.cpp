@@ -115,6 +115,7 @@ int32_t entry_index(const STDnm *dnm, const STDnm_DloFile *e) {
 }
 
 void link(STDnm *dnm, STDnm_DloFile *e, STDbg *dbg, int64_t index) {
+    st::dnm_cache_touch(dnm, index);
     e->dbg = dbg;
     dbg->dnm = dnm;
     dbg->dlo = e;
@@ -132,6 +133,7 @@ STDbg *load_listed(STDnm *dnm, STDnm_DloFile *e, int32_t config, int32_t loadTyp
     FILE *fp = open_dla(dnm);
     if (!fp) {
         report_open_failure(".dlo load failed, ", display.c_str(), errno);
+        st::dnm_cache_touch(dnm, entry_index(dnm, e));
         e->failed = 1;
         return nullptr;
     }
@@ -141,6 +143,7 @@ STDbg *load_listed(STDnm *dnm, STDnm_DloFile *e, int32_t config, int32_t loadTyp
         gen_fseek64(fp, int64_t(e->offset), SEEK_SET) != 0) {
         ST_Error(".dlo load failed, could not seek to \"%s\"", display.c_str());
         release_dla(dnm, fp);
+        st::dnm_cache_touch(dnm, entry_index(dnm, e));
         e->failed = 1;
         return nullptr;
     }
@@ -151,6 +154,7 @@ STDbg *load_listed(STDnm *dnm, STDnm_DloFile *e, int32_t config, int32_t loadTyp
         st::note("exec mtime from symbol: 0x%x", uint32_t(dnm->progMtime));
         st::note("exec mtime from file: 0x%x", uint32_t(file_time(dnm->progPath)));
         release_dla(dnm, fp);
+        st::dnm_cache_touch(dnm, entry_index(dnm, e));
         e->failed = 1;
         return nullptr;
     }
@@ -308,7 +312,10 @@ void ST_UnloadDloFile(STDnm_DloFile *entry) {
     entry->dbg = nullptr;
     dbg->dlo = nullptr;
     STDbg_DetachFrom(dbg);
-    if (dnm && !st::is_attached(dnm)) entry->noLongerLoadable = 1;
+    if (dnm && !st::is_attached(dnm)) {
+        st::dnm_cache_touch(dnm, entry_index(dnm, entry));
+        entry->noLongerLoadable = 1;
+    }
 }
 
 int ST_UnloadTempDloFilesFromLoadType(STSymTab *symTab, int32_t loadType) {
@@ -337,15 +344,13 @@ STDbg *ST_LoadDboFromDla(STSymTab *symTab, STDnm **dnm, FILE *fp, const char *me
     dbg->tablesLoaded = tables_read(dbg);
     dbg->refCount = 1;
     dbg->symTab = symTab;
+    bool fresh = false;
     if (!*dnm) {
         // Only an archive member has a name file beside it: a .dbo on its
         // own does not know its program.
         if (dbg->dnmStringBase != 0 && archivePath) {
-            *dnm = STDnm_Read(nullptr, nullptr, archivePath, 4);
-            if (*dnm) {
-                (*dnm)->slot = (*dnm)->prevSlot = -1;
-                st::link_entries(*dnm);
-            }
+            *dnm = st::load_member_dnm(archivePath, 4);
+            fresh = true;
         } else if (flag(STFLAG_setGAdrModeOnBuildReadWrite)) {
             gadr_set_mode(dbg->adrMode);
         }
@@ -355,13 +360,19 @@ STDbg *ST_LoadDboFromDla(STSymTab *symTab, STDnm **dnm, FILE *fp, const char *me
     int32_t count = 0;
     auto *dlos = static_cast<STDnm_DloFile *>(STDnm_TableEntries(*dnm, STDNM_DLO_FILES));
     count = dlos ? STDnm_TableCount(*dnm, STDNM_DLO_FILES) : 0;
+    // The first entry at the member's offset, else the first with its magic
+    // string; a name file just taken from the cache has both indexed.
     int32_t found = -1;
-    for (int32_t i = 0; i < count && found < 0; ++i)
-        if (dlos[i].offset == memberOffset) found = i;
+    if (!fresh || !st::dnm_cache_find_offset(*dnm, memberOffset, &found)) {
+        for (int32_t i = 0; i < count && found < 0; ++i)
+            if (dlos[i].offset == memberOffset) found = i;
+    }
     if (found < 0 && dbg->magic) {
-        for (int32_t i = 0; i < count && found < 0; ++i) {
-            const char *magic = STDnm_String(*dnm, dlos[i].magic);
-            if (magic && std::strcmp(magic, dbg->magic) == 0) found = i;
+        if (!fresh || !st::dnm_cache_find_magic(*dnm, dbg->magic, &found)) {
+            for (int32_t i = 0; i < count && found < 0; ++i) {
+                const char *magic = STDnm_String(*dnm, dlos[i].magic);
+                if (magic && std::strcmp(magic, dbg->magic) == 0) found = i;
+            }
         }
         if (found >= 0)
             ST_Warning(".dnm file offset for \"%s\" is out of sync with .dla archive", memberPath ? memberPath : "");

@@ -8,7 +8,7 @@
 
 #include "indgen.h"
 #include "indgeninit.h"
-#include "st_internal.h"
+#include "st_load_internal.h"
 
 namespace {
 
@@ -499,10 +499,12 @@ void *STDnm_TableEntries(const STDnm *dnm, int index) {
 
 int STDnm_TableDouble(STDnm *dnm, int index, int32_t newMax) {
     if (!dnm || index < 0 || index >= STDNM_NUM_TABLES) return -1;
+    st::dnm_cache_disown(dnm);
     return st::table_double(op_double, &dnm->tables[index], table_names[index], newMax, entry_size(index));
 }
 
 void STDnm_FreeTables(STDnm *dnm) {
+    st::dnm_cache_disown(dnm);
     for (STTable &t : dnm->tables) {
         st::free_table(&t);
         t.dir.skipped = 0;
@@ -510,7 +512,7 @@ void STDnm_FreeTables(STDnm *dnm) {
 }
 
 void STDnm_Release(STDnm *dnm) {
-    if (!dnm) return;
+    if (!dnm || st::dnm_cache_take_back(dnm)) return;
     STDnm_FreeTables(dnm);
     free_header_strings(dnm);
     if (dnm->gf) gf_Close(dnm->gf);
@@ -794,10 +796,12 @@ STDnm *STDnm_Create() {
 }
 
 uint32_t STDnm_AddString(STDnm *dnm, const char *s) {
+    st::dnm_cache_disown(dnm);
     return st::add_string(op_double, &dnm->tables[STDNM_STRINGS], table_names[STDNM_STRINGS], s);
 }
 
 STIndex STDnm_AddSection(STDnm *dnm, const STDnm_Section *s) {
+    st::dnm_cache_disown(dnm);
     STTable &t = dnm->tables[STDNM_SECTIONS];
     if (t.count >= t.dir.max) STDnm_TableDouble(dnm, STDNM_SECTIONS, -1);
     static_cast<STDnm_Section *>(t.data)[t.count] = *s;
@@ -806,6 +810,7 @@ STIndex STDnm_AddSection(STDnm *dnm, const STDnm_Section *s) {
 }
 
 STIndex STDnm_AddDloFile(STDnm *dnm, const STDnm_DloFile *f) {
+    st::dnm_cache_disown(dnm);
     STTable &t = dnm->tables[STDNM_DLO_FILES];
     if (t.count >= t.dir.max) STDnm_TableDouble(dnm, STDNM_DLO_FILES, -1);
     static_cast<STDnm_DloFile *>(t.data)[t.count] = *f;
@@ -815,6 +820,7 @@ STIndex STDnm_AddDloFile(STDnm *dnm, const STDnm_DloFile *f) {
 
 void STDnm_SetIndexTable(STDnm *dnm, int index, const int32_t *values, int32_t count) {
     if (!is_inline(index)) return;
+    st::dnm_cache_disown(dnm);
     STTable &t = dnm->tables[index];
     st::free_table(&t);
     STDnm_TableDouble(dnm, index, count);
@@ -825,6 +831,7 @@ void STDnm_SetIndexTable(STDnm *dnm, int index, const int32_t *values, int32_t c
 
 void STDnm_SetOpaqueTable(STDnm *dnm, int index, int32_t max, uint32_t aux, const uint8_t *bytes, int64_t size) {
     if (index < 0 || index >= STDNM_NUM_TABLES) return;
+    st::dnm_cache_disown(dnm);
     st::set_opaque(&dnm->tables[index], max, aux, bytes, size);
 }
 

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "genout.h"
 #include "indgen.h"
@@ -267,14 +268,22 @@ void STDnm_Free(STDnm *dnm) {
     int32_t count = 0;
     auto *dlos = static_cast<STDnm_DloFile *>(STDnm_TableEntries(dnm, STDNM_DLO_FILES));
     count = dlos ? STDnm_TableCount(dnm, STDNM_DLO_FILES) : 0;
-    for (int32_t i = 0; i < count; ++i) {
+    auto drop = [&](int32_t i) {
         STDbg *dbg = dlos[i].dbg;
-        if (!dbg) continue;
+        if (!dbg) return;
         st::forget_temp(dbg);
         dlos[i].dbg = nullptr;
         dbg->dlo = nullptr;
         dbg->dnm = nullptr;
         STDbg_DetachFrom(dbg);
+    };
+    // A kept name file knows which of its entries were ever given an object.
+    if (const std::vector<int32_t> *touched = st::dnm_cache_touched(dnm)) {
+        const std::vector<int32_t> given = *touched;
+        for (int32_t i : given)
+            if (i < count) drop(i);
+    } else {
+        for (int32_t i = 0; i < count; ++i) drop(i);
     }
     if (STDnm_TableCount(dnm, STDNM_DLO_FILE_UPDATE_LINKS) > 0)
         ST_Warning("[STDnm_Free]: update links present for \"%s\"", dnm->name);

@@ -2,12 +2,19 @@
 // program (name file, .dla of three debug objects, the same objects as plain
 // .dbo files) and stand-alone .dbg files, written with the symbol-table
 // library's writer. The expected lines follow from the descriptions below.
+// A .dla walked member by member reads its name file for every member; the
+// library may keep it between members (checked by its bytes while the file
+// is new, by its times once it has aged), so those runs are repeated after
+// the files have aged, with the same results.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
+#include <chrono>
+#include <ctime>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "dla_writer.h"
 #include "elf_writer.h"
@@ -388,6 +395,79 @@ TEST(DebugE2E, UnknownKindsAndDamagedFiles) {
     }
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
+}
+
+// Rewrites a name file with every table read and `change` applied.
+void rewrite_name_file(const std::string &path, const std::function<void(STDnm *)> &change) {
+    STDnm *d = STDnm_Read(nullptr, nullptr, path.c_str(), 1);
+    ASSERT_NE(d, nullptr);
+    change(d);
+    GFileOptions opt{};
+    opt.compress = 1;
+    opt.layout = GF_LAYOUT_LITTLE;
+    ASSERT_EQ(STDnm_Write(d, nullptr, path.c_str(), opt), 0);
+    STDnm_Release(d);
+}
+
+TEST(DebugE2E, EveryMemberReadsTheNameFileAgain) {
+    const std::string warning = "funsize: warning: <libst>: ";
+    // Update links: each member's name file warns when it is released.
+    Fixture links;
+    rewrite_name_file(links.dir + "/prog.dnm", [](STDnm *d) {
+        int32_t v[1] = {2};
+        STDnm_SetIndexTable(d, STDNM_DLO_FILE_UPDATE_LINKS, v, 1);
+    });
+    const std::string released = warning + "[STDnm_Free]: update links present for \"prog.dnm\"\n";
+    // The development version: each member's read warns.
+    Fixture dev;
+    rewrite_name_file(dev.dir + "/prog.dnm", [](STDnm *d) { d->version = STDNM_DEV_VERSION; });
+    const std::string devVersion = warning + "\"prog.dnm\" has version 44, which is the development version\n";
+    // Every offset wrong: each member is found by its magic string; c's entry
+    // matches neither, so c has no name file.
+    dlaw::ProgramDesc shifted = program();
+    shifted.tweak_entry = [](size_t k, STDnm_DloFile &e) {
+        e.offset += 2;
+        if (k == 2) e.magic = e.name;
+    };
+    Fixture sync(shifted);
+    auto outOfSync = [&](const char *m) {
+        return warning + ".dnm file offset for \"" + m + "\" is out of sync with .dla archive\n";
+    };
+
+    struct Run {
+        const Fixture *fx;
+        std::vector<std::string> args;
+        std::string out, err;
+        int status;
+    };
+    const std::string all = object_a + object_b + object_c;
+    const std::string filed = with_file("prog.dla(a.dbo)", object_a) + with_file("prog.dla(b.dbo)", object_b) +
+                              with_file("prog.dla(c.dbo)", object_c);
+    const std::vector<Run> runs = {
+        {&links, {"prog.dla"}, all, released + released + released, 0},
+        {&links, {"-file", "prog.dla"}, filed, released + released + released, 0},
+        // Names missing from some member count without a message.
+        {&links, {"-func=g", "-func=h", "prog.dla"}, line("g", 0x10) + line("h", 0), released + released + released, 1},
+        {&dev, {"prog.dla"}, all, devVersion + devVersion + devVersion, 0},
+        {&dev, {"prog.dla", "prog.dla"}, filed + filed, devVersion + devVersion + devVersion + devVersion + devVersion +
+             devVersion, 0},
+        {&sync, {"prog.dla"}, all, outOfSync("a.dbo") + outOfSync("b.dbo"), 0},
+    };
+    auto check = [&](const char *when) {
+        for (const Run &run : runs) {
+            auto r = run.fx->run(run.args);
+            std::string what = when;
+            for (const std::string &a : run.args) what += " " + a;
+            EXPECT_EQ(r.out, run.out) << what;
+            EXPECT_EQ(r.err, run.err) << what;
+            EXPECT_EQ(r.status, run.status) << what;
+        }
+    };
+    check("just written");
+    // Files whose times lie a few seconds back are known by their times.
+    const std::time_t written = std::time(nullptr);
+    while (std::time(nullptr) < written + 4) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    check("aged");
 }
 
 }  // namespace

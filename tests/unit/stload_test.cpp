@@ -1,12 +1,15 @@
 // Loading and attaching: symbol tables with their name files, debug objects
 // out of a program's .dla (the walk, temporary slots, the cached archive,
-// failures that are not tried again), objects met directly in an archive,
-// and reference counts. The messages of a missing archive and of a member
-// at the wrong offset are checked end to end in debug_e2e_test.
+// failures that are not tried again), objects met directly in an archive
+// (each with a name file of its own, also when the cache serves it), and
+// reference counts. The messages of a missing archive and of a member at the
+// wrong offset are checked end to end in debug_e2e_test.
 #include <gtest/gtest.h>
 #include <utime.h>
 
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,7 @@
 #include "gen_switch.h"
 #include "run_program.h"
 #include "st_api.h"
+#include "st_load_internal.h"
 
 namespace {
 
@@ -385,6 +389,269 @@ TEST_F(StLoad, WcharAttributes) {
                              W + "Invalid value for attribute \"scope.wchar_size\": 65",
                              W + "Invalid value for attribute \"scope.wchar_signed\": 2",
                              W + "Got inconsistent information for wchar_t: size 8 bits vs 64 bits, sign 1 vs 0"}));
+}
+
+// ---- Name files of objects met directly in the archive, kept between loads
+
+// Files count as settled at once, so that the cache keeps what it reads.
+class StLoadKept : public StLoad {
+  protected:
+    void SetUp() override {
+        StLoad::SetUp();
+        saved_settle_ = st::dnm_cache_set_settle(-1);
+    }
+    void TearDown() override {
+        if (fp_) std::fclose(fp_);
+        st::dnm_cache_clear();
+        st::dnm_cache_set_settle(saved_settle_);
+        StLoad::TearDown();
+    }
+    // Loads member k the way the archive walk does: with no name file held.
+    STDbg *member(size_t k, STDnm **dnm) {
+        if (!fp_) fp_ = std::fopen(dla().c_str(), "rb");
+        EXPECT_NE(fp_, nullptr);
+        std::fseek(fp_, long(prog_.offsets[k]), SEEK_SET);
+        std::string name = std::string(1, char('a' + k)) + ".dbo";
+        *dnm = nullptr;
+        return ST_LoadDboFromDla(nullptr, dnm, fp_, name.c_str(), dla().c_str(), prog_.offsets[k], 0);
+    }
+    // Member k's name file, with the object dropped as the walk does.
+    STDnm *name_file_of(size_t k) {
+        STDnm *dnm = nullptr;
+        STDbg *dbg = member(k, &dnm);
+        EXPECT_NE(dbg, nullptr);
+        EXPECT_NE(dnm, nullptr);
+        if (dbg) ST_UnloadDboFromDla(dbg, &dnm, 0);
+        return dnm;
+    }
+    // Rewrites prog.dnm with every table read and `change` applied.
+    void rewrite_name_file(const std::function<void(STDnm *)> &change) {
+        const std::string path = dir_ + "/prog.dnm";
+        STDnm *d = STDnm_Read(nullptr, nullptr, path.c_str(), 1);
+        ASSERT_NE(d, nullptr);
+        change(d);
+        GFileOptions opt{};
+        opt.compress = 1;
+        opt.layout = GF_LAYOUT_LITTLE;
+        ASSERT_EQ(STDnm_Write(d, nullptr, path.c_str(), opt), 0);
+        STDnm_Release(d);
+    }
+    std::string text(STDnm *dnm, int32_t i) {
+        int32_t n = 0;
+        return STDnm_String(dnm, entries(dnm, &n)[i].magic);
+    }
+
+    int saved_settle_ = 0;
+    FILE *fp_ = nullptr;
+};
+
+TEST_F(StLoadKept, EveryMemberGetsANameFileInTheStateAReadGives) {
+    write(program(4));
+    const int64_t hits = st::dnm_cache_hits();
+    MessageLog log;
+    FlagScope loads(STFLAG_reportDloLoads, 1);
+
+    // A load dirties everything a holder may change: its own fields, the
+    // warning count, loaded, failed and unloaded entries.
+    STDnm *first = name_file_of(1);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->config, 4);
+    EXPECT_EQ(STDnm_TableCount(first, STDNM_SECTIONS), 0);
+    EXPECT_EQ(st::dnm_cache_hits(), hits);
+    int32_t n = 0;
+    STDnm_DloFile *e = entries(first, &n);
+    ASSERT_EQ(n, 4);
+    STDnm_AttachTo(first);
+    first->dlaMtime = 1;  // the archive looks rebuilt
+    for (int k = 0; k < 5; ++k) {
+        ASSERT_NE(ST_LoadDloFile(first, 0, 1, ST_LOADTYPE_PERMANENT), nullptr);
+        ST_UnloadDloFile(&e[0]);
+    }
+    ASSERT_NE(ST_LoadDloFile(first, 3, 1, ST_LOADTYPE_PERMANENT), nullptr);
+    std::filesystem::rename(dla(), dla() + ".away");
+    EXPECT_EQ(ST_LoadDloFile(first, 2, 1, ST_LOADTYPE_PERMANENT), nullptr);
+    std::filesystem::rename(dla() + ".away", dla());
+    EXPECT_TRUE(e[0].noLongerLoadable && e[2].failed && e[3].dbg);
+    const std::string rebuilt = W + "\"" + dla() + "\" appears to have been rebuilt";
+    const std::string load_a = I + "loading \"" + dla() + "(a.dbo)\"";
+    const std::string unload_a = I + "unloading \"" + dla() + "(a.dbo)\"";
+    std::vector<std::string> expected;
+    for (int k = 0; k < 5; ++k) {
+        expected.push_back(load_a);
+        if (k < 4) expected.push_back(rebuilt);
+        if (k == 3) expected.push_back(W + "\"" + dla() + "\" warnings will no longer be given");
+        expected.push_back(unload_a);
+    }
+    expected.push_back(I + "loading \"" + dla() + "(d.dbo)\"");
+    EXPECT_EQ(std::vector<std::string>(log.all().begin(), log.all().begin() + long(expected.size())), expected);
+    STDnm_DetachFrom(first);  // its last reference: released
+
+    // The next member's name file comes from the cache, as a read leaves it.
+    log.clear();
+    STDnm *dnm = nullptr;
+    STDbg *dbg = member(1, &dnm);
+    ASSERT_NE(dnm, nullptr);
+    EXPECT_EQ(st::dnm_cache_hits(), hits + 1);
+    EXPECT_EQ(dbg->dnm, dnm);
+    EXPECT_EQ(dbg->iDlo, 1);
+    EXPECT_EQ(dnm->config, 4);
+    EXPECT_EQ(dnm->refCount, 0);
+    EXPECT_EQ(dnm->slot, -1);
+    EXPECT_EQ(dnm->dlaMtime, 0);
+    EXPECT_EQ(dnm->rebuiltWarnings, 0);
+    EXPECT_STREQ(dnm->dlaPath, dla().c_str());
+    e = entries(dnm, &n);
+    ASSERT_EQ(n, 4);
+    for (int32_t i = 0; i < n; ++i) {
+        EXPECT_EQ(e[i].owner, dnm) << i;
+        EXPECT_EQ(e[i].dbg, i == 1 ? dbg : nullptr) << i;
+        EXPECT_FALSE(e[i].failed || e[i].noLongerLoadable || e[i].loadType) << i;
+        EXPECT_EQ(text(dnm, i), std::string("magic ") + char('a' + i));
+    }
+    // Per object: the warnings count from zero again, and the entry that
+    // failed in the other object is tried.
+    dnm->dlaMtime = 1;
+    ASSERT_NE(ST_LoadDloFile(dnm, 2, 1, ST_LOADTYPE_PERMANENT), nullptr);
+    EXPECT_EQ(log.all(), (std::vector<std::string>{I + "loading \"" + dla() + "(c.dbo)\"", rebuilt}));
+    ST_UnloadDboFromDla(dbg, &dnm, 0);
+    ASSERT_NE(dnm, nullptr);
+    STDnm_Free(dnm);
+    EXPECT_EQ(log.all().size(), 2u);
+
+    // Released through the object of the last entry, and met at a wrong
+    // offset (found by magic string): the cache serves both.
+    log.clear();
+    STDnm *last = name_file_of(3);
+    EXPECT_EQ(last, nullptr);
+    dnm = nullptr;
+    std::fseek(fp_, long(prog_.offsets[1]), SEEK_SET);
+    dbg = ST_LoadDboFromDla(nullptr, &dnm, fp_, "b.dbo", dla().c_str(), 7, 0);
+    ASSERT_NE(dnm, nullptr);
+    EXPECT_EQ(dbg->iDlo, 1);
+    ST_UnloadDboFromDla(dbg, &dnm, 1);
+    EXPECT_EQ(st::dnm_cache_hits(), hits + 3);
+    EXPECT_EQ(log.joined(), W + ".dnm file offset for \"b.dbo\" is out of sync with .dla archive\n");
+}
+
+TEST_F(StLoadKept, ChangedNameFileIsReadAgain) {
+    write(program(3));
+    const int64_t hits = st::dnm_cache_hits();
+    MessageLog log;
+    STDnm_Free(name_file_of(0));
+    STDnm_Free(name_file_of(0));
+    EXPECT_EQ(st::dnm_cache_hits(), hits + 1);
+
+    // Another size.
+    rewrite_name_file([](STDnm *d) { STDnm_AddString(d, "one more string"); });
+    STDnm *dnm = name_file_of(0);
+    EXPECT_EQ(st::dnm_cache_hits(), hits + 1);
+    EXPECT_EQ(STDnm_String(dnm, uint32_t(STDnm_TableCount(dnm, STDNM_STRINGS) - 16)), std::string("one more string"));
+    STDnm_Free(dnm);
+
+    // Just written, the name file may change again within the same second
+    // at the same size: its bytes tell.
+    st::dnm_cache_clear();
+    const int settle = st::dnm_cache_set_settle(3);
+    STDnm_Free(name_file_of(0));
+    rewrite_name_file([](STDnm *d) {
+        char *s = static_cast<char *>(STDnm_TableEntries(d, STDNM_STRINGS));
+        for (int32_t i = 0; i + 7 < STDnm_TableCount(d, STDNM_STRINGS); ++i)
+            if (std::memcmp(s + i, "magic b", 8) == 0) s[i + 6] = 'z';
+    });
+    std::fseek(fp_, long(prog_.offsets[1]), SEEK_SET);
+    dnm = nullptr;
+    STDbg *dbg = ST_LoadDboFromDla(nullptr, &dnm, fp_, "b.dbo", dla().c_str(), prog_.offsets[1], 0);
+    ASSERT_NE(dnm, nullptr);
+    EXPECT_EQ(text(dnm, 1), "magic z");
+    ST_UnloadDboFromDla(dbg, &dnm, 1);
+    EXPECT_EQ(st::dnm_cache_hits(), hits + 1);
+    // Unchanged, it is served.
+    dnm = name_file_of(0);
+    EXPECT_EQ(text(dnm, 1), "magic z");
+    STDnm_Free(dnm);
+    EXPECT_EQ(st::dnm_cache_hits(), hits + 2);
+    st::dnm_cache_set_settle(settle);
+
+    // Times set back: another state of the file.
+    STDnm_Free(name_file_of(0));
+    EXPECT_EQ(st::dnm_cache_hits(), hits + 3);
+    utimbuf earlier{1000000, 1000000};
+    ASSERT_EQ(utime((dir_ + "/prog.dnm").c_str(), &earlier), 0);
+    STDnm_Free(name_file_of(0));
+    EXPECT_EQ(st::dnm_cache_hits(), hits + 3);
+
+    // Gone: the read fails as it always did.
+    EXPECT_EQ(log.joined(), "");
+    std::filesystem::remove(dir_ + "/prog.dnm");
+    STDnm *none = nullptr;
+    STDbg *alone = member(0, &none);
+    ASSERT_NE(alone, nullptr);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(log.all(), (std::vector<std::string>{E + "failed while reading \"" + dir_ +
+                                                   "/prog.dnm\" (pos 1, errno 2)"}));
+    ST_UnloadDboFromDla(alone, &none, 0);
+}
+
+TEST_F(StLoadKept, NameFileHeldOrChangedByItsHolderIsNotShared) {
+    write(program(3));
+    const int64_t hits = st::dnm_cache_hits();
+    MessageLog log;
+    // While one load holds it, the next one reads a copy of its own.
+    STDnm *held = name_file_of(0);
+    STDnm *other = name_file_of(1);
+    ASSERT_NE(held, nullptr);
+    ASSERT_NE(other, nullptr);
+    EXPECT_NE(held, other);
+    EXPECT_EQ(st::dnm_cache_hits(), hits);
+    for (STDnm *d : {held, other}) {
+        int32_t n = 0;
+        STDnm_DloFile *e = entries(d, &n);
+        ASSERT_EQ(n, 3);
+        for (int32_t i = 0; i < n; ++i) EXPECT_EQ(e[i].owner, d);
+        EXPECT_EQ(text(d, 2), "magic c");
+    }
+    STDnm_Free(other);
+    STDnm_Free(held);
+
+    // A holder that adds to the tables keeps its own object: the next load
+    // does not see the change.
+    STDnm *changed = name_file_of(0);
+    EXPECT_EQ(st::dnm_cache_hits(), hits + 1);
+    ASSERT_NE(changed, nullptr);
+    const int32_t strings = STDnm_TableCount(changed, STDNM_STRINGS);
+    STDnm_AddString(changed, "added");
+    STDnm_Free(changed);
+    STDnm *fresh = name_file_of(0);
+    EXPECT_EQ(st::dnm_cache_hits(), hits + 2);
+    EXPECT_EQ(STDnm_TableCount(fresh, STDNM_STRINGS), strings);
+    STDnm_Free(fresh);
+    EXPECT_EQ(log.joined(), "");
+}
+
+TEST_F(StLoadKept, ReadThatGaveAMessageIsRepeatedForEveryMember) {
+    write(program(3));
+    rewrite_name_file([](STDnm *d) {
+        d->version = STDNM_DEV_VERSION;
+        int32_t links[1] = {0};
+        STDnm_SetIndexTable(d, STDNM_DLO_FILE_UPDATE_LINKS, links, 1);
+    });
+    const int64_t hits = st::dnm_cache_hits();
+    MessageLog log;
+    for (size_t k = 0; k < 3; ++k) STDnm_Free(name_file_of(k));
+    const std::string dev = W + "\"" + dir_ + "/prog.dnm\" has version 44, which is the development version";
+    const std::string links = W + "[STDnm_Free]: update links present for \"" + dir_ + "/prog.dnm\"";
+    // The last member's name file goes with its object; the others with the
+    // caller's release.
+    EXPECT_EQ(log.all(), (std::vector<std::string>{dev, links, dev, links, dev, links}));
+    EXPECT_EQ(st::dnm_cache_hits(), hits);
+
+    // Without the read's warning the name file is kept; the warning of each
+    // release stays.
+    rewrite_name_file([](STDnm *d) { d->version = STDNM_MAX_VERSION; });
+    log.clear();
+    for (size_t k = 0; k < 3; ++k) STDnm_Free(name_file_of(k));
+    EXPECT_EQ(log.all(), (std::vector<std::string>{links, links, links}));
+    EXPECT_EQ(st::dnm_cache_hits(), hits + 2);
 }
 
 }  // namespace
