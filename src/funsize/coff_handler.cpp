@@ -4,8 +4,10 @@
 // a function's auxiliary entry when it has one), then the report.
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "coff.h"
+#include "coff_reader.h"
 #include "funsize.h"
 #include "genout.h"
 #include "indgen.h"
@@ -153,8 +155,9 @@ bool taken(const coff_symbol &s) {
 
 // Reads the file header and the section table, then records the function
 // symbols of the COFF image at the current position of `f`. Names in the
-// string table are read through `f2`.
-void read_coff(FILE *f, FILE *f2, const char *file_name) {
+// string table are read through `f2` into `names`, which the records point
+// into and which must outlive the report.
+void read_coff(FILE *f, FILE *f2, const char *file_name, std::optional<coff_string_table> &names) {
     const int64_t start = gen_ftell64(f);
     if (current_ident->machine_type == 0)
         gen_fatal(2, "unknown magic number 0x%4x in file '%s'", current_ident->machine, file_name);
@@ -167,7 +170,11 @@ void read_coff(FILE *f, FILE *f2, const char *file_name) {
     const int64_t strings = symbols + int64_t(h.f_nsyms) * coff_symbol_entry_size;
     if (h.f_opthdr > 0) gen_safe_fseek64(file_name, f, h.f_opthdr, SEEK_CUR);
     read_sections(f, file_name, h.f_nscns, strings);
+    names.emplace(f2, strings);
 
+    // Only the all-functions report keeps the names it is given; requested
+    // names are compared and dropped.
+    const bool keep_names = funsize_table.requested_count == 0;
     gen_safe_fseek64(file_name, f, symbols, SEEK_SET);
     for (uint64_t i = 0; i < h.f_nsyms;) {
         coff_symbol s;
@@ -185,13 +192,18 @@ void read_coff(FILE *f, FILE *f2, const char *file_name) {
         if (taken(s)) {
             char short_name[SYMNMLEN + 1];
             const char *name = short_name;
-            if (coff_name_is_long(s.n_name)) {
-                name = coff_read_string(f2, strings, int(coff_name_offset(s.n_name)));
+            const bool long_name = coff_name_is_long(s.n_name);
+            if (long_name) {
+                name = names->name(coff_name_offset(s.n_name), keep_names);
                 if (!name) gen_fatal(2, "unexpected EOF in string table in '%s'", file_name);
             } else {
                 std::memcpy(short_name, s.n_name, SYMNMLEN);
                 short_name[SYMNMLEN] = 0;
             }
+            // Names from the string table live as long as `names` and are
+            // kept as pointers; an eight-character name on this stack is
+            // copied.
+            funsize_names_stable(long_name && keep_names);
             if (!gen_strprefix(name, LOCAL_LABEL_PREFIX) && !gen_strprefix(name, FUNCTION_END_PREFIX) &&
                 funsize_record_symbol(name, s.n_value, uint64_t(size), uint32_t(int16_t(s.n_scnum))) == 1)
                 break;
@@ -207,7 +219,9 @@ int funsize_handle_coff(FILE *f, FILE *f2, input_desc *d) {
     current_ident = d->ident;
     in_archive_member = int(d->in_archive);
 
-    read_coff(f, f2, d->name);
+    std::optional<coff_string_table> names;
+    read_coff(f, f2, d->name, names);
+    funsize_names_stable(false);
 
     const int saved_warnings = opt_warnings;
     if (d->in_archive) opt_warnings = 0;

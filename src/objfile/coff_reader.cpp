@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <string_view>
 
 #include "bytes.h"
 #include "coff.h"
+#include "coff_reader.h"
 #include "indgen.h"
 
 int coff_big_endian;
@@ -29,6 +31,12 @@ bool read_block(FILE *f, uint8_t *buf, size_t n) { return std::fread(buf, 1, n, 
 // handler reads entries and names mostly in file order, and a seek would cost
 // a system call each time.
 bool seek_to(FILE *f, int64_t pos) { return gen_ftell64(f) == pos || gen_fseek64(f, pos, SEEK_SET) == 0; }
+
+constexpr size_t NAME_BLOCK = coff_string_table::block_size;
+static_assert(NAME_BLOCK > COFF_NAME_MAX);
+// Lasting copies of names are kept in chunks of this size.
+constexpr size_t COPY_CHUNK = size_t(64) << 10;
+static_assert(COPY_CHUNK > COFF_NAME_MAX);
 
 bytes::Cursor cursor(const uint8_t *buf, size_t n) {
     return bytes::Cursor(std::span<const uint8_t>(buf, n), coff_big_endian != 0);
@@ -151,6 +159,68 @@ int coff_read_name(FILE *f, int64_t base, uint32_t offset, char *buf, size_t siz
 char *coff_read_string(FILE *f, int64_t base, int offset) {
     static char name_buffer[COFF_NAME_MAX + 1];
     return coff_read_name(f, base, uint32_t(offset), name_buffer, sizeof name_buffer) == 0 ? name_buffer : nullptr;
+}
+
+const coff_string_table::Block &coff_string_table::block(uint64_t index) {
+    if (last_ && last_index_ == index) return *last_;
+    auto [it, added] = blocks_.try_emplace(index);
+    Block &b = it->second;
+    if (added) {
+        // A block that cannot be reached or read holds nothing, as the end
+        // of the stream does; a short read is where the stream ends.
+        const uint64_t from = index * NAME_BLOCK;
+        auto bytes = std::make_unique_for_overwrite<char[]>(NAME_BLOCK);
+        size_t got = 0;
+        if (base_ >= 0 && from <= uint64_t(INT64_MAX - base_) && seek_to(f_, base_ + int64_t(from)))
+            got = std::fread(bytes.get(), 1, NAME_BLOCK, f_);
+        if (got > 0) {
+            b.bytes = std::move(bytes);
+            b.size = uint32_t(got);
+        }
+    }
+    last_index_ = index;
+    last_ = &b;
+    return b;
+}
+
+const char *coff_string_table::keep(std::string_view text) {
+    if (chunk_room_ <= text.size()) {
+        chunks_.push_back(std::make_unique_for_overwrite<char[]>(COPY_CHUNK));
+        chunk_next_ = chunks_.back().get();
+        chunk_room_ = COPY_CHUNK;
+    }
+    char *copy = chunk_next_;
+    std::memcpy(copy, text.data(), text.size());
+    copy[text.size()] = 0;
+    chunk_next_ += text.size() + 1;
+    chunk_room_ -= text.size() + 1;
+    return copy;
+}
+
+const char *coff_string_table::name(uint32_t offset, bool lasting) {
+    if (base_ < 0 || base_ > INT64_MAX - int64_t(offset)) return nullptr;
+    const auto text = [](const Block &b) { return std::string_view(b.bytes.get(), b.size); };
+    const uint64_t index = offset / NAME_BLOCK;
+    const std::string_view first = text(block(index));
+    const size_t at = offset % NAME_BLOCK;
+    if (at >= first.size()) return nullptr;
+    // Terminated within the block: the name is where it lies.
+    const std::string_view head = first.substr(at, COFF_NAME_MAX);
+    if (head.find('\0') != std::string_view::npos) return head.data();
+
+    // Cut at the limit or at the end of the stream, or going on in the next
+    // block: a terminated copy, kept once per offset when it must last.
+    if (lasting) {
+        const auto kept = copies_.find(offset);
+        if (kept != copies_.end()) return kept->second;
+    }
+    scratch_.assign(head);
+    if (head.size() < COFF_NAME_MAX && first.size() == NAME_BLOCK) {
+        const std::string_view tail = text(block(index + 1)).substr(0, COFF_NAME_MAX - head.size());
+        scratch_.append(tail.substr(0, tail.find('\0')));
+    }
+    if (!lasting) return scratch_.c_str();
+    return copies_.emplace(offset, keep(scratch_)).first->second;
 }
 
 int coff_skip_pe_stub(FILE *f) {

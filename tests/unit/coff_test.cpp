@@ -7,10 +7,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "coff.h"
+#include "coff_reader.h"
 #include "coff_writer.h"
 #include "funsize.h"
 #include "genout.h"
@@ -164,6 +166,91 @@ TEST(CoffReader, StringTableNamesAndPeStub) {
     no_sig[0x92] = 'X';
     for (const std::string &b : {no_mz, far, no_sig, pe.substr(0, 62), std::string()})
         EXPECT_EQ(coff_skip_pe_stub(open_bytes(b).get()), 1) << b.size();
+}
+
+// Table contents that put names at the edges of the blocks the table reads:
+// four blocks, the length field claiming far more than the file holds, short
+// names everywhere else.
+std::string block_edges() {
+    constexpr size_t B = coff_string_table::block_size;
+    std::string t(4 * B, 0);
+    for (size_t i = 0; i < t.size(); ++i) t[i] = i % 8 == 7 ? '\0' : char('a' + i % 8);
+    const auto place = [&](size_t at, const std::string &text) { t.replace(at, text.size(), text); };
+    place(0, std::string("\xf0\xff\xff\xff" "first\0", 10));
+    place(B - 10, std::string("ends_here\0starts_here\0", 22));         // a NUL that ends a block
+    place(2 * B - 700, std::string(900, 'x') + '\0');                    // runs into the next block
+    place(3 * B - 400, std::string(1800, 'y') + '\0');                   // cut at the limit in the next one
+    place(4 * B - 50, std::string(50, 'z'));                             // the end of the table
+    return t;
+}
+
+TEST(CoffReader, StringTableNamesAtEveryOffset) {
+    constexpr size_t B = coff_string_table::block_size;
+    const std::string table = block_edges();
+    const std::string member(61, '!');
+    struct Case {
+        const char *what;
+        std::string before, after;  // the bytes around the table
+        std::string at_end;         // the name at the last 50 bytes of the table
+    };
+    const Case cases[] = {
+        {"the file ends with the last block", "", "", std::string(50, 'z')},
+        {"a last name with its NUL", "", std::string("last\0", 5), std::string(50, 'z') + "last"},
+        {"a last name without one", "", "end", std::string(50, 'z') + "end"},
+        {"an archive member and the next one", member, std::string("next/   0\0", 10), std::string(50, 'z') + "next/   0"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string bytes = c.before + table + c.after;
+        File f = open_bytes(bytes);
+        const int64_t base = int64_t(c.before.size());
+        coff_string_table names(f.get(), base);
+
+        EXPECT_STREQ(names.name(4), "first");
+        EXPECT_STREQ(names.name(B - 10), "ends_here");
+        EXPECT_STREQ(names.name(B), "starts_here");
+        EXPECT_STREQ(names.name(2 * B - 700), std::string(900, 'x').c_str());
+        EXPECT_STREQ(names.name(3 * B - 400), std::string(COFF_NAME_MAX, 'y').c_str());
+        EXPECT_STREQ(names.name(4 * B - 50), c.at_end.c_str());
+        EXPECT_EQ(names.name(uint32_t(bytes.size() - base)), nullptr) << "at the end of the file";
+        EXPECT_EQ(names.name(0xfffffff0u), nullptr);
+
+        // Every offset up to behind the end, and the far ones, give what a
+        // single read of the stream gives, names that must last and names for
+        // one use alike; the three share the stream. A lasting name stays
+        // where it was handed out, and an offset asked for again gives the
+        // same text in the same place.
+        std::vector<uint32_t> offsets;
+        for (uint32_t o = 0; o <= bytes.size() - base + 2; ++o) offsets.push_back(o);
+        for (uint32_t o : {0x7fffffffu, 0x80000000u, 0xffffffffu}) offsets.push_back(o);
+        coff_string_table passing(f.get(), base);
+        const auto same = [](const char *a, const char *b) { return a && b ? std::strcmp(a, b) == 0 : a == b; };
+        std::map<uint32_t, std::pair<const char *, std::string>> handed;
+        size_t differing = 0;
+        for (uint32_t o : offsets) {
+            const char *want = coff_read_string(f.get(), base, int(o));
+            const char *got = names.name(o);
+            if (!same(want, got) || !same(want, passing.name(o, false))) {
+                if (++differing <= 5) ADD_FAILURE() << "offset " << o;
+                continue;
+            }
+            if (got) handed[o] = {got, got};
+        }
+        EXPECT_EQ(differing, 0u);
+        for (const auto &[o, name] : handed) ASSERT_EQ(name.first, name.second) << "offset " << o << " moved or changed";
+        EXPECT_EQ(names.name(3 * B - 400), handed[3 * B - 400].first);
+        EXPECT_EQ(names.name(4 * B - 50), handed[4 * B - 50].first);
+    }
+
+    // Bases that no stream position can reach, and a table with fewer bytes
+    // than its length field.
+    File f = open_bytes("ab");
+    EXPECT_EQ(coff_string_table(f.get(), -1).name(0), nullptr);
+    EXPECT_EQ(coff_string_table(f.get(), INT64_MAX - 10).name(100), nullptr);
+    coff_string_table two(f.get(), 0);
+    EXPECT_STREQ(two.name(0), "ab");
+    EXPECT_STREQ(two.name(1), "b");
+    EXPECT_EQ(two.name(2), nullptr);
 }
 
 // ---------------------------------------------------------------- handler
@@ -325,6 +412,75 @@ TEST_F(CoffHandler, RequestedNamesAndShortInputs) {
     EXPECT_EQ(opt_warnings, 1) << "given back after the member";
 }
 
+// A report line for a name of any length.
+std::string any_line(std::string name, unsigned size) {
+    if (name.size() < 20) name.resize(20, ' ');
+    char number[16];
+    std::snprintf(number, sizeof number, " %7u\n", size);
+    return name + number;
+}
+
+// Functions whose string-table offsets point into bytes behind the writer's
+// table: two share a name, three start in a run without a NUL (two of them
+// at one offset) and are cut at the limit, and the last runs into the end of
+// the file, or of an archive member into the bytes behind it. The length
+// field as written (short of these bytes) and one claiming more than the file
+// make no difference.
+TEST_F(CoffHandler, NamesFromTheStringTable) {
+    struct Form {
+        const char *what;
+        const Variant &v;
+        uint32_t file_type;
+    };
+    const Form forms[] = {{"COFF", kVariants[0], FT_COFF},
+                          {"big-endian COFF", kVariants[1], FT_COFF},
+                          {"PE image", kVariants[0], FT_PE}};
+    const std::string run_of_r(3000, 'r');
+    const std::string cut(COFF_NAME_MAX, 'r');
+    for (const Form &form : forms) {
+        for (const bool huge_length : {false, true}) {
+            SCOPED_TRACE(std::string(form.what) + (huge_length ? ", length field past the end" : ""));
+            set_ident(form.v, form.file_type);
+            coffw::CoffFile desc = shaped(form.v);
+            desc.sections = {coffw::code(".text", 0, 0x100)};
+            for (uint32_t i = 0; i < 6; ++i)
+                desc.symbols.push_back(coffw::func("placeholder_" + std::to_string(i), 0x10 * i, 1, 0x10));
+            coffw::CoffLayout at;
+            std::string bytes = form.file_type == FT_PE ? coffw::write_pe(desc, &at) : coffw::write_coff(desc, &at);
+            const uint32_t own = uint32_t(bytes.size() - at.strings);
+            bytes += std::string("shared\0", 7) + run_of_r + "tail";
+            const uint32_t offsets[] = {own, own, own + 7, own + 7, own + 7 + 500, own + 7 + 3000 - 10};
+            for (size_t i = 0; i < 6; ++i)
+                coffw::put(bytes, at.symbols + uint64_t(at.entry_of[i]) * form.v.entry_size + 4, offsets[i], 4,
+                           form.v.big);
+            if (huge_length) coffw::put(bytes, at.strings, 0xfffffff0u, 4, form.v.big);
+
+            const std::string first_five =
+                any_line("shared", 0x10) + any_line("shared", 0x10) + any_line(cut, 0x10) + any_line(cut, 0x10) +
+                any_line(cut, 0x10);
+            desc_.in_archive = 0;
+            Outcome o = run(bytes);
+            EXPECT_EQ(o.err, "");
+            EXPECT_EQ(o.out, first_five + any_line(std::string(10, 'r') + "tail", 0x10));
+
+            desc_.in_archive = 1;
+            o = run(std::string(61, '\n') + bytes + std::string("/next\0`\n", 8), 61);
+            EXPECT_EQ(o.err, "");
+            EXPECT_EQ(o.out, first_five + any_line(std::string(10, 'r') + "tail/next", 0x10));
+
+            // Asked for by name, names are compared and not kept.
+            desc_.in_archive = 0;
+            const std::string last = std::string(10, 'r') + "tail";
+            funsize_add_requested(last.c_str());
+            o = run(bytes);
+            EXPECT_EQ(o.result, 0);
+            EXPECT_EQ(o.out, any_line(last, 0x10));
+            testing_support::end_report_state();
+            testing_support::begin_report_state();
+        }
+    }
+}
+
 TEST_F(CoffHandler, ManySymbols) {
     coffw::CoffFile desc;
     desc.sections = {coffw::code(".text", 0, 16 * 200000)};
@@ -381,6 +537,24 @@ TEST_F(CoffHandlerDeathTest, FatalDamage) {
     b = bytes;
     coffw::put(b, coffw::F_NSCNS_AT, 0xffff, 2, false);
     dies(b, "Unexpected EOF on section header " + std::to_string((bytes.size() - at.section_headers) / SCNHSZ));
+
+    // A long name at the last byte of the file is read; one at the end, or
+    // far behind it, is fatal, also when only other names are asked for.
+    coffw::CoffFile named = simple;
+    named.symbols[1].in_string_table = true;
+    b = coffw::write_coff(named, &at) + "q";
+    const uint64_t main_offset_at = at.symbols + uint64_t(at.entry_of[1]) * SYMESZ + 4;
+    coffw::put(b, main_offset_at, uint32_t(b.size() - 1 - at.strings), 4, false);
+    EXPECT_EQ(run(b).out, line("q", 0x10) + line("helper", 0x20));
+    coffw::put(b, main_offset_at, uint32_t(b.size() - at.strings), 4, false);
+    dies(b, "unexpected EOF in string table");
+    coffw::put(b, at.strings, 0xfffffff0u, 4, false);
+    coffw::put(b, main_offset_at, 0xfffffff0u, 4, false);
+    dies(b, "unexpected EOF in string table");
+    funsize_add_requested("helper");
+    dies(b, "unexpected EOF in string table");
+    testing_support::end_report_state();
+    testing_support::begin_report_state();
 
     // A PE input whose stub leads nowhere.
     set_ident(kVariants[0], FT_PE);
