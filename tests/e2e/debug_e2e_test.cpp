@@ -12,7 +12,6 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <thread>
 
@@ -397,30 +396,18 @@ TEST(DebugE2E, UnknownKindsAndDamagedFiles) {
     std::filesystem::remove_all(dir, ec);
 }
 
-// Rewrites a name file with every table read and `change` applied.
-void rewrite_name_file(const std::string &path, const std::function<void(STDnm *)> &change) {
-    STDnm *d = STDnm_Read(nullptr, nullptr, path.c_str(), 1);
-    ASSERT_NE(d, nullptr);
-    change(d);
-    GFileOptions opt{};
-    opt.compress = 1;
-    opt.layout = GF_LAYOUT_LITTLE;
-    ASSERT_EQ(STDnm_Write(d, nullptr, path.c_str(), opt), 0);
-    STDnm_Release(d);
-}
-
 TEST(DebugE2E, EveryMemberReadsTheNameFileAgain) {
     const std::string warning = "funsize: warning: <libst>: ";
     // Update links: each member's name file warns when it is released.
     Fixture links;
-    rewrite_name_file(links.dir + "/prog.dnm", [](STDnm *d) {
+    ASSERT_TRUE(dbgw::rewrite_dnm(links.dir + "/prog.dnm", [](STDnm *d) {
         int32_t v[1] = {2};
         STDnm_SetIndexTable(d, STDNM_DLO_FILE_UPDATE_LINKS, v, 1);
-    });
+    }));
     const std::string released = warning + "[STDnm_Free]: update links present for \"prog.dnm\"\n";
     // The development version: each member's read warns.
     Fixture dev;
-    rewrite_name_file(dev.dir + "/prog.dnm", [](STDnm *d) { d->version = STDNM_DEV_VERSION; });
+    ASSERT_TRUE(dbgw::rewrite_dnm(dev.dir + "/prog.dnm", [](STDnm *d) { d->version = STDNM_DEV_VERSION; }));
     const std::string devVersion = warning + "\"prog.dnm\" has version 44, which is the development version\n";
     // Every offset wrong: each member is found by its magic string; c's entry
     // matches neither, so c has no name file.

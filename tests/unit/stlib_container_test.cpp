@@ -16,17 +16,8 @@
 namespace {
 
 using dbgw::Bytes;
+using dbgw::hex;
 using dbgw::MessageLog;
-
-// Bytes from hex digits; blanks only group fields.
-Bytes hex(const char *text) {
-    Bytes b;
-    std::string digits;
-    for (const char *p = text; *p; ++p)
-        if (*p != ' ') digits += *p;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2) b.push_back(uint8_t(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return b;
-}
 
 Bytes header(uint32_t kind, uint32_t compress, uint8_t encoding, uint8_t layout) {
     Bytes b = {0x7F, 'L', 'K', 'S', 0, 0, 0, 1};

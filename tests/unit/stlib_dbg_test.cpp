@@ -14,6 +14,7 @@
 namespace {
 
 using dbgw::Bytes;
+using dbgw::hex;
 using dbgw::DbgDesc;
 using dbgw::FlagScope;
 using dbgw::MessageLog;
@@ -27,16 +28,6 @@ class StDbg : public testing::Test {
     void TearDown() override { gadr_set_mode(saved_); }
     uint32_t saved_ = 2;
 };
-
-// Bytes from hex digits; blanks only group fields.
-Bytes hex(const char *text) {
-    Bytes b;
-    std::string digits;
-    for (const char *p = text; *p; ++p)
-        if (*p != ' ') digits += *p;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2) b.push_back(uint8_t(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return b;
-}
 
 std::string input_path() { return dbgw::temp_file({}, "input.dbg"); }
 

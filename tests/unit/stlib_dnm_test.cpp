@@ -16,6 +16,7 @@
 namespace {
 
 using dbgw::Bytes;
+using dbgw::hex;
 using dbgw::DnmDesc;
 using dbgw::FlagScope;
 using dbgw::MessageLog;
@@ -30,16 +31,6 @@ class StDnm : public testing::Test {
     void TearDown() override { gadr_set_mode(saved_); }
     uint32_t saved_ = 2;
 };
-
-// Bytes from hex digits; blanks only group fields.
-Bytes hex(const char *text) {
-    Bytes b;
-    std::string digits;
-    for (const char *p = text; *p; ++p)
-        if (*p != ' ') digits += *p;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2) b.push_back(uint8_t(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return b;
-}
 
 std::string path_of_input() { return dbgw::temp_file({}, "input.dnm"); }
 

@@ -426,15 +426,7 @@ class StLoadKept : public StLoad {
     }
     // Rewrites prog.dnm with every table read and `change` applied.
     void rewrite_name_file(const std::function<void(STDnm *)> &change) {
-        const std::string path = dir_ + "/prog.dnm";
-        STDnm *d = STDnm_Read(nullptr, nullptr, path.c_str(), 1);
-        ASSERT_NE(d, nullptr);
-        change(d);
-        GFileOptions opt{};
-        opt.compress = 1;
-        opt.layout = GF_LAYOUT_LITTLE;
-        ASSERT_EQ(STDnm_Write(d, nullptr, path.c_str(), opt), 0);
-        STDnm_Release(d);
+        ASSERT_TRUE(dbgw::rewrite_dnm(dir_ + "/prog.dnm", change));
     }
     std::string text(STDnm *dnm, int32_t i) {
         int32_t n = 0;

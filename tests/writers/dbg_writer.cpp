@@ -170,6 +170,27 @@ void put32(Bytes &b, uint32_t v) {
     for (int s = 24; s >= 0; s -= 8) b.push_back(uint8_t(v >> s));
 }
 
+Bytes hex(const char *text) {
+    Bytes b;
+    std::string digits;
+    for (const char *p = text; *p; ++p)
+        if (*p != ' ') digits += *p;
+    for (size_t i = 0; i + 1 < digits.size(); i += 2) b.push_back(uint8_t(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    return b;
+}
+
+bool rewrite_dnm(const std::string &path, const std::function<void(STDnm *)> &change) {
+    STDnm *d = STDnm_Read(nullptr, nullptr, path.c_str(), 1);
+    if (!d) return false;
+    change(d);
+    GFileOptions opt{};
+    opt.compress = 1;
+    opt.layout = GF_LAYOUT_LITTLE;
+    const bool written = STDnm_Write(d, nullptr, path.c_str(), opt) == 0;
+    STDnm_Release(d);
+    return written;
+}
+
 void patch32(Bytes &b, size_t at, uint32_t v) {
     for (int k = 0; k < 4; ++k) b.at(at + size_t(k)) = uint8_t(v >> (24 - 8 * k));
 }

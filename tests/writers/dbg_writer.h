@@ -84,6 +84,11 @@ STDbg *read_dbg(const Bytes &bytes, int32_t config = 0);
 // Puts a 32-bit big-endian word into a byte vector.
 void put32(Bytes &b, uint32_t v);
 void patch32(Bytes &b, size_t at, uint32_t v);
+// Bytes from hex digits; blanks only group fields.
+Bytes hex(const char *text);
+// Reads the name file at `path` with every table, applies `change` and
+// writes it back (compressed, little-endian); false when either step fails.
+bool rewrite_dnm(const std::string &path, const std::function<void(STDnm *)> &change);
 
 // Records every message while alive: "class|text" (text without the line
 // end the message routine would add). An exit through gen_exit_fn throws
