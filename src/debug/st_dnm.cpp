@@ -90,20 +90,6 @@ bool is_inline(int index) {
 
 bool strings_packed(const STDnm *d) { return d->version >= 37 && d->encodingType == 0; }
 
-// Replaces the extension of the last path component (everything from its
-// last '.') by `ext`.
-char *with_extension(const char *path, const char *ext) {
-    const char *base = path;
-    for (const char *p = path; *p; ++p)
-        if (*p == '/' || *p == '\\') base = p + 1;
-    const char *dot = std::strrchr(base, '.');
-    size_t keep = dot ? size_t(dot - path) : std::strlen(path);
-    char *stem = gen_strndup(path, int64_t(keep));
-    char *result = gen_strcat2(stem, ext);
-    gen_free_fn(stem);
-    return result;
-}
-
 void free_header_strings(STDnm *d) {
     gen_free_and_clear(reinterpret_cast<void **>(&d->magic));
     gen_free_and_clear(reinterpret_cast<void **>(&d->magic2));
@@ -710,9 +696,9 @@ STDnm *STDnm_Read(STDnm *dnm, FILE *fp, const char *path, int32_t config) {
     }
     dnm->loaded = 0;
     if (path) {
-        dnm->name = with_extension(path, ".dnm");
-        dnm->dnmPath = with_extension(path, ".dnm");
-        dnm->dlaPath = with_extension(path, ".dla");
+        dnm->name = st::with_extension(path, ".dnm");
+        dnm->dnmPath = st::with_extension(path, ".dnm");
+        dnm->dlaPath = st::with_extension(path, ".dla");
     } else {
         dnm->name = gen_strdup("UNKNOWN");
     }

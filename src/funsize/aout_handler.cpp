@@ -78,10 +78,7 @@ int funsize_handle_aout(FILE *f, FILE *, input_desc *d) {
 
     read_aout(f, d);
 
-    const int saved_warnings = opt_warnings;
-    if (d->in_archive) opt_warnings = 0;
-    const int result = funsize_report(opt_gcompare ? d->member_name : d->name, nullptr);
-    opt_warnings = saved_warnings;
+    const int result = funsize_report_input(d, nullptr);
     funsize_free_sections();
     return result;
 }

@@ -223,10 +223,7 @@ int funsize_handle_coff(FILE *f, FILE *f2, input_desc *d) {
     read_coff(f, f2, d->name, names);
     funsize_names_stable(false);
 
-    const int saved_warnings = opt_warnings;
-    if (d->in_archive) opt_warnings = 0;
-    const int result = funsize_report(opt_gcompare ? d->member_name : d->name, nullptr);
-    opt_warnings = saved_warnings;
+    const int result = funsize_report_input(d, nullptr);
     funsize_free_sections();
     return result;
 }

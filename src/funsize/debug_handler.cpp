@@ -173,10 +173,7 @@ int funsize_handle_debug_info(FILE *f, FILE *, input_desc *d) {
         gen_fatal(1, "Unknown LKS file type");
     }
 
-    const int saved_warnings = opt_warnings;
-    if (d->in_archive) opt_warnings = 0;
-    int result = funsize_report(opt_gcompare ? d->member_name : d->name, dnm ? &range_list : nullptr);
-    opt_warnings = saved_warnings;
+    int result = funsize_report_input(d, dnm ? &range_list : nullptr);
 
     if (symTab)
         ST_DestroySymTab(symTab);

@@ -157,10 +157,7 @@ int funsize_handle_elf(FILE *f, FILE *, input_desc *d) {
     funsize_names_stable(true);
     read_elf(f, d->name, tables);
 
-    const int saved_warnings = opt_warnings;
-    if (d->in_archive) opt_warnings = 0;
-    const int result = funsize_report(opt_gcompare ? d->member_name : d->name, nullptr);
-    opt_warnings = saved_warnings;
+    const int result = funsize_report_input(d, nullptr);
     funsize_names_stable(false);
     funsize_free_sections();
     return result;

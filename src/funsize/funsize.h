@@ -96,6 +96,10 @@ int funsize_record_symbol(const char *name, uint64_t address, uint64_t size, uin
 int funsize_record_debug_proc(const char *name, const gadr &start, const gadr &end, const char *file_name,
                               const debug_range_list *ranges);
 int funsize_report(const char *file_name, const debug_range_list *debug_ranges);
+// The report of one input as the format handlers print it: under the
+// member name with -gcompare, else under the input's name, and without
+// warnings for an archive member.
+int funsize_report_input(const input_desc *d, const debug_range_list *debug_ranges);
 
 // Allocates a zeroed section table of `count` entries (section_table,
 // section_count) and frees it again.

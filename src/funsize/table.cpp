@@ -439,3 +439,11 @@ void funsize_free_sections() {
     section_table = nullptr;
     section_count = 0;
 }
+
+int funsize_report_input(const input_desc *d, const debug_range_list *debug_ranges) {
+    const int saved_warnings = opt_warnings;
+    if (d->in_archive) opt_warnings = 0;
+    const int result = funsize_report(opt_gcompare ? d->member_name : d->name, debug_ranges);
+    opt_warnings = saved_warnings;
+    return result;
+}

@@ -29,16 +29,7 @@ using testing_support::File;
 using testing_support::open_bytes;
 using Words = std::vector<uint32_t>;
 
-// Installs a status pointer for the ELF reader's primitives while it lives.
-class Silent {
-  public:
-    Silent() : previous_(elf_get_status()) { elf_set_status(&status); }
-    ~Silent() { elf_set_status(previous_); }
-    int status = 0;
-
-  private:
-    int *previous_;
-};
+using testing_support::Silent;
 
 // Opens the reader on bytes and closes it when the test is done with it.
 struct Opened {

@@ -44,16 +44,7 @@ struct Freed {
 template <typename T>
 using Owned = std::unique_ptr<T, Freed<T>>;
 
-// Installs a status pointer for the reader while it lives.
-class Silent {
-  public:
-    Silent() : previous_(elf_get_status()) { elf_set_status(&status); }
-    ~Silent() { elf_set_status(previous_); }
-    int status = 0;
-
-  private:
-    int *previous_;
-};
+using testing_support::Silent;
 
 // A small object with code, data, an absolute, a common and an undefined symbol.
 elfw::ElfFile sample(const Layout &l) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "elf.h"
 #include "objfile.h"
 
 namespace testing_support {
@@ -38,5 +39,19 @@ void end_report_state();
 
 // One report line in the default format, as the C library prints it.
 std::string report_line(const std::string &name, long long size);
+
+// Installs a status pointer for the ELF reader's primitives while it lives,
+// so that a failed read sets `status` instead of ending the program.
+class Silent {
+  public:
+    Silent() : previous_(elf_get_status()) { elf_set_status(&status); }
+    ~Silent() { elf_set_status(previous_); }
+    Silent(const Silent &) = delete;
+    Silent &operator=(const Silent &) = delete;
+    int status = 0;
+
+  private:
+    int *previous_;
+};
 
 }  // namespace testing_support
