@@ -8,6 +8,7 @@
 
 #include "coff.h"
 #include "coff_reader.h"
+#include "machine_types.h"
 #include "funsize.h"
 #include "genout.h"
 #include "indgen.h"
@@ -29,8 +30,8 @@ constexpr const char *FUNCTION_END_PREFIX = "__lks_eofn_";
 // section-header layout.
 void configure_reader(file_ident *ident) {
     coff_big_endian = ident->big_endian ? 1 : 0;
-    m88k_layout = ident->machine_type == COFF_MT_M88000 ? 1 : 0;
-    ti_coff = ident->machine_type == COFF_MT_TI ? 1 : 0;
+    m88k_layout = ident->machine_type == MT_M88000 ? 1 : 0;
+    ti_coff = ident->machine_type == MT_TI ? 1 : 0;
     ident->ti_coff = uint32_t(ti_coff);
     // An entry is never shorter than the fields the reader takes from it.
     const uint32_t least = m88k_layout ? M88K_SYMESZ : SYMESZ;

@@ -11,14 +11,10 @@
 #include "funsize.h"
 #include "genout.h"
 #include "indgen.h"
+#include "machine_types.h"
 #include "st_api.h"
 
 namespace {
-
-// Sub-kinds of file type 9 (the identification's machine type).
-constexpr uint32_t KIND_DBG = 99;
-constexpr uint32_t KIND_DBO = 100;
-constexpr uint32_t KIND_DNM = 101;
 
 constexpr const char *UNDERSCORED_BOUNDARY_NAME = "_@#$%";
 
@@ -143,7 +139,7 @@ int funsize_handle_debug_info(FILE *f, FILE *, input_desc *d) {
     debug_range_list range_list{nullptr, 0};
 
     const uint32_t kind = d->ident ? d->ident->machine_type : 0;
-    if (kind == KIND_DBG || kind == KIND_DBO) {
+    if (kind == MT_DEBUG_DBG || kind == MT_DEBUG_DBO) {
         STDbg *dbg = ST_LoadDboFromDla(nullptr, &dnm, f, d->member_name, d->archive_name, d->member_offset, 0);
         if (!dbg) {
             if (dnm) STDnm_Free(dnm);
@@ -159,7 +155,7 @@ int funsize_handle_debug_info(FILE *f, FILE *, input_desc *d) {
         const STDbg_Proc *procs = STDbg_Procs(dbg, &count);
         for (int32_t i = 0; i < count; ++i) record_proc(&procs[i], d, dnm ? &range_list : nullptr);
         ST_UnloadDboFromDla(dbg, &dnm, 0);
-    } else if (kind == KIND_DNM) {
+    } else if (kind == MT_DEBUG_DNM) {
         symTab = ST_CreateSymTab();
         dnm = ST_LoadDnmFile(symTab, d->name, nullptr, 0, 0);
         if (!dnm) gen_fatal(1, "Read DNM file error");

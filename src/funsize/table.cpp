@@ -8,6 +8,7 @@
 #include "funsize.h"
 #include "genout.h"
 #include "indgen.h"
+#include "machine_types.h"
 
 function_table funsize_table;
 section_extent *section_table;
@@ -15,8 +16,6 @@ uint32_t section_count;
 file_ident *current_ident;
 
 namespace {
-
-constexpr uint32_t MACHINE_PPC64 = 65;
 
 // Names of the current input's records live in one growing arena that the
 // next reset gives back as a whole: no allocation per symbol.
@@ -90,7 +89,7 @@ bool rewrite_decorated(const char *name, std::string &out) {
 
 const char *drop_leading_character(const char *name) {
     if (current_ident && current_ident->leading_underscore) return *name ? name + 1 : name;
-    if (opt_skip_dot_ppc64 && current_ident && current_ident->machine_type == MACHINE_PPC64 && name[0] == '.')
+    if (opt_skip_dot_ppc64 && current_ident && current_ident->machine_type == MT_PPC64 && name[0] == '.')
         return name + 1;
     return name;
 }
@@ -319,7 +318,7 @@ std::string file_prefix(const char *file_name) {
 char restored_leading_character() {
     if (!current_ident || !current_ident->leading_underscore || opt_nounderscores) return 0;
     uint32_t m = current_ident->machine_type;
-    return m == 41 || m == 32 || m == 33 ? '.' : '_';
+    return m == MT_RS6000 || m == MT_PPC_COFF || m == MT_POWERPC ? '.' : '_';
 }
 
 // Report lines are composed here and written in large blocks; the block is

@@ -24,10 +24,6 @@ inline constexpr uint16_t MC68MAGIC = 0x0150;      // MC68000, big endian
 inline constexpr uint16_t TI_COFF2_MAGIC = 0x00c2;  // Texas Instruments COFF version 2
 inline constexpr uint16_t DOS_MAGIC = 0x5a4d;       // "MZ"
 
-// Machine-type codes of the identification record that change the layout.
-inline constexpr uint32_t COFF_MT_M88000 = 20;
-inline constexpr uint32_t COFF_MT_TI = 131;
-
 // Sizes on disk.
 inline constexpr uint32_t FILHSZ = 20;         // file header
 inline constexpr uint32_t TI_FILHSZ = 22;      // with the 2-byte target field

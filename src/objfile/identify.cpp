@@ -18,6 +18,7 @@
 #include "identify.h"
 #include "identify_tables.h"
 #include "indgen.h"
+#include "machine_types.h"
 
 namespace {
 
@@ -54,14 +55,6 @@ constexpr uint64_t FLAGS_OFFSET = 18;        // of the flags in a COFF file head
 constexpr uint64_t PE_OFFSET_FIELD = 60;     // of the PE header offset in the MZ stub
 constexpr uint64_t PE_FLAGS_OFFSET = 22;     // from "PE\0\0" to the characteristics
 }  // namespace coffid
-
-// Machine-type codes that identification itself acts on.
-constexpr uint32_t MT_RENESAS_V850 = 94;
-constexpr uint32_t MT_PROFILE_PRO = 122;
-constexpr uint32_t MT_PROFILE_GPRO = 123;
-constexpr uint32_t MT_RESOURCE = 125;
-constexpr uint32_t MT_TI = 131;
-constexpr uint32_t MT_X86_64 = 138;
 
 file_ident ident;
 
@@ -444,7 +437,7 @@ void identify_other(const uint8_t *b, const char *name) {
 // The debug-information container: its file-kind word (bytes 8-11, big
 // endian) names the kind of file.
 void identify_debug_info(const uint8_t *head) {
-    static constexpr uint32_t kinds[] = {99, 100, 101, 105, 106, 107, 128};  // file kinds 1 to 7
+    static constexpr uint32_t kinds[] = {MT_DEBUG_DBG, MT_DEBUG_DBO, MT_DEBUG_DNM, 105, 106, 107, 128};  // file kinds 1 to 7
     uint32_t kind = bytes::load32(head + 8, true);
     ident.machine = kind;
     if (kind >= 1 && kind <= std::size(kinds)) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "coff.h"
+#include "machine_types.h"
 #include "coff_reader.h"
 #include "coff_writer.h"
 #include "funsize.h"
@@ -37,9 +38,9 @@ const Variant kVariants[] = {
     {"big-endian", true, coffw::SectionLayout::Common, SYMESZ, 34},
     {"MIPS little-endian, 24-byte symbols", false, coffw::SectionLayout::Common, MIPS_SYMESZ, 30},
     {"MIPS big-endian, 24-byte symbols", true, coffw::SectionLayout::Common, MIPS_SYMESZ, 31},
-    {"M88000", true, coffw::SectionLayout::M88000, M88K_SYMESZ, COFF_MT_M88000},
-    {"Texas Instruments little-endian", false, coffw::SectionLayout::TexasInstruments, SYMESZ, COFF_MT_TI},
-    {"Texas Instruments big-endian", true, coffw::SectionLayout::TexasInstruments, SYMESZ, COFF_MT_TI},
+    {"M88000", true, coffw::SectionLayout::M88000, M88K_SYMESZ, MT_M88000},
+    {"Texas Instruments little-endian", false, coffw::SectionLayout::TexasInstruments, SYMESZ, MT_TI},
+    {"Texas Instruments big-endian", true, coffw::SectionLayout::TexasInstruments, SYMESZ, MT_TI},
 };
 
 // Reader settings for one file description.
@@ -333,7 +334,7 @@ TEST_F(CoffHandler, ReportsFunctionsOfEveryLayout) {
         // "__lks_eofn_" symbols bound nothing; a function with two
         // auxiliary entries takes no size from them.
         EXPECT_EQ(o.out, kFirstSection + kThirdSection);
-        EXPECT_EQ(current_ident->ti_coff, v.machine_type == COFF_MT_TI ? 1u : 0u);
+        EXPECT_EQ(current_ident->ti_coff, v.machine_type == MT_TI ? 1u : 0u);
     }
 }
 
