@@ -89,6 +89,30 @@ void funsize_names_stable(bool stable);
 void funsize_reserve(uint64_t count);
 void funsize_add_requested(const char *name);
 void funsize_reset();
+
+// The naming rules that set the two kinds of input apart. One recorder
+// serves both; these say where it behaves differently.
+struct funsize_source {
+    // "__caller." and "__callee." names are call-site labels, not functions.
+    bool call_site_names;
+    // A 64-bit PowerPC name "." + function is the function's entry point and
+    // is recorded without the '.' (unless -no_skip_dot_ppc64).
+    bool ppc64_dot_entry_points;
+    // The file part of a decorated local name is a path of this host, cut to
+    // its base name by the host's rules; otherwise by '/', '\\' and ':'.
+    bool host_base_name;
+    // A requested name met twice in one input is an error and the first
+    // symbol stays; otherwise the later one silently replaces it.
+    bool first_symbol_wins;
+};
+// Symbols of object files and executables.
+inline constexpr funsize_source FUNSIZE_OBJECT_SYMBOLS{true, true, false, true};
+// Procedures of the tool chain's debug information.
+inline constexpr funsize_source FUNSIZE_DEBUG_PROCEDURES{false, false, true, false};
+
+// Records one symbol: address, size (0 when the symbol has none) and
+// 1-based section index. Returns 1 when every requested name has been
+// found with a size of its own, so that the caller may stop reading.
 int funsize_record_symbol(const char *name, uint64_t address, uint64_t size, uint32_t section);
 // Records one procedure of debug information (start and end address, no
 // section); file_name is not used; ranges (the name file's sections, or

@@ -79,30 +79,41 @@ int hex_value(char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
 
 // Joins a decorated local name's function part and the base name of its
 // file part as "function(base.o)".
-bool rewrite_decorated(const char *name, std::string &out) {
+bool rewrite_decorated(const char *name, const funsize_source &source, std::string &out) {
     std::string function, file;
     if (!funsize_split_decorated(name, function, file)) return false;
-    size_t cut = file.find_last_of("/\\:");
-    out = function + "(" + (cut == std::string::npos ? file : file.substr(cut + 1)) + ".o)";
+    std::string base;
+    if (source.host_base_name) {
+        base = gen_basename(file.c_str());
+    } else {
+        size_t cut = file.find_last_of("/\\:");
+        base = cut == std::string::npos ? file : file.substr(cut + 1);
+    }
+    out = function + "(" + base + ".o)";
     return true;
 }
 
-const char *drop_leading_character(const char *name) {
-    if (current_ident && current_ident->leading_underscore) return *name ? name + 1 : name;
-    if (opt_skip_dot_ppc64 && current_ident && current_ident->machine_type == MT_PPC64 && name[0] == '.')
+bool leading_underscore() { return current_ident && current_ident->leading_underscore; }
+
+const char *drop_leading_character(const char *name, const funsize_source &source) {
+    if (leading_underscore()) return *name ? name + 1 : name;
+    if (source.ppc64_dot_entry_points && opt_skip_dot_ppc64 && current_ident &&
+        current_ident->machine_type == MT_PPC64 && name[0] == '.')
         return name + 1;
     return name;
 }
 
 // The name filter shared by both modes. Returns null for a symbol that is
 // ignored, else the name to go on with.
-const char *filter_name(const char *name) {
+const char *filter_name(const char *name, const funsize_source &source) {
     if (std::strncmp(name, "..lx", 4) == 0) return nullptr;
     if (std::strncmp(name, "..", 2) == 0 || std::strncmp(name, "%%", 2) == 0) {
         if (std::strncmp(name + 2, "lin", 3) == 0) return nullptr;
-        return current_ident && current_ident->leading_underscore ? "_@#$%" : FUNSIZE_BOUNDARY_NAME;
+        return leading_underscore() ? "_@#$%" : FUNSIZE_BOUNDARY_NAME;
     }
-    if (std::strncmp(name, "__calle", 7) == 0 && (name[7] == 'r' || name[7] == 'e') && name[8] == '.') return nullptr;
+    if (source.call_site_names && std::strncmp(name, "__calle", 7) == 0 && (name[7] == 'r' || name[7] == 'e') &&
+        name[8] == '.')
+        return nullptr;
     return name;
 }
 
@@ -113,30 +124,47 @@ function_record &append_record() {
     return r;
 }
 
-int record_all_functions(const char *name, uint64_t address, uint64_t size, uint32_t section) {
+// One function as the input gave it: its start, its end (the start when its
+// size is not known yet) and whether the input stated that size.
+struct Span {
+    gadr start;
+    gadr end;
+    bool sized;
+};
+
+int record_all_functions(const char *name, const Span &fn, uint32_t section, const funsize_source &source) {
     funsize_reserve(funsize_table.next + 1);
     std::string rewritten;
     bool copy = !names_stable;
-    if (rewrite_decorated(name, rewritten)) {
+    if (rewrite_decorated(name, source, rewritten)) {
         name = rewritten.c_str();
         copy = true;
     }
-    name = drop_leading_character(name);
+    name = drop_leading_character(name, source);
     function_record &r = append_record();
     r.name = copy ? funsize_copy_name(name) : const_cast<char *>(name);
-    gadr_from_u64(r.start, address);
-    gadr_from_u64(r.end, address + size);
+    r.start = fn.start;
+    r.end = fn.end;
     r.section = section;
     r.order = static_cast<uint32_t>(funsize_table.next);
-    if (size != 0) ++funsize_table.sized_count;
+    if (fn.sized) ++funsize_table.sized_count;
     return 0;
 }
 
-int record_requested(const char *name, uint64_t address, uint64_t size, uint32_t section) {
-    name = drop_leading_character(name);
+// The end of the first range holding start, else the end of the last one.
+gadr range_end_for(const debug_range_list &ranges, const gadr &start) {
+    for (uint64_t i = 0; i < ranges.count; ++i) {
+        const debug_range &r = ranges.ranges[i];
+        if (gadr_less_equal(r.low, start) && gadr_less(start, r.high)) return r.high;
+    }
+    return ranges.ranges[ranges.count - 1].high;
+}
+
+int record_requested(const char *name, const Span &fn, uint32_t section, const funsize_source &source,
+                     const debug_range_list *ranges) {
+    name = drop_leading_character(name, source);
     const uint32_t n = funsize_table.requested_count;
     function_record *req = funsize_table.records;
-    gadr addr = make_gadr(address);
 
     function_record *match = nullptr;
     for (uint32_t i = 0; i < n; ++i) {
@@ -145,19 +173,19 @@ int record_requested(const char *name, uint64_t address, uint64_t size, uint32_t
             break;
         }
     }
-    if (match && match->section != 0) {
+    if (match && match->section != 0 && source.first_symbol_wins) {
         gen_error("symbol %s found twice! using symbol at %s", match->name, gadr_to_string(match->start));
     } else if (match) {
-        match->start = addr;
+        match->start = fn.start;
+        match->end = fn.end;
         match->section = section;
-        if (size != 0) {
-            gadr_from_u64(match->end, address + size);
+        if (fn.sized) {
             match->order = 1;
             ++funsize_table.sized_count;
         } else if (in_section_table(section)) {
             match->end = section_end(section);
-        } else {
-            match->end = match->start;
+        } else if (ranges && ranges->count > 0) {
+            match->end = range_end_for(*ranges, fn.start);
         }
         ++funsize_table.found_count;
         if (funsize_table.sized_count == n) return 1;
@@ -170,16 +198,27 @@ int record_requested(const char *name, uint64_t address, uint64_t size, uint32_t
     }
     if (funsize_table.found_count < n) {
         function_record &b = append_record();
-        b.start = addr;
+        b.start = fn.start;
+        b.end = fn.end;
         b.section = section;
         req = funsize_table.records;
     }
     for (uint32_t i = 0; i < n; ++i) {
         function_record &r = req[i];
-        if (r.section != 0 && r.section == section && r.order == 0 && gadr_less(r.start, addr) && gadr_less(addr, r.end))
-            r.end = addr;
+        if (r.section != 0 && r.section == section && r.order == 0 && gadr_less(r.start, fn.start) &&
+            gadr_less(fn.start, r.end))
+            r.end = fn.start;
     }
     return 0;
+}
+
+int record(const char *name, const Span &fn, uint32_t section, const funsize_source &source,
+           const debug_range_list *ranges) {
+    if (!name) name = "";
+    name = filter_name(name, source);
+    if (!name) return 0;
+    if (funsize_table.requested_count == 0) return record_all_functions(name, fn, section, source);
+    return record_requested(name, fn, section, source, ranges);
 }
 
 }  // namespace
@@ -255,11 +294,14 @@ void funsize_reset() {
 }
 
 int funsize_record_symbol(const char *name, uint64_t address, uint64_t size, uint32_t section) {
-    if (!name) name = "";
-    name = filter_name(name);
-    if (!name) return 0;
-    if (funsize_table.requested_count == 0) return record_all_functions(name, address, size, section);
-    return record_requested(name, address, size, section);
+    Span fn{make_gadr(address), make_gadr(address + size), size != 0};
+    return record(name, fn, section, FUNSIZE_OBJECT_SYMBOLS, nullptr);
+}
+
+int funsize_record_debug_proc(const char *name, const gadr &start, const gadr &end, const char *,
+                              const debug_range_list *ranges) {
+    Span fn{start, end, gadr_not_equal(start, end)};
+    return record(name, fn, FUNSIZE_DEBUG_SECTION, FUNSIZE_DEBUG_PROCEDURES, ranges);
 }
 
 namespace {
