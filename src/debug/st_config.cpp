@@ -3,11 +3,13 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <type_traits>
 
 #include "genout.h"
 #include "indgen.h"
 #include "platform.h"
 #include "st_api.h"
+#include "st_internal.h"
 
 uint32_t STConfig_flags[ST_NUM_DEBUG_FLAGS];
 const char *STConfig_flagNames[ST_NUM_DEBUG_FLAGS];
@@ -207,10 +209,6 @@ int parse_flag_number(const char *text) {
     return value < ST_NUM_DEBUG_FLAGS ? int(value) : -1;
 }
 
-void warn_lost(const char *text) {
-    if (flag_on(STFLAG_warnOnIntInfoLost)) ST_Warning("%s", text);
-}
-
 }  // namespace
 
 // ------------------------------------------------------------ messages
@@ -316,64 +314,38 @@ int ST_SetDebugFlagFromSwitch(const char *text) {
     return ST_SetDebugFlagFName(text + 1, text[0] == 'X' ? 1 : 0);
 }
 
+void st::adopt_adr_mode(uint32_t mode) {
+    if (flag_on(STFLAG_setGAdrModeOnBuildReadWrite)) gadr_set_mode(mode);
+}
+
 bool STConfig_Compress() { return flag_on(STFLAG_compress); }
 bool STConfig_UseDescriptors() { return flag_on(STFLAG_useDescriptors); }
 
 // ------------------------------------------------------------ conversions
 
-int32_t ST_Int64ToInt32(int64_t v) {
-    int32_t r = int32_t(v);
-    if (r != v) warn_lost("Value truncated when casting 64-bit int to 32-bit int.");
+namespace {
+
+// v as a To; a value that does not survive the conversion is warned about
+// (flag warnOnIntInfoLost) as "casting <from> to <to>".
+template <typename To, typename From>
+To narrow(From v, const char *from, const char *to) {
+    static_assert(std::is_signed_v<To> == std::is_signed_v<From>);
+    const To r = To(v);
+    if (r != v && flag_on(STFLAG_warnOnIntInfoLost)) ST_Warning("Value truncated when casting %s to %s.", from, to);
     return r;
 }
 
-uint32_t ST_UInt64ToUInt32(uint64_t v) {
-    uint32_t r = uint32_t(v);
-    if (r != v) warn_lost("Value truncated when casting 64-bit uint to 32-bit uint.");
-    return r;
-}
+}  // namespace
 
-uint8_t ST_UInt64ToUInt8(uint64_t v) {
-    uint8_t r = uint8_t(v);
-    if (r != v) warn_lost("Value truncated when casting 64-bit uint to 8-bit uint.");
-    return r;
-}
-
-int16_t ST_Int64ToInt16(int64_t v) {
-    int16_t r = int16_t(v);
-    if (r != v) warn_lost("Value truncated when casting 64-bit int to 16-bit int.");
-    return r;
-}
-
-STLong ST_Int64ToLong(int64_t v) {
-    STLong r = STLong(v);
-    if (r != v) warn_lost("Value truncated when casting 64-bit int to long.");
-    return r;
-}
-
-STULong ST_UInt64ToULong(uint64_t v) {
-    STULong r = STULong(v);
-    if (r != v) warn_lost("Value truncated when casting 64-bit uint to ulong.");
-    return r;
-}
-
-STTime ST_TimeToTime(time_t v) {
-    STTime r = STTime(v);
-    if (r != v) warn_lost("Value truncated when casting time_t to Time.");
-    return r;
-}
-
-STIndex ST_Int64ToIndex(int64_t v) {
-    STIndex r = STIndex(v);
-    if (r != v) warn_lost("Value truncated when casting 64-bit int to Index.");
-    return r;
-}
-
-STTableSize ST_Int64ToTableSize(int64_t v) {
-    STTableSize r = STTableSize(v);
-    if (r != v) warn_lost("Value truncated when casting 64-bit int to TableSize.");
-    return r;
-}
+int32_t ST_Int64ToInt32(int64_t v) { return narrow<int32_t>(v, "64-bit int", "32-bit int"); }
+uint32_t ST_UInt64ToUInt32(uint64_t v) { return narrow<uint32_t>(v, "64-bit uint", "32-bit uint"); }
+uint8_t ST_UInt64ToUInt8(uint64_t v) { return narrow<uint8_t>(v, "64-bit uint", "8-bit uint"); }
+int16_t ST_Int64ToInt16(int64_t v) { return narrow<int16_t>(v, "64-bit int", "16-bit int"); }
+STLong ST_Int64ToLong(int64_t v) { return narrow<STLong>(v, "64-bit int", "long"); }
+STULong ST_UInt64ToULong(uint64_t v) { return narrow<STULong>(v, "64-bit uint", "ulong"); }
+STTime ST_TimeToTime(time_t v) { return narrow<STTime>(v, "time_t", "Time"); }
+STIndex ST_Int64ToIndex(int64_t v) { return narrow<STIndex>(v, "64-bit int", "Index"); }
+STTableSize ST_Int64ToTableSize(int64_t v) { return narrow<STTableSize>(v, "64-bit int", "TableSize"); }
 
 int32_t ST_LongToInt(STLong v) { return v; }
 STIndex ST_LongToIndex(STLong v) { return v; }

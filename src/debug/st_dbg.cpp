@@ -498,7 +498,7 @@ STDbg *STDbg_Read(STDbg *dbg) {
         if (ok && ST_CheckStream(gf, 0, "reading .dbg header") != 0) ok = false;
         if (!ok) failPos = gf->base + r.pos();
     }
-    if (ok && flag(STFLAG_setGAdrModeOnBuildReadWrite)) gadr_set_mode(dbg->adrMode);
+    if (ok) st::adopt_adr_mode(dbg->adrMode);
     if (ok) {
         int mapFlag = dbg->fIsDlOFile == 1 ? STFLAG_useFileMemoryMappingForDlo : STFLAG_useFileMemoryMappingForDbo;
         if (flag(mapFlag) && gf_Map(gf) != 0) ok = false;

@@ -162,7 +162,7 @@ STDbg *load_listed(STDnm *dnm, STDnm_DloFile *e, int32_t config, int32_t loadTyp
     link(dnm, e, dbg, entry_index(dnm, e));
     e->loadType = loadType;
     dbg->loadType = loadType;
-    if (flag(STFLAG_setGAdrModeOnBuildReadWrite)) gadr_set_mode(dbg->adrMode);
+    st::adopt_adr_mode(dbg->adrMode);
     return dbg;
 }
 
@@ -351,8 +351,8 @@ STDbg *ST_LoadDboFromDla(STSymTab *symTab, STDnm **dnm, FILE *fp, const char *me
         if (dbg->dnmStringBase != 0 && archivePath) {
             *dnm = st::load_member_dnm(archivePath, 4);
             fresh = true;
-        } else if (flag(STFLAG_setGAdrModeOnBuildReadWrite)) {
-            gadr_set_mode(dbg->adrMode);
+        } else {
+            st::adopt_adr_mode(dbg->adrMode);
         }
     }
     if (!*dnm) return dbg;

@@ -456,10 +456,6 @@ bool allocate_tables(STDnm *d, GFile *gf) {
     return ok;
 }
 
-void set_adr_mode(const STDnm *d) {
-    if (flag(STFLAG_setGAdrModeOnBuildReadWrite)) gadr_set_mode(d->adrMode);
-}
-
 }  // namespace
 
 // ------------------------------------------------------------ tables
@@ -719,7 +715,7 @@ STDnm *STDnm_Read(STDnm *dnm, FILE *fp, const char *path, int32_t config) {
         ok = read_header(dnm, r);
         if (ok && r.ok() && !flag(STFLAG_NoSanityCheck) && STDnm_CheckHeadSanity(dnm)) ok = corrupt(dnm);
         if (ok && ST_CheckStream(gf, 0, "reading .dnm header") != 0) ok = false;
-        if (ok) set_adr_mode(dnm);
+        if (ok) st::adopt_adr_mode(dnm->adrMode);
     }
     if (ok) {
         step = 3;
@@ -746,7 +742,7 @@ STDnm *STDnm_Read(STDnm *dnm, FILE *fp, const char *path, int32_t config) {
         if (!flag(STFLAG_NoSanityCheck) && STDnm_CheckSanity(dnm)) ok = corrupt(dnm);
     }
     if (ok) {
-        set_adr_mode(dnm);
+        st::adopt_adr_mode(dnm->adrMode);
         dnm->loaded = 1;
         return dnm;
     }

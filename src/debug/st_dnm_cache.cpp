@@ -284,7 +284,7 @@ STDnm *load_member_dnm(const char *archivePath, int32_t config) {
             slot->out = true;
             slot->lastUse = ++use_clock;
             ++hits;
-            if (STConfig_GetOption(STFLAG_setGAdrModeOnBuildReadWrite)) gadr_set_mode(slot->obj->adrMode);
+            st::adopt_adr_mode(slot->obj->adrMode);
             errno = slot->errnoAfterRead;
             return slot->obj;
         }

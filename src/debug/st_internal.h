@@ -43,6 +43,10 @@ uint32_t add_string(const char *op, STTable *t, const char *table, const char *s
 // Frees a table's storage unless it lives in a file image.
 void free_table(STTable *t);
 
+// Makes a loaded file's address mode the process's (flag
+// setGAdrModeOnBuildReadWrite).
+void adopt_adr_mode(uint32_t mode);
+
 // Sets or replaces an opaque table.
 void set_opaque(STTable *t, int32_t max, uint32_t aux, const uint8_t *bytes, int64_t size);
 

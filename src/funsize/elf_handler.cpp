@@ -13,12 +13,6 @@
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void *p) const { gen_free_fn(p); }
-};
-template <typename T>
-using owned = std::unique_ptr<T, FreeDeleter>;
-
 // A string table read from the file, with a NUL put behind its last byte so
 // that every name in it is a C string that lives as long as the table.
 class StringTable {
@@ -45,7 +39,7 @@ class StringTable {
     }
 
   private:
-    owned<uint8_t> data_;
+    gen_owned<uint8_t> data_;
     uint64_t size_ = 0;
 };
 
@@ -101,7 +95,7 @@ void read_elf(FILE *f, const char *file_name, ElfNames &tables) {
     if (!genelf_readXheader(f, base, &header, elf_class) || header.e_shnum == 0) return;
     // An offset beyond any file is clamped so that it reads as past the end.
     const uint64_t table_at = header.e_shoff > uint64_t(INT64_MAX) - base ? uint64_t(INT64_MAX) : base + header.e_shoff;
-    owned<elf_section_header> sections(
+    gen_owned<elf_section_header> sections(
         elf_read_section_headers(f, nullptr, header.e_shnum, int64_t(table_at), header.e_shentsize, elf_class));
     if (!sections) return;
     const elf_section_header *sh = sections.get();

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 using gen_calloc_fn_t = void *(*)(size_t count, size_t size);
 using gen_realloc_fn_t = void *(*)(void *p, int64_t size);
@@ -19,6 +20,13 @@ using gen_free_fn_t = void (*)(void *p);
 extern gen_calloc_fn_t gen_calloc_fn;
 extern gen_realloc_fn_t gen_realloc_fn;
 extern gen_free_fn_t gen_free_fn;
+
+// Owner of memory that came through the allocation slots.
+struct gen_free_deleter {
+    void operator()(void *p) const { gen_free_fn(p); }
+};
+template <typename T>
+using gen_owned = std::unique_ptr<T, gen_free_deleter>;
 
 // Allocation.
 void *gen_calloc(size_t count, size_t size);
