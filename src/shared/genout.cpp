@@ -50,9 +50,6 @@ gen_exit_fn_t gen_exit_fn = gen_exit;
 uint32_t gen_error_count[GEN_MSG_CLASSES];
 uint32_t gen_total_errors;
 
-void gen_eventlog_note(const char *, const char *) {}
-void gen_crashdump_note(const char *) {}
-
 void gen_domessage(int code, const char *fmt, va_list args) {
     int saved_errno = errno;
     bool want_syserr = false;

@@ -71,6 +71,11 @@ int gen_vfprintf(FILE *fp, const char *fmt, va_list args);
 int gen_fprintf(FILE *fp, const char *fmt, ...);
 int gen_printf(const char *fmt, ...);
 
-// Notification sinks of crash and event logging; they accept and drop.
+// Crash and event logging. Notifications (messages, switch changes, loads)
+// land in a ring of the most recent entries. When LKS_RNE_DUMP_PATH names a
+// folder at gen_eventlog_init, an assertion failure (gen_crashdump_note),
+// an abort or a fatal signal writes the ring there as the text file
+// "<program>-<process id>.log"; without the setting nothing is written.
+void gen_eventlog_init(const char *program_name);
 void gen_eventlog_note(const char *label, const char *text);
 void gen_crashdump_note(const char *reason);

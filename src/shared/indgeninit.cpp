@@ -56,6 +56,7 @@ void gen_init(const char *argv0, int crash_log_mode, int viewpath_mode) {
         const char *own_args[2] = {argv0, nullptr};
         gen_switch_init(1, own_args);
     }
+    if (!crash_logging_initialised) gen_eventlog_init(program_name);
     crash_logging_initialised = true;
     gen_viewpathing(viewpath_mode);
 }

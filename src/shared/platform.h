@@ -40,6 +40,14 @@ int64_t stream_tell64(FILE *fp);
 // still in the stream's write buffer are not counted); -1 for anything else
 // (pipes, devices) or when it cannot be had.
 int64_t stream_file_size(FILE *fp);
+// Calls `handler` with the signal number when the process gets a fatal
+// signal (invalid access, bad arithmetic, illegal instruction, abort).
+// The handler runs once; raise_default then ends the process as the signal
+// would have without it.
+void catch_fatal_signals(void (*handler)(int));
+void raise_default(int sig);
+// A short name of a signal ("SIGSEGV"), or "signal".
+const char *signal_name(int sig);
 // Sets an environment variable of the process (replacing its value); 0, or
 // -1 on failure.
 int set_environment(const char *name, const char *value);

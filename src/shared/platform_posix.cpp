@@ -2,6 +2,7 @@
 #include "platform.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +20,30 @@ std::string executable_path() {
 }
 
 void set_memory_priority_normal() {}
+
+void catch_fatal_signals(void (*handler)(int)) {
+    struct sigaction sa {};
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESETHAND | SA_NODEFER;
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) sigaction(sig, &sa, nullptr);
+}
+
+void raise_default(int sig) {
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+const char *signal_name(int sig) {
+    switch (sig) {
+        case SIGSEGV: return "SIGSEGV";
+        case SIGBUS: return "SIGBUS";
+        case SIGFPE: return "SIGFPE";
+        case SIGILL: return "SIGILL";
+        case SIGABRT: return "SIGABRT";
+        default: return "signal";
+    }
+}
 
 int sockets_startup() { return 0; }
 

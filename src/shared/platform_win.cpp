@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -81,6 +82,25 @@ int file_attributes_directory(const char *path) {
 void exit_now(int status) { _exit(status); }
 
 const char *error_text(int err) { return std::strerror(err); }
+
+void catch_fatal_signals(void (*handler)(int)) {
+    for (int sig : {SIGSEGV, SIGFPE, SIGILL, SIGABRT}) std::signal(sig, handler);
+}
+
+void raise_default(int sig) {
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+const char *signal_name(int sig) {
+    switch (sig) {
+        case SIGSEGV: return "SIGSEGV";
+        case SIGFPE: return "SIGFPE";
+        case SIGILL: return "SIGILL";
+        case SIGABRT: return "SIGABRT";
+        default: return "signal";
+    }
+}
 
 int64_t raw_write(int fd, const void *buf, uint32_t count) { return int64_t(_write(fd, buf, count)); }
 
