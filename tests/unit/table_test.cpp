@@ -54,10 +54,10 @@ class TableTest : public testing::Test {
     }
 
     // Prints the report; returns {stdout, stderr}, and the result in `missing`.
-    std::pair<std::string, std::string> report(const char *file = "a.o") {
+    std::pair<std::string, std::string> report(const char *file = "a.o", const input_desc *d = nullptr) {
         CaptureStdout();
         CaptureStderr();
-        missing = funsize_report(file, nullptr);
+        missing = d ? funsize_report_input(d, nullptr) : funsize_report(file, nullptr);
         std::fflush(stdout);
         std::string out = GetCapturedStdout();
         return {out, GetCapturedStderr()};
@@ -160,6 +160,19 @@ TEST_F(TableTest, RequestedNames) {
     opt_warnings = 0;
     EXPECT_EQ(report("a.o").second, "");
     EXPECT_EQ(missing, 2);
+
+    // A member of an archive: misses are counted but not reported, and the
+    // warning setting is given back; -gcompare names the member.
+    opt_warnings = 1;
+    input_desc d{};
+    d.name = const_cast<char *>("lib.a(m.o)");
+    d.member_name = const_cast<char *>("m.o");
+    d.in_archive = 1;
+    EXPECT_EQ(report(nullptr, &d).second, "");
+    EXPECT_EQ(std::tuple(missing, opt_warnings), std::tuple(2, 1));
+    opt_gcompare = 1;
+    d.in_archive = 0;
+    EXPECT_EQ(report(nullptr, &d).second, "error: missing not found in file m.o\nerror: f not found in file m.o\n");
 }
 
 TEST_F(TableTest, RequestedStopsWhenAllAreSizedAndWarnsOnTwins) {
