@@ -51,21 +51,20 @@ coffw::CoffFile shaped(const Variant &v) {
 
 // ---------------------------------------------------------------- reader
 
+// Every layout's fields reach the report through the handler tests below;
+// here the counts whose width depends on the layout, positions, and reads
+// that fail.
 TEST(CoffReader, SectionHeadersAndSymbolsOfEveryLayout) {
     for (const Variant &v : kVariants) {
         SCOPED_TRACE(v.what);
         coffw::CoffFile desc = shaped(v);
         coffw::Section text = coffw::code(".textabc", 0x1000, 0x240);
-        text.paddr = 0x5000;
         text.nreloc = 0x12345;
         text.nlnno = 0x10002;
         text.reserved = 0x0102;
         text.page = 3;
-        text.contents = "abcd";
-        desc.sections = {text, coffw::data(".data_with_long_name", 0x2000, 0x10)};
-        coffw::Symbol wide = coffw::label("top", 0xfffffff0, -1, C_STAT);
-        wide.type = 0xabcd;
-        desc.symbols = {coffw::func("eight_ch", 0x10, 1, 0x20), coffw::label("a_long_symbol_name", 0x30, 2), wide};
+        desc.sections = {text};
+        desc.symbols = {coffw::func("eight_ch", 0x10, 1, 0x20), coffw::label("top", 0xfffffff0, -1, C_STAT)};
         coffw::CoffLayout at;
         const std::string bytes = coffw::write_coff(desc, &at);
         File f = open_bytes(bytes, long(at.section_headers));
@@ -76,40 +75,25 @@ TEST(CoffReader, SectionHeadersAndSymbolsOfEveryLayout) {
         ti_coff = ti;
         m88k_layout = m88k;
 
-        // Eight characters, terminated by the field behind them; 32-bit
-        // counts and the two fields behind the flags where the layout has
-        // them, 16-bit counts elsewhere.
         coff_section_header h;
         ASSERT_EQ(coff_read_section_header(f.get(), &h), 0);
         EXPECT_EQ(std::ftell(f.get()), long(at.section_headers + at.section_header_size));
-        EXPECT_STREQ(h.s_name, ".textabc");
-        EXPECT_EQ((Words{h.s_paddr, h.s_vaddr, h.s_size, h.s_scnptr, h.s_flags, h.s_cleared}),
-                  (Words{0x5000, 0x1000, 0x240, uint32_t(at.section_headers + 2 * at.section_header_size),
-                         STYP_TEXT, 0}));
+        EXPECT_STREQ(h.s_name, ".textabc") << "eight characters, ended by the field behind them";
         EXPECT_EQ((Words{h.s_nreloc, h.s_nlnno}), (ti || m88k ? Words{0x12345, 0x10002} : Words{0x2345, 0x0002}));
         EXPECT_EQ((Words{h.s_reserved, h.s_page}), (ti ? Words{0x0102, 3} : Words{0, 0}));
-
-        // A long name: zero bytes and the offset, in host order.
-        ASSERT_EQ(coff_read_section_header(f.get(), &h), 0);
-        ASSERT_TRUE(coff_name_is_long(h.s_name));
-        EXPECT_STREQ(coff_read_string(f.get(), int64_t(at.strings), int(coff_name_offset(h.s_name))),
-                     ".data_with_long_name");
         File cut = open_bytes(bytes.substr(0, at.section_headers + at.section_header_size - 1),
                               long(at.section_headers));
         EXPECT_EQ(coff_read_section_header(cut.get(), &h), -1) << "one byte short";
 
-        // Symbols by index or where the stream is; the 18 common bytes are
+        // Symbols by index or where the stream is: the 18 common bytes are
         // read, an M88000 entry's two more as well.
         const int64_t table = int64_t(at.symbols);
         coff_symbol s;
         ASSERT_EQ(coff_read_symbol(f.get(), table, 0, &s), 0);
-        EXPECT_STREQ(s.n_name, "eight_ch");
         EXPECT_EQ(std::ftell(f.get()), long(table + (m88k ? 20 : 18)));
-        std::fseek(f.get(), long(table + v.entry_size * at.entry_of[2]), SEEK_SET);
+        std::fseek(f.get(), long(table + v.entry_size * at.entry_of[1]), SEEK_SET);
         ASSERT_EQ(coff_read_symbol(f.get(), table, -1, &s), 0);
-        EXPECT_STREQ(s.n_name, "top");
-        EXPECT_EQ((Words{s.n_value, s.n_scnum, s.n_type, s.n_sclass, s.n_numaux}),
-                  (Words{0xfffffff0, uint16_t(N_ABS), 0xabcd, C_STAT, 0}));
+        EXPECT_EQ((Words{s.n_value, s.n_scnum, s.n_sclass}), (Words{0xfffffff0, uint16_t(N_ABS), C_STAT}));
         // Bad arguments and the end of the table.
         EXPECT_EQ(coff_read_symbol(f.get(), 0, 0, &s), -1);
         EXPECT_EQ(coff_read_symbol(f.get(), table, -2, &s), -1);
@@ -350,38 +334,33 @@ std::string any_line(std::string name, unsigned size) {
 // Functions whose string-table offsets point into bytes behind the writer's
 // table: two share a name, three start in a run without a NUL (two of them
 // at one offset) and are cut at the limit, and the last runs into the end of
-// the file, or of an archive member into the bytes behind it. A length field
-// claiming more than the file makes no difference.
+// the file, or of an archive member into the bytes behind it.
 TEST_F(CoffHandler, NamesFromTheStringTable) {
-    const std::string run_of_r(3000, 'r'), cut(COFF_NAME_MAX, 'r'), last = std::string(10, 'r') + "tail";
+    const std::string cut(COFF_NAME_MAX, 'r'), last = std::string(10, 'r') + "tail";
     for (const uint32_t file_type : {FT_COFF, FT_PE}) {
-        for (const bool huge_length : {false, true}) {
-            SCOPED_TRACE(std::to_string(file_type) + (huge_length ? ", length field past the end" : ""));
-            set_ident(kVariants[0], file_type);
-            coffw::CoffFile desc;
-            desc.sections = {coffw::code(".text", 0, 0x100)};
-            for (uint32_t i = 0; i < 6; ++i)
-                desc.symbols.push_back(coffw::func("placeholder_" + std::to_string(i), 0x10 * i, 1, 0x10));
-            coffw::CoffLayout at;
-            std::string bytes = file_type == FT_PE ? coffw::write_pe(desc, &at) : coffw::write_coff(desc, &at);
-            const uint32_t own = uint32_t(bytes.size() - at.strings);
-            bytes += std::string("shared\0", 7) + run_of_r + "tail";
-            const uint32_t offsets[] = {own, own, own + 7, own + 7, own + 7 + 500, own + 7 + 3000 - 10};
-            for (size_t i = 0; i < 6; ++i)
-                coffw::put(bytes, at.symbols + uint64_t(at.entry_of[i]) * SYMESZ + 4, offsets[i], 4, false);
-            if (huge_length) coffw::put(bytes, at.strings, 0xfffffff0u, 4, false);
-
-            const std::string first_five = any_line("shared", 0x10) + any_line("shared", 0x10) +
-                                           any_line(cut, 0x10) + any_line(cut, 0x10) + any_line(cut, 0x10);
-            EXPECT_EQ(run(bytes).out, first_five + any_line(last, 0x10));
-            EXPECT_EQ(run(std::string(61, '\n') + bytes + std::string("/next\0`\n", 8), 61).out,
-                      first_five + any_line(last + "/next", 0x10));
-            // Asked for by name, names are compared and not kept.
-            funsize_add_requested(last.c_str());
-            EXPECT_EQ(run(bytes).out, any_line(last, 0x10));
-            testing_support::end_report_state();
-            testing_support::begin_report_state();
-        }
+        SCOPED_TRACE(file_type);
+        set_ident(kVariants[0], file_type);
+        coffw::CoffFile desc;
+        desc.sections = {coffw::code(".text", 0, 0x100)};
+        for (uint32_t i = 0; i < 6; ++i)
+            desc.symbols.push_back(coffw::func("placeholder_" + std::to_string(i), 0x10 * i, 1, 0x10));
+        coffw::CoffLayout at;
+        std::string bytes = file_type == FT_PE ? coffw::write_pe(desc, &at) : coffw::write_coff(desc, &at);
+        const uint32_t own = uint32_t(bytes.size() - at.strings);
+        bytes += std::string("shared\0", 7) + std::string(3000, 'r') + "tail";
+        const uint32_t offsets[] = {own, own, own + 7, own + 7, own + 7 + 500, own + 7 + 3000 - 10};
+        for (size_t i = 0; i < 6; ++i)
+            coffw::put(bytes, at.symbols + uint64_t(at.entry_of[i]) * SYMESZ + 4, offsets[i], 4, false);
+        const std::string first_five = any_line("shared", 0x10) + any_line("shared", 0x10) + any_line(cut, 0x10) +
+                                       any_line(cut, 0x10) + any_line(cut, 0x10);
+        EXPECT_EQ(run(bytes).out, first_five + any_line(last, 0x10));
+        EXPECT_EQ(run(std::string(61, '\n') + bytes + std::string("/next\0`\n", 8), 61).out,
+                  first_five + any_line(last + "/next", 0x10));
+        // Asked for by name, names are compared and not kept.
+        funsize_add_requested(last.c_str());
+        EXPECT_EQ(run(bytes).out, any_line(last, 0x10));
+        testing_support::end_report_state();
+        testing_support::begin_report_state();
     }
 }
 

@@ -15,7 +15,6 @@
 #include "funsize.h"
 #include "genout.h"
 #include "indgen.h"
-#include "run_program.h"
 #include "test_files.h"
 
 namespace {
@@ -99,6 +98,8 @@ std::string section_name(FILE *f, const Read &r, uint32_t i, int64_t base = 0) {
     return name ? name.get() : "<null>";
 }
 
+// Field values reach the report through the handler tests below; here what
+// the report cannot show: positions, section names, the header's counts.
 TEST(ElfReader, SameFileInEveryClassAndByteOrder) {
     for (const Layout &l : kLayouts) {
         SCOPED_TRACE(layout_name(l));
@@ -110,34 +111,16 @@ TEST(ElfReader, SameFileInEveryClassAndByteOrder) {
         Read r = read_all(f.get(), 100, at.symtab_index);
         ASSERT_TRUE(r.symbols);
         EXPECT_EQ(elf_get_byte_order(), l.big ? ELF_BIG_ENDIAN : ELF_LITTLE_ENDIAN);
-
         const elf_header &h = r.header;
-        const bool wide = l.elf_class == 64;
-        EXPECT_EQ(std::tuple(h.e_type, h.e_machine, h.e_version, h.e_flags, h.e_shoff),
-                  std::tuple(ET_REL, EM_PPC, 1u, 0x80000001u, at.shoff));
-        EXPECT_EQ(std::tuple(h.e_ehsize, h.e_shentsize, h.e_shnum, h.e_shstrndx),
-                  std::tuple(wide ? 64 : 52, wide ? 64 : 40, 6u, 5u));
-
-        EXPECT_EQ(section_name(f.get(), r, 0, 100), "");
+        EXPECT_EQ(std::tuple(h.e_type, h.e_machine, h.e_flags, h.e_shoff, h.e_shentsize, h.e_shnum, h.e_shstrndx),
+                  std::tuple(ET_REL, EM_PPC, 0x80000001u, at.shoff, l.elf_class == 64 ? 64 : 40, 6u, 5u));
         EXPECT_EQ(section_name(f.get(), r, 5, 100), ".shstrtab");
         EXPECT_EQ(std::ftell(f.get()), long(100 + at.offsets[3] + r.symbol_count * symbol_size(l.elf_class)))
             << "elf_section_name restores the position";
-        auto fields = [](const elf_section_header &s) {
-            return std::tuple(s.sh_type, s.sh_flags, s.sh_addr, s.sh_size, s.sh_link, s.sh_info, s.sh_addralign,
-                              s.sh_entsize, s.sh_offset);
-        };
-        const elf_section_header *s = r.sections.get();
-        EXPECT_EQ(fields(s[1]), std::tuple(SHT_PROGBITS, uint64_t(SHF_ALLOC | SHF_EXECINSTR), 0x1000u, 0x40u, 0u, 0u,
-                                           4u, 0u, at.offsets[1]));
-        EXPECT_EQ(fields(s[3]), std::tuple(SHT_SYMTAB, uint64_t(0), 0u, 7 * symbol_size(l.elf_class), 4u, 2u, 8u,
-                                           symbol_size(l.elf_class), at.offsets[3]));
-
-        // Reserved section indices come out negative.
         ASSERT_EQ(r.symbol_count, 7u);
-        auto symbol = [](const elf_symbol &s) { return std::tuple(s.st_info, s.st_shndx, s.st_value, s.st_size); };
-        EXPECT_EQ(symbol(r[1]), std::tuple(elf_st_info(STB_LOCAL, STT_FUNC), 1, 0x1000u, 8u));
-        EXPECT_EQ(symbol(r[3]), std::tuple(elf_st_info(STB_GLOBAL, STT_OBJECT), 2, 0x2000u, 8u));
-        EXPECT_EQ(std::tuple(r[4].st_shndx, r[5].st_shndx, r[6].st_shndx), std::tuple(-15, -14, 0));
+        EXPECT_EQ(std::tuple(r[1].st_info, r[1].st_value, r[1].st_size), std::tuple(elf_st_info(STB_LOCAL, STT_FUNC), 0x1000u, 8u));
+        // Reserved section indices come out negative.
+        EXPECT_EQ(std::tuple(r[3].st_shndx, r[4].st_shndx, r[5].st_shndx, r[6].st_shndx), std::tuple(2, -15, -14, 0));
     }
 }
 
@@ -170,25 +153,13 @@ TEST(ElfReader, PrimitivesAndClassByte) {
     ASSERT_TRUE(all);
     EXPECT_EQ(std::memcmp(all.get(), "\x9a\xbc\xde\xf0\x01", 5), 0);
 
-    // The class byte, also by name without a handle; a bad one, or none.
+    // A class byte that is neither 1 nor 2, or none at all.
     std::string bytes = elfw::write_elf(sample({32, false}));
-    const std::string path = testing_support::make_temp_dir() + "/a.o";
-    testing_support::write_file(path, bytes);
-    EXPECT_EQ(elf_class_of(nullptr, 0, path.c_str()), 32);
     bytes[EI_CLASS] = 3;
     File g = open_bytes(bytes, 7);
     EXPECT_EQ(elf_class_of(g.get(), 0, "x"), -1);
     EXPECT_EQ(std::ftell(g.get()), 7);
     EXPECT_EQ(elf_class_of(open_bytes("\x7f" "ELF").get(), 0, "x"), -1);
-    // EI_DATA other than ELFDATA2MSB reads as little endian.
-    for (char data : {0, 3}) {
-        std::string b = elfw::write_elf(sample({64, true}));
-        b[EI_DATA] = data;
-        elf_header h;
-        ASSERT_TRUE(genelf_readXheader(open_bytes(b).get(), 0, &h, 64));
-        EXPECT_EQ(elf_get_byte_order(), ELF_LITTLE_ENDIAN);
-        EXPECT_EQ(h.e_machine, EM_PPC << 8);
-    }
 }
 
 TEST(ElfReader, SectionHeaderEntrySizes) {
@@ -252,15 +223,9 @@ TEST(ElfReader, ExtendedSectionNumbering) {
     EXPECT_EQ(section_name(f.get(), r, 0xff05), ".text.far");
     ASSERT_EQ(r.symbol_count, 4u);
     EXPECT_EQ(std::tuple(r[1].st_shndx, r[2].st_shndx, r[3].st_shndx), std::tuple(1, 0xff05, -15));
-    uint64_t n = 0;
-    Owned<uint32_t> shndx(elf_read_symtab_shndx("t", f.get(), 0, &r.header, r.sections.get(), at.symtab_index, &n));
-    ASSERT_TRUE(shndx);
-    EXPECT_EQ(std::tuple(n, shndx.get()[2]), std::tuple(4u, 0xff05u));
-    EXPECT_EQ(elf_read_symtab_shndx("t", f.get(), 0, &r.header, r.sections.get(), 1, &n), nullptr);
     Owned<elf_section_header> found(elf_find_section(f.get(), ".text.far", 0));
     ASSERT_TRUE(found);
     EXPECT_EQ(found->sh_addr, 0x900000u);
-    EXPECT_EQ(elf_find_section(f.get(), ".nothere", 0), nullptr);
 
     // Damage: a count beyond 32 bits is cut, with an error; section 0 out
     // of reach gives no header, quietly.
