@@ -195,17 +195,6 @@ TEST_F(TableTest, RequestedStopsWhenAllAreSizedAndWarnsOnTwins) {
     EXPECT_EQ(report().second, "error: a not found in file a.o\nerror: b not found in file a.o\n");
 }
 
-TEST_F(TableTest, RequestedNamesIgnoreTheUnderscoreOnlyWhereTargetsUseIt) {
-    funsize_add_requested("main");
-    funsize_add_requested("_main");
-    ident.leading_underscore = 1;
-    begin({{0, 0x100}});
-    funsize_record_symbol("_main", 0x10, 8, 1);
-    auto [out, err] = report();
-    EXPECT_EQ(out, line("main", 8, "_"));
-    EXPECT_EQ(err, "error: _main not found in file a.o\n");
-}
-
 TEST_F(TableTest, GrowsPastTheInitialCapacity) {
     begin({{0, 0x1000000}});
     const uint64_t n = FUNSIZE_INITIAL_CAPACITY + 10;
