@@ -323,14 +323,6 @@ TEST_F(CoffHandler, RequestedNamesAndShortInputs) {
     EXPECT_EQ(run(std::string(61, '\n') + bytes, 61).out, line("sized", 0x24));
 }
 
-// A report line for a name of any length.
-std::string any_line(std::string name, unsigned size) {
-    if (name.size() < 20) name.resize(20, ' ');
-    char number[16];
-    std::snprintf(number, sizeof number, " %7u\n", size);
-    return name + number;
-}
-
 // Functions whose string-table offsets point into bytes behind the writer's
 // table: two share a name, three start in a run without a NUL (two of them
 // at one offset) and are cut at the limit, and the last runs into the end of
@@ -351,14 +343,14 @@ TEST_F(CoffHandler, NamesFromTheStringTable) {
         const uint32_t offsets[] = {own, own, own + 7, own + 7, own + 7 + 500, own + 7 + 3000 - 10};
         for (size_t i = 0; i < 6; ++i)
             coffw::put(bytes, at.symbols + uint64_t(at.entry_of[i]) * SYMESZ + 4, offsets[i], 4, false);
-        const std::string first_five = any_line("shared", 0x10) + any_line("shared", 0x10) + any_line(cut, 0x10) +
-                                       any_line(cut, 0x10) + any_line(cut, 0x10);
-        EXPECT_EQ(run(bytes).out, first_five + any_line(last, 0x10));
+        const std::string first_five = line("shared", 0x10) + line("shared", 0x10) + line(cut, 0x10) +
+                                       line(cut, 0x10) + line(cut, 0x10);
+        EXPECT_EQ(run(bytes).out, first_five + line(last, 0x10));
         EXPECT_EQ(run(std::string(61, '\n') + bytes + std::string("/next\0`\n", 8), 61).out,
-                  first_five + any_line(last + "/next", 0x10));
+                  first_five + line(last + "/next", 0x10));
         // Asked for by name, names are compared and not kept.
         funsize_add_requested(last.c_str());
-        EXPECT_EQ(run(bytes).out, any_line(last, 0x10));
+        EXPECT_EQ(run(bytes).out, line(last, 0x10));
         testing_support::end_report_state();
         testing_support::begin_report_state();
     }

@@ -66,9 +66,9 @@ void HandlerTest::SetUp() {
 }
 
 std::string report_line(const std::string &name, long long size) {
-    char buf[256];
-    std::snprintf(buf, sizeof buf, "%-20s %7lld\n", name.c_str(), size);
-    return buf;
+    char number[32];
+    std::snprintf(number, sizeof number, " %7lld\n", size);
+    return name + std::string(name.size() < 20 ? 20 - name.size() : 0, ' ') + number;
 }
 
 }  // namespace testing_support

@@ -39,7 +39,8 @@ int call_handler(format_handler handler, const std::string &bytes, input_desc *d
 void begin_report_state();
 void end_report_state();
 
-// One report line in the default format, as the C library prints it.
+// One report line in the default format ("%-20s %7lld\n"), for a name of any
+// length.
 std::string report_line(const std::string &name, long long size);
 
 // A fixture for the tests of one format handler: a fresh report state for
