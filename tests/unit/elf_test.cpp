@@ -4,30 +4,27 @@
 // checked end to end (tests/e2e).
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include "elf.h"
 #include "elf_writer.h"
 #include "funsize.h"
 #include "genout.h"
 #include "indgen.h"
-#include "run_program.h"
 #include "test_files.h"
 
 namespace {
 
-using testing::internal::CaptureStderr;
-using testing::internal::GetCapturedStderr;
 using testing_support::File;
 using testing_support::open_bytes;
+using testing_support::Silent;
 using H = elfw::HeaderField;
 using S = elfw::SectionField;
+constexpr auto line = &testing_support::report_line;
 
 struct Layout {
     int elf_class;
@@ -43,8 +40,6 @@ struct Freed {
 };
 template <typename T>
 using Owned = std::unique_ptr<T, Freed<T>>;
-
-using testing_support::Silent;
 
 // A small object with code, data, an absolute, a common and an undefined symbol.
 elfw::ElfFile sample(const Layout &l) {
@@ -87,8 +82,7 @@ Read read_all(FILE *f, uint64_t base, uint32_t symtab) {
     int cls = elf_class_of(f, base, "test.o");
     std::fseek(f, long(base), SEEK_SET);
     if (!genelf_readXheader(f, base, &r.header, cls)) return r;
-    // Offsets past any file are clamped, as the report does, so that they
-    // cannot turn into -1 (the current position).
+    // Offsets past any file are clamped, as the report does.
     uint64_t at = r.header.e_shoff > uint64_t(INT64_MAX) - base ? uint64_t(INT64_MAX) : base + r.header.e_shoff;
     r.sections.reset(
         elf_read_section_headers(f, nullptr, r.header.e_shnum, int64_t(at), r.header.e_shentsize, cls));
@@ -104,6 +98,8 @@ std::string section_name(FILE *f, const Read &r, uint32_t i, int64_t base = 0) {
     return name ? name.get() : "<null>";
 }
 
+// Field values reach the report through the handler tests below; here what
+// the report cannot show: positions, section names, the header's counts.
 TEST(ElfReader, SameFileInEveryClassAndByteOrder) {
     for (const Layout &l : kLayouts) {
         SCOPED_TRACE(layout_name(l));
@@ -115,57 +111,28 @@ TEST(ElfReader, SameFileInEveryClassAndByteOrder) {
         Read r = read_all(f.get(), 100, at.symtab_index);
         ASSERT_TRUE(r.symbols);
         EXPECT_EQ(elf_get_byte_order(), l.big ? ELF_BIG_ENDIAN : ELF_LITTLE_ENDIAN);
-
         const elf_header &h = r.header;
-        const uint64_t wide = l.elf_class == 64;
-        EXPECT_EQ(std::tuple(h.e_type, h.e_machine, h.e_version, h.e_flags, h.e_shoff),
-                  std::tuple(ET_REL, EM_PPC, 1u, 0x80000001u, at.shoff));
-        EXPECT_EQ(std::tuple(h.e_ehsize, h.e_shentsize, h.e_shnum, h.e_shstrndx),
-                  std::tuple(wide ? 64 : 52, wide ? 64 : 40, 6u, 5u));
-
-        EXPECT_EQ(section_name(f.get(), r, 0, 100), "");
-        EXPECT_EQ(section_name(f.get(), r, 1, 100), ".text");
+        EXPECT_EQ(std::tuple(h.e_type, h.e_machine, h.e_flags, h.e_shoff, h.e_shentsize, h.e_shnum, h.e_shstrndx),
+                  std::tuple(ET_REL, EM_PPC, 0x80000001u, at.shoff, l.elf_class == 64 ? 64 : 40, 6u, 5u));
         EXPECT_EQ(section_name(f.get(), r, 5, 100), ".shstrtab");
         EXPECT_EQ(std::ftell(f.get()), long(100 + at.offsets[3] + r.symbol_count * symbol_size(l.elf_class)))
             << "elf_section_name restores the position";
-        auto fields = [](const elf_section_header &s) {
-            return std::tuple(s.sh_type, s.sh_flags, s.sh_addr, s.sh_size, s.sh_link, s.sh_info, s.sh_addralign,
-                              s.sh_entsize);
-        };
-        const elf_section_header *s = r.sections.get();
-        EXPECT_EQ(fields(s[1]), std::tuple(SHT_PROGBITS, uint64_t(SHF_ALLOC | SHF_EXECINSTR), 0x1000u, 0x40u, 0u,
-                                           0u, 4u, 0u));
-        EXPECT_EQ(s[2].sh_flags, uint64_t(SHF_ALLOC | SHF_WRITE));
-        EXPECT_EQ(fields(s[3]), std::tuple(SHT_SYMTAB, uint64_t(0), 0u, 7 * symbol_size(l.elf_class), 4u, 2u, 8u,
-                                           symbol_size(l.elf_class)));
-        EXPECT_EQ(s[3].sh_offset, at.offsets[3]);
-
-        // Symbols widened the same way in every layout (the handler tests
-        // and the real files check the values); reserved indices negative.
         ASSERT_EQ(r.symbol_count, 7u);
-        auto symbol = [](const elf_symbol &s) { return std::tuple(s.st_info, s.st_shndx, s.st_value, s.st_size); };
-        EXPECT_EQ(symbol(r[1]), std::tuple(elf_st_info(STB_LOCAL, STT_FUNC), 1, 0x1000u, 8u));
-        EXPECT_EQ(symbol(r[3]), std::tuple(elf_st_info(STB_GLOBAL, STT_OBJECT), 2, 0x2000u, 8u));
-        EXPECT_EQ(std::tuple(r[4].st_shndx, r[5].st_shndx, r[6].st_shndx), std::tuple(-15, -14, 0));
+        EXPECT_EQ(std::tuple(r[1].st_info, r[1].st_value, r[1].st_size), std::tuple(elf_st_info(STB_LOCAL, STT_FUNC), 0x1000u, 8u));
+        // Reserved section indices come out negative.
+        EXPECT_EQ(std::tuple(r[3].st_shndx, r[4].st_shndx, r[5].st_shndx, r[6].st_shndx), std::tuple(2, -15, -14, 0));
     }
 }
 
-TEST(ElfReader, PrimitivesStatusAndClassBytes) {
+TEST(ElfReader, PrimitivesAndClassByte) {
     File f = open_bytes(std::string("\x12\x34\x56\x78\x9a\xbc\xde\xf0\x01", 9));
-    int mine = 5;
-    EXPECT_EQ(elf_set_status(&mine), &mine);
-    EXPECT_EQ(mine, 0);
-    EXPECT_EQ(elf_get_status(), &mine);
-
+    Silent quiet;
     elf_set_byte_order(0);
-    uint32_t errors = elf_get_error_count();
     EXPECT_EQ(elf_read_u16(f.get()), 0u);
-    EXPECT_EQ(mine, -1) << "no byte order set";
-    EXPECT_EQ(elf_get_error_count(), errors + 1);
+    EXPECT_EQ(quiet.status, -1) << "no byte order set";
     EXPECT_EQ(std::ftell(f.get()), 0);
-
-    elf_set_status(&mine);
-    EXPECT_EQ(mine, 0) << "re-installing clears the status";
+    elf_set_status(&quiet.status);
+    EXPECT_EQ(quiet.status, 0) << "installing clears the status";
     elf_set_byte_order(ELF_BIG_ENDIAN);
     EXPECT_EQ(elf_read_u16(f.get()), 0x1234u);
     EXPECT_EQ(elf_read_u32(f.get()), 0x56789abcu);
@@ -173,46 +140,26 @@ TEST(ElfReader, PrimitivesStatusAndClassBytes) {
     std::fseek(f.get(), 0, SEEK_SET);
     EXPECT_EQ(elf_read_u64(f.get()), 0xf0debc9a78563412u);
     EXPECT_EQ(elf_read_u32(f.get()), 0xffffff01u) << "bytes past the end read as 0xff";
-    EXPECT_EQ(mine, 0);
-
-    EXPECT_EQ(elf_alloc(0), nullptr);
-    std::fseek(f.get(), 4, SEEK_SET);
+    EXPECT_EQ(quiet.status, 0);
+    // A short read fails; an allocating read never asks for more than the
+    // file holds, and leaves the position alone.
     char buf[8];
-    EXPECT_EQ(elf_read_bytes(f.get(), buf, 5), buf);
-    EXPECT_EQ(std::memcmp(buf, "\x9a\xbc\xde\xf0\x01", 5), 0);
     std::fseek(f.get(), 4, SEEK_SET);
-    errors = elf_get_error_count();
     EXPECT_EQ(elf_read_bytes(f.get(), buf, 6), nullptr);
-    EXPECT_EQ(mine, -1);
-    EXPECT_EQ(elf_get_error_count(), errors + 2) << "a short read counts twice";
-    // Allocating reads never ask for more than the file holds.
+    EXPECT_EQ(quiet.status, -1);
     std::fseek(f.get(), 4, SEEK_SET);
     EXPECT_EQ(elf_read_bytes(f.get(), nullptr, uint64_t(1) << 62), nullptr);
     Owned<char> all(static_cast<char *>(elf_read_bytes(f.get(), nullptr, 5)));
     ASSERT_TRUE(all);
     EXPECT_EQ(std::memcmp(all.get(), "\x9a\xbc\xde\xf0\x01", 5), 0);
-    elf_set_status(nullptr);
-    EXPECT_EQ(elf_get_status(), nullptr);
 
-    // The class byte, also by name without a handle.
+    // A class byte that is neither 1 nor 2, or none at all.
     std::string bytes = elfw::write_elf(sample({32, false}));
-    const std::string path = testing_support::make_temp_dir() + "/a.o";
-    testing_support::write_file(path, bytes);
-    EXPECT_EQ(elf_class_of(nullptr, 0, path.c_str()), 32);
     bytes[EI_CLASS] = 3;
     File g = open_bytes(bytes, 7);
     EXPECT_EQ(elf_class_of(g.get(), 0, "x"), -1);
     EXPECT_EQ(std::ftell(g.get()), 7);
-    EXPECT_EQ(elf_class_of(open_bytes("\x7f" "ELF").get(), 0, "x"), -1) << "no class byte at all";
-    // EI_DATA other than ELFDATA2MSB reads as little endian.
-    for (char data : {0, 1, 3}) {
-        std::string b = elfw::write_elf(sample({64, false}));
-        b[EI_DATA] = data;
-        elf_header h;
-        ASSERT_TRUE(genelf_readXheader(open_bytes(b).get(), 0, &h, 64));
-        EXPECT_EQ(elf_get_byte_order(), ELF_LITTLE_ENDIAN);
-        EXPECT_EQ(h.e_machine, EM_PPC);
-    }
+    EXPECT_EQ(elf_class_of(open_bytes("\x7f" "ELF").get(), 0, "x"), -1);
 }
 
 TEST(ElfReader, SectionHeaderEntrySizes) {
@@ -221,7 +168,7 @@ TEST(ElfReader, SectionHeaderEntrySizes) {
         elfw::ElfLayout at;
         std::string bytes = elfw::write_elf(sample(l), &at);
         const size_t standard = l.elf_class == 64 ? 64 : 40;
-        // Re-pack the table with 12 bytes of padding behind every entry.
+        // The table again, with 12 bytes of padding behind every entry.
         std::string padded;
         for (uint32_t i = 0; i < at.shnum; ++i)
             padded += bytes.substr(at.shoff + i * standard, standard) + std::string(12, '\xee');
@@ -237,20 +184,15 @@ TEST(ElfReader, SectionHeaderEntrySizes) {
         EXPECT_EQ(std::memcmp(normal.get(), wide.get(), at.shnum * sizeof(elf_section_header)), 0);
         // From the current position, into a caller's buffer.
         std::fseek(f.get(), long(at.shoff + standard), SEEK_SET);
-        elf_section_header one[2];
-        EXPECT_EQ(elf_read_section_headers(f.get(), one, 2, -1, 0, l.elf_class), one);
-        EXPECT_EQ(std::tuple(one[0].sh_addr, one[1].sh_addr), std::tuple(0x1000u, 0x2000u));
-
+        elf_section_header two[2];
+        EXPECT_EQ(elf_read_section_headers(f.get(), two, 2, -1, 0, l.elf_class), two);
+        EXPECT_EQ(std::tuple(two[0].sh_addr, two[1].sh_addr), std::tuple(0x1000u, 0x2000u));
         // A narrower entry cannot be read: null, and no error.
         Silent quiet;
-        uint32_t errors = elf_get_error_count();
         EXPECT_EQ(elf_read_section_headers(f.get(), nullptr, at.shnum, int64_t(at.shoff), int(standard - 1),
                                            l.elf_class),
                   nullptr);
         EXPECT_EQ(quiet.status, 0);
-        EXPECT_EQ(elf_get_error_count(), errors);
-        EXPECT_EQ(elf_read_section_headers(f.get(), nullptr, 1, 0, 0, 48), nullptr);
-        EXPECT_EQ(quiet.status, -1) << "Unexpected elfbits";
     }
 }
 
@@ -269,7 +211,7 @@ elfw::ElfFile many_sections(const Layout &l) {
     return f;
 }
 
-// The full-size little-endian 64-bit case runs end to end on a file from the
+// The little-endian 64-bit case runs end to end on a file from the
 // assembler; here the big-endian 32-bit one and the lookups by index.
 TEST(ElfReader, ExtendedSectionNumbering) {
     elfw::ElfLayout at;
@@ -279,51 +221,29 @@ TEST(ElfReader, ExtendedSectionNumbering) {
     ASSERT_TRUE(r.symbols);
     EXPECT_EQ(std::tuple(r.header.e_shnum, r.header.e_shstrndx), std::tuple(at.shnum, at.shstrndx));
     EXPECT_EQ(section_name(f.get(), r, 0xff05), ".text.far");
-    EXPECT_EQ(section_name(f.get(), r, at.shstrndx), ".shstrtab");
     ASSERT_EQ(r.symbol_count, 4u);
     EXPECT_EQ(std::tuple(r[1].st_shndx, r[2].st_shndx, r[3].st_shndx), std::tuple(1, 0xff05, -15));
-
-    uint64_t n = 0;
-    Owned<uint32_t> shndx(elf_read_symtab_shndx("t", f.get(), 0, &r.header, r.sections.get(), at.symtab_index, &n));
-    ASSERT_TRUE(shndx);
-    EXPECT_EQ(std::tuple(n, shndx.get()[2]), std::tuple(4u, 0xff05u));
-    EXPECT_EQ(elf_read_symtab_shndx("t", f.get(), 0, &r.header, r.sections.get(), 1, &n), nullptr);
     Owned<elf_section_header> found(elf_find_section(f.get(), ".text.far", 0));
     ASSERT_TRUE(found);
     EXPECT_EQ(found->sh_addr, 0x900000u);
-    EXPECT_EQ(elf_find_section(f.get(), ".nothere", 0), nullptr);
-}
 
-TEST(ElfReader, ExtendedNumberingDamaged) {
+    // Damage: a count beyond 32 bits is cut, with an error; section 0 out
+    // of reach gives no header, quietly.
     elfw::ElfFile desc = sample({64, false});
     desc.force_extended = true;
-    elfw::ElfLayout at;
     const std::string good = elfw::write_elf(desc, &at);
     elf_header h;
-    File f = open_bytes(good);
-    ASSERT_TRUE(genelf_readXheader(f.get(), 0, &h, 64));
-    EXPECT_EQ(h.e_shnum, 6u);
-    EXPECT_EQ(h.e_shstrndx, 5u) << "not SHN_XINDEX: the header's own value";
-    EXPECT_EQ(std::ftell(f.get()), 64) << "left behind the header";
-
-    // A count that does not fit in 32 bits is truncated, with an error.
     Silent quiet;
-    File big = open_bytes(patched(good, desc, at, 0, S::sh_size, 0x100000007ull));
-    ASSERT_TRUE(genelf_readXheader(big.get(), 0, &h, 64));
-    EXPECT_EQ(quiet.status, -1);
-    EXPECT_EQ(h.e_shnum, 7u);
-    // Section 0 out of reach: no header, quietly.
-    for (uint64_t shoff : {uint64_t(good.size()), uint64_t(good.size() - 10), ~uint64_t(0), uint64_t(1) << 63}) {
+    ASSERT_TRUE(genelf_readXheader(open_bytes(patched(good, desc, at, 0, S::sh_size, 0x100000007ull)).get(), 0, &h, 64));
+    EXPECT_EQ(std::tuple(quiet.status, h.e_shnum, h.e_shstrndx), std::tuple(-1, 7u, 5u));
+    for (uint64_t shoff : {uint64_t(good.size() - 10), ~uint64_t(0), uint64_t(1) << 63}) {
         elf_set_status(&quiet.status);
-        File g = open_bytes(patched(good, desc, H::e_shoff, shoff));
-        CaptureStderr();
-        EXPECT_EQ(genelf_readXheader(g.get(), 0, nullptr, 64), nullptr) << shoff;
-        EXPECT_EQ(GetCapturedStderr(), "");
-        EXPECT_EQ(quiet.status, -1);
+        EXPECT_EQ(genelf_readXheader(open_bytes(patched(good, desc, H::e_shoff, shoff)).get(), 0, nullptr, 64), nullptr);
+        EXPECT_EQ(quiet.status, -1) << shoff;
     }
 }
 
-TEST(ElfReader, SymbolTableVariants) {
+TEST(ElfReader, SymbolTableVariantsAndExtendedIndices) {
     for (const Layout &l : kLayouts) {
         SCOPED_TRACE(layout_name(l));
         elfw::ElfFile desc = sample(l);
@@ -344,8 +264,7 @@ TEST(ElfReader, SymbolTableVariants) {
             return elf_read_symbols("t", f.get(), 0, out, h, r.sections.get(), index, l.elf_class, &n);
         };
         EXPECT_EQ(symbols(mine, &r.header, at.symtab_index), mine);
-        EXPECT_EQ(n, 7u);
-        EXPECT_EQ(mine[6].st_shndx, 0);
+        EXPECT_EQ(std::tuple(n, mine[6].st_shndx), std::tuple(7u, 0));
         Silent quiet;
         symtab.sh_offset = bytes.size() - 7 * symbol_size(l.elf_class) + 1;
         EXPECT_EQ(symbols(nullptr, &r.header, at.symtab_index), nullptr);
@@ -366,48 +285,54 @@ TEST(ElfReader, SymbolTableVariants) {
     Owned<elf_symbol> pairs(
         elf_read_symbols("t", f.get(), 0, nullptr, &r.header, r.sections.get(), at.symtab_index, 32, &n));
     ASSERT_EQ(n, 3u);
-    EXPECT_EQ(pairs.get()[1].st_value, r[2].st_value);
-    EXPECT_EQ(pairs.get()[2].st_shndx, r[4].st_shndx);
-}
+    EXPECT_EQ(std::tuple(pairs.get()[1].st_value, pairs.get()[2].st_shndx), std::tuple(r[2].st_value, r[4].st_shndx));
 
-TEST(ElfReader, ExtendedSymbolIndices) {
+    // Indices through SYMTAB_SHNDX; a table that ends early leaves the last
+    // symbol undefined.
     elfw::ElfFile desc = sample({32, true});
     desc.symbols.push_back(elfw::func("big_index", 0x1020, 4, 0x12345));
     desc.symbols.push_back(elfw::func("second", 0x1030, 4, 0x10002));
-    elfw::ElfLayout at;
     const std::string bytes = elfw::write_elf(desc, &at);
-    ASSERT_NE(at.shndx_index, 0u);
-    Read r = read_all(bytes, at.symtab_index);
+    r = read_all(bytes, at.symtab_index);
     ASSERT_EQ(r.symbol_count, 9u);
     EXPECT_EQ(std::tuple(r[4].st_shndx, r[7].st_shndx, r[8].st_shndx), std::tuple(-15, 0x12345, 0x10002));
-    // A SYMTAB_SHNDX table that ends early leaves the last symbol undefined.
     r = read_all(patched(bytes, desc, at, at.shndx_index, S::sh_size, 8 * 4), at.symtab_index);
     ASSERT_EQ(r.symbol_count, 9u);
     EXPECT_EQ(std::tuple(r[7].st_shndx, r[8].st_shndx), std::tuple(0x12345, 0));
-
-    EXPECT_EQ(elf_map_reserved_index(0xfeff), 0xfeff);
-    EXPECT_EQ(elf_map_reserved_index(0xff00), -256);
-    EXPECT_EQ(elf_map_reserved_index(0xfffe), -2);
-    EXPECT_EQ(elf_map_reserved_index(0x10000), 0x10000);
+    EXPECT_EQ(std::tuple(elf_map_reserved_index(0xfeff), elf_map_reserved_index(0xff00),
+                         elf_map_reserved_index(0x10000)),
+              std::tuple(0xfeff, -256, 0x10000));
 }
 
-// Cutting a file anywhere makes exactly the reads that need the missing bytes
-// fail, quietly, and never crashes.
+// Symbols are read a block of 4096 at a time: two full blocks and a part.
+TEST(ElfReader, SymbolsAcrossReadBlocks) {
+    elfw::ElfFile desc;
+    desc.sections = {elfw::code_section(".text", 0, 0x100000)};
+    for (uint32_t i = 0; i < 10000; ++i) desc.symbols.push_back(elfw::func("f", i * 16, i % 7, 1));
+    elfw::ElfLayout at;
+    const std::string bytes = elfw::write_elf(desc, &at);
+    Read r = read_all(bytes, at.symtab_index);
+    ASSERT_EQ(r.symbol_count, 10001u);
+    for (uint32_t i : {4095u, 4096u, 4097u, 8192u, 10000u})
+        EXPECT_EQ(std::tuple(r[i].st_value, r[i].st_size), std::tuple((i - 1) * 16u, (i - 1) % 7u)) << i;
+}
+
+// Cutting a file anywhere makes the reads that need the missing bytes fail,
+// quietly, and never crashes.
 TEST(ElfReader, TruncatedAnywhere) {
     for (const Layout &l : kLayouts) {
         SCOPED_TRACE(layout_name(l));
         elfw::ElfLayout at;
         const std::string full = elfw::write_elf(sample(l), &at);
-        const uint64_t header_end = l.elf_class == 64 ? 64 : 52;
         ASSERT_EQ(at.shoff + at.shnum * (l.elf_class == 64 ? 64 : 40), full.size()) << "the table ends the file";
         for (uint64_t cut = 0; cut < full.size(); ++cut) {
             Silent quiet;
-            CaptureStderr();
+            testing::internal::CaptureStderr();
             Read r = read_all(full.substr(0, cut), at.symtab_index);
-            EXPECT_EQ(GetCapturedStderr(), "") << cut;
+            EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << cut;
             EXPECT_EQ(quiet.status, -1) << cut;
             EXPECT_FALSE(r.sections) << cut;
-            if (cut >= header_end) {
+            if (cut >= uint64_t(l.elf_class == 64 ? 64 : 52)) {
                 EXPECT_EQ(r.header.e_shnum, 6u) << cut;
             }
         }
@@ -419,20 +344,16 @@ TEST(ElfReader, LyingCountsAndOffsets) {
     elfw::ElfLayout at;
     const std::string good = elfw::write_elf(desc, &at);
     Silent quiet;
-    // Reads `b`; an error must have been recorded unless `quiet_expected`.
     auto read = [&](const std::string &b, bool error_expected = true) {
         elf_set_status(&quiet.status);
         Read r = read_all(b, at.symtab_index);
         EXPECT_EQ(quiet.status, error_expected ? -1 : 0);
         return r;
     };
-    // Section tables too long for the file, or past its end; a bad magic.
+    // Section tables too long for the file, or past its end.
     for (uint64_t shnum : {0xffffu, 7u}) EXPECT_FALSE(read(patched(good, desc, H::e_shnum, shnum)).sections) << shnum;
     for (uint64_t shoff : {uint64_t(good.size()), ~uint64_t(0), uint64_t(INT64_MAX)})
         EXPECT_FALSE(read(patched(good, desc, H::e_shoff, shoff)).sections) << shoff;
-    std::string bad_magic = good;
-    bad_magic[1] = 'e';
-    EXPECT_FALSE(read(bad_magic).sections);
     // A symbol table past the end, or claiming more than 2^32 symbols.
     for (auto [field, value] : {std::pair{S::sh_offset, uint64_t(good.size())}, {S::sh_offset, ~uint64_t(0) - 8},
                                 {S::sh_size, uint64_t(24) << 32}, {S::sh_size, ~uint64_t(0)}}) {
@@ -449,82 +370,34 @@ TEST(ElfReader, LyingCountsAndOffsets) {
     r.sections.get()[1].sh_name = 0xffffff00u;
     EXPECT_EQ(section_name(f.get(), r, 1), "");
     r.sections.get()[r.header.e_shstrndx].sh_offset = ~uint64_t(0) - 4;
-    EXPECT_EQ(section_name(f.get(), r, 1), "");
+    EXPECT_EQ(section_name(f.get(), r, 2), "");
 }
 
-// Without a status pointer the reader's errors end the program; a symbol
-// that needs SYMTAB_SHNDX ends it even with one.
+// Without a status pointer the reader's errors end the program.
 TEST(ElfReaderDeathTest, ErrorsAreFatalWithoutStatus) {
     elf_set_status(nullptr);
-    elfw::ElfFile desc = sample({64, false});
-    desc.symbols.push_back(elfw::func("far", 0x1020, 4, 0x12345));
-    elfw::ElfLayout at;
-    const std::string good = elfw::write_elf(desc, &at);
+    std::string bytes = elfw::write_elf(sample({64, false}));
     auto header_of = [](const std::string &b, int elf_class) {
         elf_header h;
         genelf_readXheader(open_bytes(b).get(), 0, &h, elf_class);
     };
-    std::string magic = good;
-    magic[0] = 0;
-    EXPECT_EXIT(header_of(magic, 64), testing::ExitedWithCode(1), "fatal: bad elf magic number\n$");
-    EXPECT_EXIT(header_of(good.substr(0, 40), 64), testing::ExitedWithCode(1),
-                "fatal: read failed, unexpected EOF\n$");
-    EXPECT_EXIT(header_of(good, 16), testing::ExitedWithCode(1), "fatal: Unexpected elfbits\n$");
-    EXPECT_EXIT(
-        {
-            Silent quiet;
-            read_all(patched(good, desc, at, at.shndx_index, S::sh_type, SHT_PROGBITS), at.symtab_index);
-        },
-        testing::ExitedWithCode(1), "fatal: symbol requires SYMTAB_SHNDX mapping\n$");
-}
-
-TEST(ElfReader, MillionSymbols) {
-    elfw::ElfFile desc;
-    desc.sections = {elfw::code_section(".text", 0, 0x1000000)};
-    desc.symbols.reserve(1000000);
-    for (uint32_t i = 0; i < 1000000; ++i)
-        desc.symbols.push_back(elfw::func("f" + std::to_string(i % 1000), i * 16, 16, 1));
-    elfw::ElfLayout at;
-    const std::string bytes = elfw::write_elf(desc, &at);
-    auto t0 = std::chrono::steady_clock::now();
-    Read r = read_all(bytes, at.symtab_index);
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
-    ASSERT_EQ(r.symbol_count, 1000001u);
-    EXPECT_EQ(std::tuple(r[1000000].st_value, r[1000000].st_shndx), std::tuple(999999u * 16, 1));
-    // Generous: the single-block read takes a few tens of milliseconds.
-    EXPECT_LT(ms, 3000);
+    EXPECT_EXIT(header_of(bytes, 16), testing::ExitedWithCode(1), "fatal: Unexpected elfbits\n$");
+    bytes[0] = 0;
+    EXPECT_EXIT(header_of(bytes, 64), testing::ExitedWithCode(1), "fatal: bad elf magic number\n$");
 }
 
 // ---------------------------------------------------------------- handler
 
-class ElfHandler : public testing::Test {
+class ElfHandler : public testing_support::HandlerTest {
   protected:
+    ElfHandler() : HandlerTest(funsize_handle_elf) {}
     void SetUp() override {
-        testing_support::begin_report_state();
-        ident_ = file_ident{};
+        HandlerTest::SetUp();
         ident_.file_type = FT_ELF;
         ident_.machine_type = 1;
-        desc_ = input_desc{};
-        desc_.name = const_cast<char *>("test.o");
-        desc_.member_name = const_cast<char *>("member.o");
-        desc_.ident = &ident_;
     }
-    void TearDown() override { testing_support::end_report_state(); }
-
-    using Outcome = testing_support::HandlerOutcome;
-    Outcome run(const std::string &bytes, long at = 0) {
-        return testing_support::run_handler(funsize_handle_elf, bytes, at, &desc_);
-    }
-    std::string out(const std::string &bytes) { return run(bytes).out; }
-    // For death tests, whose child must keep its standard error.
-    int call(const std::string &bytes) { return testing_support::call_handler(funsize_handle_elf, bytes, &desc_); }
-
-    file_ident ident_;
-    input_desc desc_;
 };
 using ElfHandlerDeathTest = ElfHandler;
-
-std::string line(const std::string &name, unsigned size) { return testing_support::report_line(name, size); }
 
 // Code in two sections, functions with and without sizes, and symbols that
 // are not functions.
@@ -547,10 +420,9 @@ TEST_F(ElfHandler, FunctionsInSymbolOrderFromEitherNameTable) {
     // Unsized functions end at the next function symbol (the NOTYPE label
     // and the object do not count), the last one of a section at its end.
     elfw::ElfFile desc = program({32, true});
-    Outcome o = run(elfw::write_elf(desc));
-    EXPECT_EQ(o.result, 0);
-    EXPECT_EQ(o.err, "");
-    EXPECT_EQ(o.out, kProgramLines);
+    testing_support::HandlerOutcome o = run(elfw::write_elf(desc));
+    EXPECT_EQ(std::tuple(o.result, o.err, o.out), std::tuple(0, "", kProgramLines));
+    EXPECT_EQ(current_ident, &ident_);
     // Symbol names in the section-name table; without .symtab the dynamic
     // symbols; with neither, nothing.
     desc.symbol_names = elfw::SymbolNames::SectionNames;
@@ -563,15 +435,11 @@ TEST_F(ElfHandler, FunctionsInSymbolOrderFromEitherNameTable) {
     EXPECT_EQ(out(elfw::write_elf(desc)), "");
 }
 
-TEST_F(ElfHandler, SectionSelectionAndUpperHalves) {
-    opt_section_name = ".data";
-    EXPECT_EQ(out(elfw::write_elf(program({64, true}))), line("data_fn", 0x10));
-    EXPECT_EQ(opt_section_number, 2) << "the section index of the name";
+TEST_F(ElfHandler, SectionSelectionUpperHalvesAndExtendedNumbering) {
     // A reserved index passes the excluded-section test when no number is set.
     elfw::ElfFile desc = program({32, false});
     desc.symbols.push_back(elfw::func("absolute", 0x5000, 4, 0));
     desc.symbols.back().special = SHN_ABS;
-    opt_section_number = 0;
     opt_section_name = ".nothere";
     EXPECT_EQ(out(elfw::write_elf(desc)), line("absolute", 4));
 
@@ -582,79 +450,66 @@ TEST_F(ElfHandler, SectionSelectionAndUpperHalves) {
     desc.sections = {elfw::code_section(".text", 0x100001000ull, 0x100)};
     desc.symbols = {elfw::func("wide", 0x200001010ull, 0x300000020ull, 1)};
     EXPECT_EQ(out(elfw::write_elf(desc)), "wide" + std::string(17, ' ') + "0x00001010 " + "     32\n");
-}
 
-TEST_F(ElfHandler, RequestedFunctionsAndArchiveMembers) {
-    elfw::ElfFile desc = program({64, false});
-    // A second "open_b" behind the first: the walk stops before it once every
-    // requested name has its size, so it is never found twice.
-    desc.symbols.push_back(elfw::func("open_b", 0x3010, 8, 3));
-    desc.symbols[3].size = 0x30;
-    funsize_add_requested("open_b");
-    funsize_add_requested("sized");
-    Outcome o = run(elfw::write_elf(desc));
-    EXPECT_EQ(std::tuple(o.result, o.err, o.out), std::tuple(0, "", line("open_b", 0x30) + line("sized", 0x24)));
-
-    // Without a size of its own a requested function ends at its section's
-    // end. As an archive member, behind other bytes, a missing name is
-    // counted but not reported, and the warning setting is given back.
-    funsize_reset();
-    funsize_add_requested("missing");
-    desc_.in_archive = 1;
-    o = run(std::string(68, '\n') + elfw::write_elf(program({64, false})), 68);
-    EXPECT_EQ(std::tuple(o.result, o.err, o.out), std::tuple(1, "", line("open_b", 0x80) + line("sized", 0x24)));
-    EXPECT_EQ(opt_warnings, 1);
-    EXPECT_EQ(in_archive_member, 1);
-    EXPECT_EQ(current_ident, &ident_);
-}
-
-TEST_F(ElfHandler, ExtendedNumbering) {
-    const std::string bytes = elfw::write_elf(many_sections({64, false}));
     // The absolute function ends at the next higher start, whatever its section.
+    opt_addr = 0;
+    const std::string bytes = elfw::write_elf(many_sections({64, false}));
     EXPECT_EQ(out(bytes), line("near", 0x20) + line("far", 0x30) + line("abs_fn", 0x100 - 0x50));
     opt_section_number = 0xff05;
     EXPECT_EQ(out(bytes), line("far", 0x30));
 }
 
-TEST_F(ElfHandler, NamesAtTheTableEndAndUnreadableInputs) {
+// A second "open_b" behind the first: the walk stops before it once every
+// requested name has its size, so it is never found twice. Without a size
+// of its own a requested function ends at its section's end.
+TEST_F(ElfHandler, RequestedFunctionsStopTheWalk) {
     elfw::ElfFile desc = program({64, false});
-    elfw::ElfLayout at;
-    const std::string bytes = elfw::write_elf(desc, &at);
+    desc.symbols.push_back(elfw::func("open_b", 0x3010, 8, 3));
+    desc.symbols[3].size = 0x30;
+    funsize_add_requested("open_b");
+    funsize_add_requested("sized");
+    testing_support::HandlerOutcome o = run(elfw::write_elf(desc));
+    EXPECT_EQ(std::tuple(o.result, o.err, o.out), std::tuple(0, "", line("open_b", 0x30) + line("sized", 0x24)));
+    funsize_reset();
+    EXPECT_EQ(run(std::string(68, '\n') + elfw::write_elf(program({64, false})), 68).out,
+              line("open_b", 0x80) + line("sized", 0x24))
+        << "behind other bytes, as an archive member";
+}
+
+TEST_F(ElfHandler, NamesAtTheTableEndAndUnreadableInputs) {
     // ".strtab" is "\0first\0tail\0"; cut its NUL off and put a letter there:
     // the last name still ends with the table.
-    elfw::ElfFile two = desc;
+    elfw::ElfFile two = program({64, false});
     two.symbols = {elfw::func("first", 0x1000, 4, 1), elfw::func("tail", 0x1010, 4, 1)};
-    elfw::ElfLayout at2;
-    std::string b = elfw::write_elf(two, &at2);
-    const uint64_t nul = at2.offsets[at2.strtab_index] + 11;
+    elfw::ElfLayout at;
+    std::string b = elfw::write_elf(two, &at);
+    const uint64_t nul = at.offsets[at.strtab_index] + 11;
     ASSERT_EQ(b.substr(nul - 4, 5), std::string("tail\0", 5));
     b[nul] = 'X';
-    EXPECT_EQ(out(patched(b, two, at2, at2.strtab_index, S::sh_size, 11)), line("first", 4) + line("tail", 4));
+    EXPECT_EQ(out(patched(b, two, at, at.strtab_index, S::sh_size, 11)), line("first", 4) + line("tail", 4));
     // A name offset past the table reads as an empty name.
-    EXPECT_EQ(out(patched(b, two, at2, at2.strtab_index, S::sh_size, 6)), line("first", 4) + line("", 4));
+    EXPECT_EQ(out(patched(b, two, at, at.strtab_index, S::sh_size, 6)), line("first", 4) + line("", 4));
 
     // Not a class the reader knows, no section headers, a symbol table linked
     // to no section: an empty report, the name missing.
+    elfw::ElfFile desc = program({64, false});
+    const std::string bytes = elfw::write_elf(desc, &at);
     funsize_add_requested("main");
     std::string bad_class = bytes;
     bad_class[EI_CLASS] = 7;
     for (const std::string &u : {bad_class, patched(patched(bytes, desc, H::e_shnum, 0), desc, H::e_shoff, 0),
                                  patched(bytes, desc, at, at.symtab_index, S::sh_link, 99)}) {
-        Outcome o = run(u);
+        testing_support::HandlerOutcome o = run(u);
         EXPECT_EQ(std::tuple(o.result, o.out, o.err), std::tuple(1, "", "error: main not found in file test.o\n"));
     }
 }
 
 // An empty section-name table is fatal end to end; an index past the section
-// table reads the same way, and damage inside the file is the reader's error.
-TEST_F(ElfHandlerDeathTest, MissingNameTableAndDamage) {
+// table reads the same way.
+TEST_F(ElfHandlerDeathTest, IndexPastTheSectionTable) {
     elfw::ElfFile desc = program({64, false});
-    elfw::ElfLayout at;
-    const std::string bytes = elfw::write_elf(desc, &at);
-    EXPECT_EXIT(call(patched(bytes, desc, H::e_shstrndx, 40)), testing::ExitedWithCode(1),
+    EXPECT_EXIT(call(patched(elfw::write_elf(desc), desc, H::e_shstrndx, 40)), testing::ExitedWithCode(1),
                 "fatal: ELF section string table is empty\n$");
-    EXPECT_EXIT(call(patched(bytes, desc, at, at.symtab_index, S::sh_size, uint64_t(24) << 40)),
-                testing::ExitedWithCode(1), "fatal: read failed, unexpected EOF\n$");
 }
 
 }  // namespace

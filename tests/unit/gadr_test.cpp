@@ -85,9 +85,7 @@ TEST_F(Gadr, EachOperationUnderEachMode) {
         {"less_equal", value(gadr_less_equal), 0x10002, 0x10002, {1, 1, 1, 1}},
         {"not_equal", value(gadr_not_equal), 0x50010, 0x10, {0, 1, 1, 1}},
         {"compare_u64", value(gadr_compare_u64), 0x100000010, 0x100000010, {-1, -1, -1, 0}},
-        {"compare_u64", value(gadr_compare_u64), 0x50010, 0x10, {0, 1, 1, 1}},
         {"compare_u32", value(gadr_compare_u32), 0x100000010, 0xFFFFFFFF, {-1, -1, -1, 1}},
-        {"compare_u32", value(gadr_compare_u32), 0x50010, 0x11, {-1, 1, 1, 1}},
         {"less_u32", value(gadr_less_u32), 0x10, 0x11, {1, 1, 1, 1}},
         {"less_equal_u32", value(gadr_less_equal_u32), 0x100000010, 0xFFFFFFFF, {1, 1, 1, 0}},
         // Predicates; the segmented mode ignores the segment for zero.
@@ -97,10 +95,8 @@ TEST_F(Gadr, EachOperationUnderEachMode) {
         {"invalid", value(gadr_is_invalid), 0x3FFFF, 0, {1, 1, 0, 0}},
         {"valid", value(gadr_is_valid), ~0ull, 0, {0, 0, 0, 0}},
         {"zero_or_invalid", value(gadr_is_zero_or_invalid), 0x100000000, 0, {1, 1, 1, 0}},
-        {"zero_or_invalid", value(gadr_is_zero_or_invalid), 0x70000, 0, {0, 0, 0, 0}},
         {"set", value(gadr_is_set), 0xFFFFFFFF, 0, {0, 0, 0, 1}},
         {"set", value(gadr_is_set), 0xFFFE0000, 0, {0, 0, 1, 1}},
-        {"set", value(gadr_is_set), 0xFFFE, 0, {1, 1, 1, 1}},
         // Arithmetic: the offset wraps (the segmented mode keeps or adds the
         // segments), lo wraps and hi is dropped, or 64-bit carries and borrows.
         {"add", out(gadr_add), 0xFFFFFFF0, 0x20, {0x10, 0xFFFF0010, 0x10, 0x100000010}},
@@ -117,8 +113,6 @@ TEST_F(Gadr, EachOperationUnderEachMode) {
         {"add_u64", out(gadr_add_u64), 0x3FFF0, 0x20, {0x10, 0x30010, 0x40010, 0x40010}},
         {"sub_u64", out(gadr_sub_u64), 0, 1, {0xFFFF, 0xFFFF, 0xFFFFFFFF, ONES}},
         {"diff_s32", value(gadr_diff_s32), 0x90001, 0x10003, {-2, -2, 0x7FFFE, 0x7FFFE}},
-        {"diff_s32", value(gadr_diff_s32), 1, 2, {-1, -1, -1, -1}},
-        {"diff_u64", value(gadr_diff_u64), 1, 2, {ONES, ONES, 0xFFFFFFFF, ONES}},
         {"diff_u64", value(gadr_diff_u64), 0x100000010, 0x10, {0, 0, 0, 0x100000000}},
         // Scaling leaves the no-address value alone; 64-bit mode shifts by
         // the highest set bit of the factor; a divisor of 0 changes nothing.
@@ -130,7 +124,6 @@ TEST_F(Gadr, EachOperationUnderEachMode) {
         {"scale_down", in_place(gadr_scale_down), 0x200000004, 2, {2, 2, 2, 0x100000002}},
         {"scale_down", in_place(gadr_scale_down), 0x200000004, 0, {0x200000004, 0x200000004, 0x200000004, 0x200000004}},
         // Alignment works on the offset, lo or the whole value; hi stays.
-        {"align_up", in_place(gadr_align_up), 0x1001, 16, {0x1010, 0x1010, 0x1010, 0x1010}},
         {"align_up", in_place(gadr_align_up), 0x1001, 0, {0x1001, 0x1001, 0x1001, 0x1001}},
         {"align_up", in_place(gadr_align_up), 0xFFFFFFF1, 16, {0xFFFF0000, 0xFFFF0000, 0, 0x100000000}},
         {"align_up", in_place(gadr_align_up), 0x50000FFF1, 8, {0x50000FFF8, 0x50000FFF8, 0x50000FFF8, 0x50000FFF8}},
@@ -144,10 +137,6 @@ TEST_F(Gadr, EachOperationUnderEachMode) {
                 << row.what << "(" << std::hex << row.a << ", " << row.b << ") in mode " << mode;
         }
     }
-    // The output may be an input.
-    gadr a = A(0x10);
-    gadr_add(a, a, a);
-    EXPECT_EQ(gadr_to_u64(a), 0x20u);
 }
 
 TEST_F(Gadr, MinMaxTiesAndTheSixteenBitGap) {
@@ -172,9 +161,7 @@ TEST_F(Gadr, MinMaxTiesAndTheSixteenBitGap) {
 TEST_F(Gadr, ModesEncodingsAndCheckFormat) {
     EXPECT_EQ(gadr_get_mode(), 2u);
     EXPECT_EQ(gadr_set_mode(3), 2u);
-    EXPECT_TRUE(gadr_mode_is_64bit());
     EXPECT_EQ(gadr_set_mode(1), 3u);
-    EXPECT_TRUE(gadr_mode_is_16bit_16seg());
     EXPECT_STREQ(adr_name_from_mode(1), "16bit-16seg");
     for (uint32_t m = 0; m < 4; ++m) EXPECT_EQ(gadr_mode_from_encoding(gadr_encoding_from_mode(m)), m);
     EXPECT_EQ(gadr_encoding_from_mode(1), 0x42u);
@@ -204,7 +191,6 @@ TEST_F(Gadr, ModesEncodingsAndCheckFormat) {
         const char *warning;
     } checks[] = {
         {2, 0x100000005, 0, 5, "warning: gadr: invalid 32bit address format"},
-        {2, ~0ull, 1, ~0ull, ""},
         {0, 0x12340000, 0, 0x12340000, "gadr: invalid 16bit address format"},
         {0, 0xFFFFFFFF, 1, 0xFFFFFFFF, ""},
         {1, 0x100000005, 0, 5, "gadr: invalid 16bit_16seg address format"},
@@ -237,7 +223,6 @@ TEST_F(Gadr, FormatPerMode) {
     } cases[] = {
         {2, 0x100000002ull, "0x00000002", "0x2"},
         {3, 0x100000002ull, "0x00000001_00000002", "0x1_00000002"},
-        {3, 0xabc, "0x00000000_00000abc", "0xabc"},
         {0, 0x5002a, "0x002a", "0x2a"},
         {1, 0x5002a, "0x0005002a", "0x5002a"},
         {1, 0x2a, "0x002a", "0x2a"},
@@ -302,15 +287,12 @@ TEST_F(Gadr, RangesPlainWrappingAndInvalid) {
         int position;
         bool ordered, warns;
     } cases[] = {
-        {2, 0x0F, 0x10, 0x20, -1, true, false},
         {2, 0x10, 0x10, 0x20, 0, true, false},
         {2, 0x20, 0x10, 0x20, 1, true, false},
         // A range may wrap round the top of the address space...
         {2, 0x5, 0xFFFFFFF0, 0x10, 0, true, false},
-        {2, 0xFFFFFFF8, 0xFFFFFFF0, 0x10, 0, true, false},
         {2, 0x10, 0xFFFFFFF0, 0x10, -1, true, false},
         {3, 0x8, 0xFFFFFFFF00000000, 0x10, 0, true, false},
-        {3, 0xFFFFFFFF00000010, 0xFFFFFFFF00000000, 0x10, 0, true, false},
         {3, 0x100000000, 0xFFFFFFFF00000000, 0x10, -1, true, false},
         {3, 0x100000005, 0x100000000, 0x100000010, 0, true, false},
         {0, 0x5, 0xFFF0, 0x10, 0, true, false},

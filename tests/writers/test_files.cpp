@@ -56,10 +56,19 @@ void end_report_state() {
     opt_section_number = 0;
 }
 
+void HandlerTest::SetUp() {
+    begin_report_state();
+    ident_ = file_ident{};
+    desc_ = input_desc{};
+    desc_.name = const_cast<char *>("test.o");
+    desc_.member_name = const_cast<char *>("member.o");
+    desc_.ident = &ident_;
+}
+
 std::string report_line(const std::string &name, long long size) {
-    char buf[256];
-    std::snprintf(buf, sizeof buf, "%-20s %7lld\n", name.c_str(), size);
-    return buf;
+    char number[32];
+    std::snprintf(number, sizeof number, " %7lld\n", size);
+    return name + std::string(name.size() < 20 ? 20 - name.size() : 0, ' ') + number;
 }
 
 }  // namespace testing_support

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include "elf.h"
 #include "objfile.h"
 
@@ -37,8 +39,27 @@ int call_handler(format_handler handler, const std::string &bytes, input_desc *d
 void begin_report_state();
 void end_report_state();
 
-// One report line in the default format, as the C library prints it.
+// One report line in the default format ("%-20s %7lld\n"), for a name of any
+// length.
 std::string report_line(const std::string &name, long long size);
+
+// A fixture for the tests of one format handler: a fresh report state for
+// every test, and an input named "test.o" (member "member.o") identified by
+// `ident_`.
+class HandlerTest : public testing::Test {
+  protected:
+    explicit HandlerTest(format_handler handler) : handler_(handler) {}
+    void SetUp() override;
+    void TearDown() override { end_report_state(); }
+    HandlerOutcome run(const std::string &bytes, long at = 0) { return run_handler(handler_, bytes, at, &desc_); }
+    std::string out(const std::string &bytes) { return run(bytes).out; }
+    // For death tests, whose child must keep its standard error.
+    int call(const std::string &bytes) { return call_handler(handler_, bytes, &desc_); }
+
+    format_handler handler_;
+    file_ident ident_{};
+    input_desc desc_{};
+};
 
 // Installs a status pointer for the ELF reader's primitives while it lives,
 // so that a failed read sets `status` instead of ending the program.
