@@ -50,23 +50,14 @@ std::string elf(const std::vector<Words> &lines) {
             index[w[1]] = uint32_t(f.sections.size());
         } else if (w[0] == "symbol" && w.size() == 6 && w[2] == "func" && index.count(w[3])) {
             f.symbols.push_back(elfw::func(w[1], field(w, "value", 4), field(w, "size", 4), index[w[3]]));
-        } else if (w[0] == "patch") {
+        } else if (w[0] == "patch" && w.size() == 3 && w[1] == "e_shoff") {
             patches.push_back(w);
         } else {
             throw std::invalid_argument("bad line: " + w[0]);
         }
     }
-    elfw::ElfLayout layout;
-    std::string bytes = elfw::write_elf(f, &layout);
-    index[".shstrtab"] = layout.shstrndx;
-    for (const Words &w : patches) {
-        if (w.size() == 3 && w[1] == "e_shoff")
-            elfw::patch_header(bytes, f, elfw::HeaderField::e_shoff, number(w[2]));
-        else if (w.size() == 4 && w[2] == "sh_size" && index.count(w[1]))
-            elfw::patch_section(bytes, f, layout, index[w[1]], elfw::SectionField::sh_size, number(w[3]));
-        else
-            throw std::invalid_argument("bad patch");
-    }
+    std::string bytes = elfw::write_elf(f);
+    for (const Words &w : patches) elfw::patch_header(bytes, f, elfw::HeaderField::e_shoff, number(w[2]));
     return bytes;
 }
 
@@ -139,7 +130,8 @@ std::string dbg(const std::vector<Words> &lines) {
 void program(const std::vector<Words> &lines, const std::string &base, const std::string &dir) {
     dlaw::ProgramDesc p;
     std::vector<Words> entries;  // changes to the name file's object entries
-    std::vector<std::string> name_file, left_out;
+    std::vector<std::string> left_out;
+    bool dev_version = false;
     for (const Words &w : lines) {
         if (w[0] == "mode" && w.size() == 2 && w[1] == "64") {
             p.mode = GADR_MODE_64BIT;
@@ -153,10 +145,10 @@ void program(const std::vector<Words> &lines, const std::string &base, const std
             p.objects.back().procs.push_back({w[1], number(w[2]), number(w[3]), w.size() == 5});
         } else if (w[0] == "unlocated" && !p.objects.empty()) {
             p.objects.back().located = false;
-        } else if (w[0] == "entry" && w.size() == 3 && (w[2] == "magic=name" || w[2].rfind("offset", 0) == 0)) {
+        } else if (w[0] == "entry" && w.size() == 3 && w[2].rfind("offset=", 0) == 0) {
             entries.push_back(w);
-        } else if (w[0] == "name-file" && w.size() == 2 && (w[1] == "update-links" || w[1] == "dev-version")) {
-            name_file.push_back(w[1]);
+        } else if (w[0] == "dev-version" && w.size() == 1) {
+            dev_version = true;
         } else if (w[0] == "without" && w.size() == 2) {
             left_out.push_back(w[1]);
         } else {
@@ -164,25 +156,12 @@ void program(const std::vector<Words> &lines, const std::string &base, const std
         }
     }
     p.tweak_entry = [&](size_t k, STDnm_DloFile &e) {
-        for (const Words &w : entries) {
-            if (w[1] != p.objects[k].member) continue;
-            if (w[2] == "magic=name")
-                e.magic = e.name;
-            else
-                e.offset = (w[2][6] == '+' ? e.offset : 0) + number(w[2].substr(7));
-        }
+        for (const Words &w : entries)
+            if (w[1] == p.objects[k].member) e.offset = number(w[2].substr(7));
     };
     dlaw::write_files(dlaw::write_program(p), p, dir, base);
-    for (const std::string &change : name_file) {
-        const bool ok = dbgw::rewrite_dnm(dir + "/" + base + ".dnm", [&](STDnm *d) {
-            int32_t links[1] = {2};
-            if (change == "dev-version")
-                d->version = STDNM_DEV_VERSION;
-            else
-                STDnm_SetIndexTable(d, STDNM_DLO_FILE_UPDATE_LINKS, links, 1);
-        });
-        if (!ok) throw std::runtime_error("the name file could not be rewritten");
-    }
+    if (dev_version && !dbgw::rewrite_dnm(dir + "/" + base + ".dnm", [](STDnm *d) { d->version = STDNM_DEV_VERSION; }))
+        throw std::runtime_error("the name file could not be rewritten");
     for (const std::string &name : left_out) std::filesystem::remove(dir + "/" + name);
 }
 

@@ -2,7 +2,7 @@
 // writers in tests/writers, one line of words per item:
 //   --- elf NAME      class 32|64 [big]; machine N; section NAME code|data|nobits
 //                     addr=A size=S; symbol NAME func SECTION value=V size=S;
-//                     patch e_shoff V; patch SECTION sh_size V
+//                     patch e_shoff V
 //   --- aout NAME     layout sparc-dynamic|x86-omagic|little-zmagic|m68k-omagic|
 //                     m68k-nmagic|m68k-zmagic; text N; data N;
 //                     symbol NAME text|data|abs[+ext] value=V; patch syms|strsize V
@@ -11,8 +11,8 @@
 //   --- program BASE  BASE.dnm, BASE.dla and each object as a file: mode 64;
 //                     section NAME BEGIN END; object MEMBER MAGIC...;
 //                     proc NAME BEGIN END [dnm] and unlocated (of the object
-//                     above); entry MEMBER offset=V|offset+V|magic=name;
-//                     name-file update-links|dev-version; without FILE
+//                     above); entry MEMBER offset=V (in the name file);
+//                     dev-version (of the name file); without FILE
 // Numbers are C literals; ELF sections are numbered from 1 in the order given.
 #pragma once
 
