@@ -1,117 +1,183 @@
-// Runs the end-to-end cases kept as data under tests/e2e/cases.
+// Runs the end-to-end cases kept as data under tests/e2e/cases. A case file
+// holds texts and cases one after the other:
 //
-// A case file holds cases one after the other:
-//
+//   === define usage        a text: a later line "@include usage" in the file
+//   ...                     stands for its lines
 //   === what the case shows
-//   args: -func=main data/elf/x86_64.o
-//   env: NAME=value            (optional, repeatable)
-//   status: 0
-//   --- file args.txt          (optional: a file made in the case's directory)
-//   ...
-//   --- stdout
-//   ...
-//   --- stderr
-//   ...
+//   cwd: work               optional: the runs start in this subdirectory
+//   program: bin/funsize    optional: the runs start a copy of the binary there
+//   cut: x.o 120            optional, repeatable: input x.o cut to 120 bytes
+//   absent: work/x.o        optional: a file the runs must not make
+//   --- file args.txt       an input: its lines; "--- file NAME from PATH"
+//   ...                     copies PATH (unpacking a ".gz"); "--- elf NAME"
+//                           and aout, ar, dbg, program build one from a
+//                           description (case_inputs.h)
+//   $ NAME=value -addr x.o  a run: the environment added, then the arguments;
+//   ...                     the lines up to the next run, input or case are
+//   ! funsize: error: ...   its standard output, "! " its standard error and
+//   ? 1                     "? " its status (0 when not given)
+//   --- output report.txt   a file the runs write in text mode
 //
-// Each case runs the real binary in a fresh directory that holds the files
-// of the case and a link "data" to the committed test inputs. Arguments are
-// split at blanks; single quotes keep blanks; '' is an empty argument.
-// Standard output, standard error and the status are compared exactly.
+// Each case gets a fresh directory with its inputs, built in the order
+// given, and a link "data" to the committed test inputs. Arguments are
+// split at blanks.
+// "@DIR@" stands for the case's directory; in expected text "@HOST{/x}" is
+// its subpath x as the program writes full path names on its host, and a
+// line "@windows TEXT" is TEXT only where the program is the Windows build.
+// Everything is compared byte for byte.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 
+#include "case_inputs.h"
 #include "run_program.h"
+
+// The line end of files opened in text mode, and the drive that maps this
+// machine's root: set where the Windows build runs.
+#ifndef FUNSIZE_TEXT_LINE_END
+#define FUNSIZE_TEXT_LINE_END "\n"
+#endif
+#ifndef FUNSIZE_HOST_DRIVE
+#define FUNSIZE_HOST_DRIVE ""
+#endif
 
 namespace {
 
-using testing_support::run_program;
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
 
-struct Case {
-    std::string file;
-    std::string title;
-    std::vector<std::string> args;
-    std::vector<std::pair<std::string, std::string>> env;
-    int status = 0;
-    std::map<std::string, std::string> files;
-    std::string out, err;
+struct Input {
+    std::string kind, name, from;
+    Lines lines;
 };
 
-std::vector<std::string> split_args(const std::string &text) {
-    std::vector<std::string> args;
-    std::string cur;
-    bool in_arg = false, quoted = false;
-    for (char c : text) {
-        if (quoted) {
-            if (c == '\'')
-                quoted = false;
+struct Step {
+    std::string args;
+    std::string out, err;
+    int status = 0;
+};
+
+struct Case {
+    std::string file, title;
+    std::map<std::string, std::string> settings;  // "cwd:", "program:", "absent:"
+    std::vector<std::pair<std::string, uint64_t>> cuts;
+    std::vector<Input> inputs;
+    std::vector<Step> runs;
+    std::map<std::string, std::string> outputs;
+};
+
+void load_file(const std::string &name, std::vector<Case> &cases) {
+    std::ifstream in(std::string(FUNSIZE_CASES) + "/" + name, std::ios::binary);
+    std::map<std::string, Lines> texts;
+    Lines *lines = nullptr;         // the text or input being read
+    std::string *output = nullptr;  // the output file being read
+    Step *run = nullptr;
+    auto take = [&](const std::string &line) {
+        if (lines)
+            lines->push_back(line);
+        else if (output)
+            *output += line + "\n";
+        else if (line.rfind("! ", 0) == 0)
+            run->err += line.substr(2) + "\n";
+        else if (line.rfind("? ", 0) == 0)
+            run->status = std::stoi(line.substr(2));
+        else
+            run->out += line + "\n";
+    };
+    for (std::string line; std::getline(in, line);) {
+        const bool new_case = line.rfind("=== ", 0) == 0, new_run = line.rfind("$", 0) == 0;
+        if (new_case || new_run || line.rfind("--- ", 0) == 0) lines = nullptr, output = nullptr, run = nullptr;
+        if (new_case && line.rfind("=== define ", 0) == 0) {
+            lines = &texts[line.substr(11)];
+        } else if (new_case) {
+            cases.emplace_back().file = name;
+            cases.back().title = line.substr(4);
+        } else if (new_run && !cases.empty()) {
+            run = &cases.back().runs.emplace_back();
+            run->args = line.substr(std::min<size_t>(2, line.size()));
+        } else if (lines || output || run) {
+            if (line.rfind("@include ", 0) == 0)
+                for (const std::string &l : texts[line.substr(9)]) take(l);
             else
-                cur += c;
-        } else if (c == '\'') {
-            quoted = in_arg = true;
-        } else if (c == ' ') {
-            if (in_arg) args.push_back(cur);
-            cur.clear();
-            in_arg = false;
-        } else {
-            cur += c;
-            in_arg = true;
+                take(line);
+        } else if (!cases.empty()) {
+            Case &c = cases.back();
+            std::istringstream in_words(line);
+            Lines w;
+            for (std::string word; in_words >> word;) w.push_back(word);
+            w.resize(std::max<size_t>(w.size(), 5));
+            if (w[0] == "---" && w[1] == "output")
+                output = &c.outputs[w[2]];
+            else if (w[0] == "---")
+                lines = &c.inputs.emplace_back(Input{w[1], w[2], w[3] == "from" ? w[4] : "", {}}).lines;
+            else if (w[0] == "cut:")
+                c.cuts.emplace_back(w[1], std::stoull(w[2], nullptr, 0));
+            else
+                c.settings[w[0]] = w[1];
         }
     }
-    if (in_arg) args.push_back(cur);
-    return args;
 }
 
 std::vector<Case> load_cases() {
     std::vector<Case> cases;
-    std::vector<std::string> names;
-    if (DIR *dir = opendir(FUNSIZE_CASES)) {
-        while (dirent *e = readdir(dir)) {
-            std::string n = e->d_name;
-            if (n.size() > 6 && n.substr(n.size() - 6) == ".cases") names.push_back(n);
-        }
-        closedir(dir);
-    }
+    Lines names;
+    for (const auto &e : fs::directory_iterator(FUNSIZE_CASES))
+        if (e.path().extension() == ".cases") names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
-    for (const std::string &n : names) {
-        std::ifstream in(std::string(FUNSIZE_CASES) + "/" + n, std::ios::binary);
-        std::string line;
-        std::string *block = nullptr;
-        while (std::getline(in, line)) {
-            if (line.rfind("=== ", 0) == 0) {
-                cases.push_back(Case{});
-                cases.back().file = n;
-                cases.back().title = line.substr(4);
-                block = nullptr;
-                continue;
-            }
-            if (cases.empty()) continue;
-            Case &c = cases.back();
-            if (line == "--- stdout") {
-                block = &c.out;
-            } else if (line == "--- stderr") {
-                block = &c.err;
-            } else if (line.rfind("--- file ", 0) == 0) {
-                block = &c.files[line.substr(9)];
-            } else if (block) {
-                *block += line + "\n";
-            } else if (line.rfind("args:", 0) == 0) {
-                c.args = split_args(line.substr(5));
-            } else if (line.rfind("env: ", 0) == 0) {
-                size_t eq = line.find('=');
-                c.env.emplace_back(line.substr(5, eq - 5), line.substr(eq + 1));
-            } else if (line.rfind("status: ", 0) == 0) {
-                c.status = std::stoi(line.substr(8));
-            }
+    for (const std::string &n : names) load_file(n, cases);
+    return cases;
+}
+
+std::string replace_all(std::string text, const std::string &from, const std::string &to) {
+    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
+    return text;
+}
+
+// Expected text as the program writes it on its host.
+std::string expected(const std::string &text, const std::string &dir) {
+    const std::string drive = FUNSIZE_HOST_DRIVE;
+    std::string out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("@windows ", 0) == 0) {
+            if (drive.empty()) continue;
+            line = line.substr(9);
+        }
+        for (size_t at, end; (at = line.find("@HOST{")) != std::string::npos && (end = line.find('}', at)) != std::string::npos;) {
+            std::string path = dir + line.substr(at + 6, end - at - 6);
+            if (!drive.empty()) path = drive + replace_all(path, "/", "\\");
+            line.replace(at, end + 1 - at, path);
+        }
+        out += replace_all(line, "@DIR@", dir) + "\n";
+    }
+    return out;
+}
+
+// The inputs of a case in its directory; what went wrong, or "".
+std::string make_inputs(const Case &c, const std::string &dir) {
+    for (const Input &in : c.inputs) {
+        const std::string path = dir + "/" + in.name, from = dir + "/" + in.from;
+        fs::create_directories(fs::path(path).parent_path());
+        if (in.kind != "file") {
+            if (std::string bad = e2e_cases::build_input(in.kind, in.name, in.lines, dir); !bad.empty()) return bad;
+        } else if (in.from.size() > 3 && in.from.substr(in.from.size() - 3) == ".gz") {
+            if (std::system(("gzip -dc '" + from + "' > '" + path + "'").c_str()) != 0) return "cannot unpack " + from;
+        } else if (!in.from.empty()) {
+            fs::copy_file(from, path);
+        } else {
+            std::string text;
+            for (const std::string &l : in.lines) text += l + "\n";
+            testing_support::write_file(path, text);
         }
     }
-    return cases;
+    for (const auto &[name, size] : c.cuts) fs::resize_file(dir + "/" + name, size);
+    return "";
 }
 
 void PrintTo(const Case &c, std::ostream *os) { *os << c.file << ": " << c.title; }
@@ -120,15 +186,40 @@ class CaseTest : public testing::TestWithParam<Case> {};
 
 TEST_P(CaseTest, MatchesExpectedOutput) {
     const Case &c = GetParam();
-    std::string dir = testing_support::make_temp_dir();
+    // Nothing of a view path may leak in from the environment of the tests.
+    for (const char *v : {"NVPATH", "NVSRPATH", "LKS_VP_XSW", "LKS_VP_DEBUG", "LKS_VP_OFF", "LKS_VP_SLOW"}) unsetenv(v);
+    const std::string dir = fs::canonical(testing_support::make_temp_dir()).string();
     ASSERT_EQ(symlink(FUNSIZE_TEST_DATA, (dir + "/data").c_str()), 0);
-    for (const auto &[name, text] : c.files) testing_support::write_file(dir + "/" + name, text);
-    auto r = run_program(FUNSIZE_BINARY, c.args, dir, c.env, "funsize");
-    EXPECT_EQ(r.out, c.out) << c.file << ": " << c.title;
-    EXPECT_EQ(r.err, c.err) << c.file << ": " << c.title;
-    EXPECT_EQ(r.status, c.status) << c.file << ": " << c.title;
-    std::string cleanup = "rm -rf '" + dir + "'";
-    EXPECT_EQ(std::system(cleanup.c_str()), 0);
+    ASSERT_FALSE(c.runs.empty());
+    ASSERT_EQ(make_inputs(c, dir), "");
+    auto setting = [&](const char *key) { return c.settings.count(key) ? c.settings.at(key) : ""; };
+    std::string program = FUNSIZE_BINARY, argv0 = "funsize", cwd = dir + "/" + setting("cwd:");
+    if (!setting("program:").empty()) {
+        program = argv0 = dir + "/" + setting("program:");
+        fs::create_directories(fs::path(program).parent_path());
+        fs::copy_file(FUNSIZE_BINARY, program);
+    }
+    fs::create_directories(cwd);
+    for (const Step &run : c.runs) {
+        SCOPED_TRACE("$ " + run.args);
+        std::istringstream words(replace_all(run.args, "@DIR@", dir));
+        Lines args;
+        for (std::string word; words >> word;) args.push_back(word);
+        std::vector<std::pair<std::string, std::string>> env;
+        for (size_t eq; !args.empty() && std::isupper(static_cast<unsigned char>(args[0][0])) &&
+                        (eq = args[0].find('=')) != std::string::npos;
+             args.erase(args.begin()))
+            env.emplace_back(args[0].substr(0, eq), args[0].substr(eq + 1));
+        auto r = testing_support::run_program(program, args, cwd, env, argv0);
+        EXPECT_EQ(r.out, expected(run.out, dir));
+        EXPECT_EQ(r.err, expected(run.err, dir));
+        EXPECT_EQ(r.status, run.status);
+    }
+    for (const auto &[name, text] : c.outputs)
+        EXPECT_EQ(testing_support::read_file(dir + "/" + name), replace_all(text, "\n", FUNSIZE_TEXT_LINE_END));
+    EXPECT_TRUE(setting("absent:").empty() || !fs::exists(dir + "/" + setting("absent:"))) << setting("absent:");
+    std::error_code ec;
+    fs::remove_all(dir, ec);
 }
 
 std::string case_name(const testing::TestParamInfo<Case> &info) {

@@ -9,14 +9,16 @@ Exits 0 when all agree, 1 otherwise, 77 when readelf is not installed.
 import os
 import re
 import shutil
+import gzip
 import subprocess
 import sys
+import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT = ['x86_64/sample.o', 'x86_64/util.o', 'x86_64/sample.exe', 'x86_64/libutil.so',
            'x86_64/libutil-stripped.so', 'x86_64/libsample.a', 'arm/sample.o', 'arm/util.o',
            'arm/sample.elf', 'arm/libsample.a', 'ppc/funcs.o', 'ppc/funcs.elf', 'ppc/libfuncs.a',
-           'ppc64/funcs.o']
+           'ppc64/funcs.o', 'extended/many.o.gz']
 
 
 def rewrite(name):
@@ -87,7 +89,12 @@ def main():
     funsize = os.path.abspath(sys.argv[1])
     files = sys.argv[2:] or [os.path.join(HERE, f) for f in DEFAULT]
     bad = checked = 0
+    work = tempfile.TemporaryDirectory()
     for path in files:
+        if path.endswith('.gz'):  # committed compressed: compared unpacked
+            with gzip.open(path) as packed, open(os.path.join(work.name, os.path.basename(path[:-3])), 'wb') as out:
+                out.write(packed.read())
+            path = out.name
         want = readelf_sizes(path)
         got = funsize_sizes(funsize, path)
         for member, syms in want.items():
