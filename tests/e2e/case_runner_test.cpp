@@ -1,30 +1,25 @@
-// Runs the end-to-end cases kept as data under tests/e2e/cases. A case file
-// holds texts and cases one after the other:
+// Runs the end-to-end cases kept as data in tests/e2e/cases/*.cases:
 //
-//   === define usage        a text: a later line "@include usage" in the file
-//   ...                     stands for its lines
+//   === define usage        a text; "@include usage" later in the file stands for it
 //   === what the case shows
 //   cwd: work               optional: the runs start in this subdirectory
-//   program: bin/funsize    optional: the runs start a copy of the binary there
+//   program: bin/funsize    optional: the runs start a copy of the binary put there
 //   cut: x.o 120            optional, repeatable: input x.o cut to 120 bytes
 //   absent: work/x.o        optional: a file the runs must not make
-//   --- file args.txt       an input: its lines; "--- file NAME from PATH"
-//   ...                     copies PATH (unpacking a ".gz"); "--- elf NAME"
-//                           and aout, ar, dbg, program build one from a
-//                           description (case_inputs.h)
-//   $ NAME=value -addr x.o  a run: the environment added, then the arguments;
-//   ...                     the lines up to the next run, input or case are
-//   ! funsize: error: ...   its standard output, "! " its standard error and
-//   ? 1                     "? " its status (0 when not given)
+//   --- file args.txt       an input: the lines below, or with "from PATH" a copy
+//   ...                     of PATH (unpacked if ".gz"); "--- elf x.o" and aout, ar,
+//                           dbg, program build it from a description (case_inputs.h)
+//   $ NAME=value -addr x.o  a run (environment, then arguments split at blanks);
+//   ...                     then its standard output, "! " standard error lines
+//   ! funsize: error: ...   and "? " its status (0 when not given)
+//   ? 1
 //   --- output report.txt   a file the runs write in text mode
 //
-// Each case gets a fresh directory with its inputs, built in the order
-// given, and a link "data" to the committed test inputs. Arguments are
-// split at blanks.
-// "@DIR@" stands for the case's directory; in expected text "@HOST{/x}" is
-// its subpath x as the program writes full path names on its host, and a
-// line "@windows TEXT" is TEXT only where the program is the Windows build.
-// Everything is compared byte for byte.
+// A case runs in a fresh directory with all its inputs, made before its first
+// run, and a link "data" to the committed test inputs; "@DIR@" stands for that
+// directory. In expected text "@HOST{/x}" is its subpath x as the program
+// writes full path names on its host, and "@windows TEXT" a line only the
+// Windows build writes. Everything is compared byte for byte.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -33,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "case_inputs.h"
@@ -126,10 +122,9 @@ void load_file(const std::string &name, std::vector<Case> &cases) {
 
 std::vector<Case> load_cases() {
     std::vector<Case> cases;
-    Lines names;
+    std::set<std::string> names;  // in name order
     for (const auto &e : fs::directory_iterator(FUNSIZE_CASES))
-        if (e.path().extension() == ".cases") names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
+        if (e.path().extension() == ".cases") names.insert(e.path().filename().string());
     for (const std::string &n : names) load_file(n, cases);
     return cases;
 }
