@@ -1,6 +1,8 @@
 // libFuzzer entry: one input, written to a file, runs the whole path of one
 // operand (identification, archive walk, dispatch and report) through the
-// driver, once in all-functions mode and once with a "-func=" name.
+// driver, once in all-functions mode and once with a "-func=" name. An
+// input that holds a name file and its .dla (fuzz_pair.h) is written as the
+// two files side by side, and both are run.
 //
 // Every way out of the driver goes through gen_exit_fn; here that slot
 // jumps back to the entry, so a fatal message ends the run instead of the
@@ -16,10 +18,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <unistd.h>
 #include <vector>
 
 #include "funsize.h"
+#include "fuzz_pair.h"
 #include "gadr.h"
 #include "genout.h"
 #include "indgen.h"
@@ -111,17 +115,38 @@ extern "C" int __wrap_fclose(FILE *fp) {
     return __real_fclose(fp);
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static const std::string path = [] {
-        const char *dir = std::getenv("TMPDIR");
-        return std::string(dir && *dir ? dir : "/tmp") + "/fuzz_operand." + std::to_string(getpid()) + ".o";
-    }();
+namespace {
+
+void write_input(const std::string &path, const uint8_t *data, size_t size) {
     FILE *fp = __real_fopen(path.c_str(), "wb");
     if (!fp) std::abort();
     if (size && std::fwrite(data, 1, size, fp) != size) std::abort();
     __real_fclose(fp);
+}
 
+void run_both_modes(const std::string &path) {
     run_once(path, nullptr);
     run_once(path, "-func=main");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    static const std::string base = [] {
+        const char *dir = std::getenv("TMPDIR");
+        return std::string(dir && *dir ? dir : "/tmp") + "/fuzz_operand." + std::to_string(getpid());
+    }();
+    const std::string_view input(reinterpret_cast<const char *>(data), size);
+    const size_t cut = input.find(FUZZ_PAIR_SEPARATOR);
+    if (cut == std::string_view::npos) {
+        write_input(base + ".o", data, size);
+        run_both_modes(base + ".o");
+        return 0;
+    }
+    const size_t rest = cut + sizeof FUZZ_PAIR_SEPARATOR - 1;
+    write_input(base + ".dnm", data, cut);
+    write_input(base + ".dla", data + rest, size - rest);
+    run_both_modes(base + ".dla");
+    run_both_modes(base + ".dnm");
     return 0;
 }

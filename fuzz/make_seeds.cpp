@@ -14,6 +14,7 @@
 #ifdef FUZZ_DEBUG_SEEDS
 #include "dbg_writer.h"
 #include "dla_writer.h"
+#include "fuzz_pair.h"
 #endif
 
 namespace fs = std::filesystem;
@@ -153,6 +154,7 @@ void debug_seeds() {
             std::string tag = std::string(compress ? "z" : "plain") + (mode == GADR_MODE_64BIT ? "64" : "32");
             save("debug", tag + ".dnm", str(prog.dnm));
             save("debug", tag + ".dla", str(prog.dla));
+            save("debug", tag + ".pair", str(prog.dnm) + FUZZ_PAIR_SEPARATOR + str(prog.dla));
             for (size_t i = 0; i < prog.dbos.size(); ++i) save("debug", tag + "_" + std::to_string(i) + ".dbo", str(prog.dbos[i]));
         }
     }
