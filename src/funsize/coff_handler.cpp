@@ -12,6 +12,7 @@
 #include "funsize.h"
 #include "genout.h"
 #include "indgen.h"
+#include "instream.h"
 
 namespace {
 
@@ -83,11 +84,11 @@ void read_sections(FILE *f, const char *file_name, uint32_t count, int64_t strin
     const bool filter = opt_section_name != nullptr || opt_section_number != 0;
     const uint32_t size = coff_section_header_size();
     // The whole table must be in the file before anything is allocated.
-    const int64_t here = gen_ftell64(f);
-    const int64_t end = gen_stream_size(f);
-    const uint64_t left = here >= 0 && end > here ? uint64_t(end - here) : 0;
-    if (uint64_t(count) * size > left)
-        gen_fatal(2, "Unexpected EOF on section header %d in '%s'", int(left / size), file_name);
+    InStream in(f, file_name);
+    if (count != 0 && !in.holds_here(count, size)) {
+        const int64_t left = in.left();
+        gen_fatal(2, "Unexpected EOF on section header %d in '%s'", int(uint64_t(left > 0 ? left : 0) / size), file_name);
+    }
 
     funsize_alloc_sections(count);
     for (uint32_t i = 0; i < count; ++i) {
@@ -115,20 +116,11 @@ void read_sections(FILE *f, const char *file_name, uint32_t count, int64_t strin
 // Positions `f` at entry `index` of the symbol table; no seek is needed when
 // the entry before has been read whole.
 bool seek_entry(FILE *f, int64_t symbols, uint64_t index) {
-    const int64_t at = symbols + int64_t(index) * coff_symbol_entry_size;
-    return gen_ftell64(f) == at || gen_fseek64(f, at, SEEK_SET) == 0;
+    return InStream(f).move_to(symbols + int64_t(index) * coff_symbol_entry_size);
 }
 
 // Reads and drops n bytes; false at the end of the file.
-bool skip_bytes(FILE *f, uint64_t n) {
-    uint8_t scratch[64];
-    while (n > 0) {
-        const size_t step = n < sizeof scratch ? size_t(n) : sizeof scratch;
-        if (std::fread(scratch, 1, step, f) != step) return false;
-        n -= step;
-    }
-    return true;
-}
+bool skip_bytes(FILE *f, uint64_t n) { return InStream(f).skip(n); }
 
 // The auxiliary entry of a function: tag index (not used) and size.
 bool read_function_aux(FILE *f, int64_t symbols, uint64_t index, int64_t &size) {

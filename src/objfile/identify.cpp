@@ -19,6 +19,7 @@
 #include "identify.h"
 #include "identify_tables.h"
 #include "indgen.h"
+#include "instream.h"
 #include "machine_types.h"
 
 namespace {
@@ -54,43 +55,21 @@ constexpr uint64_t PE_FLAGS_OFFSET = 22;     // from "PE\0\0" to the characteris
 
 file_ident ident;
 
-// One input as identification sees it: reads at file offsets, clipped to the
-// end of the stream. Bytes past the end read as zero and are not counted.
-class Input {
-  public:
-    Input(FILE *f, uint64_t start) : f_(f), start_(start) {
-        int64_t size = gen_stream_size(f);
-        size_ = size > 0 ? uint64_t(size) : 0;
-    }
+// The input being identified: its stream and the offset it starts at (an
+// archive member's start, or 0).
+struct Input {
+    InStream &stream;
+    uint64_t start;
 
-    uint64_t start() const { return start_; }
-    uint64_t size() const { return size_; }
-
-    // n bytes at absolute offset `at`; returns how many were really there.
-    size_t read_at(uint64_t at, uint8_t *buf, size_t n) const {
-        std::memset(buf, 0, n);
-        if (at >= size_) return 0;
-        size_t avail = size_t(std::min<uint64_t>(n, size_ - at));
-        if (!gen_read_at(f_, int64_t(at), buf, avail)) {
-            std::memset(buf, 0, n);
-            return 0;
-        }
-        return avail;
-    }
-
-    // The same at an offset from the start of the input.
+    // n bytes at an offset from the input's start, clipped to the end of the
+    // stream: bytes past it read as zero and are not counted.
     size_t read(uint64_t off, uint8_t *buf, size_t n) const {
-        if (off > UINT64_MAX - start_) {
+        if (off > UINT64_MAX - start) {
             std::memset(buf, 0, n);
             return 0;
         }
-        return read_at(start_ + off, buf, n);
+        return stream.read_at(start + off, buf, n);
     }
-
-  private:
-    FILE *f_;
-    uint64_t start_;
-    uint64_t size_ = 0;
 };
 
 // --- ELF ------------------------------------------------------------------
@@ -111,9 +90,9 @@ const ident_tables::elf_machine_row &find_elf_machine(uint32_t e_machine, uint32
 bool read_elf_header(FILE *f, const Input &in, elf_header &h) {
     int *status = elf_get_status();
     *status = 0;
-    const int elf_class = elf_class_of(f, in.start(), nullptr);
-    gen_safe_fseek64(nullptr, f, int64_t(in.start()), SEEK_SET);
-    return genelf_readXheader(f, in.start(), &h, elf_class) && *status == 0;
+    const int elf_class = elf_class_of(f, in.start, nullptr);
+    in.stream.seek(int64_t(in.start));
+    return genelf_readXheader(f, in.start, &h, elf_class) && *status == 0;
 }
 
 // `head` holds the input's first bytes (zero where the file ends).
@@ -186,7 +165,7 @@ void scan_renesas_note(FILE *f, const Input &in) {
     gen_free_fn(s);
     while (left >= 12) {
         uint8_t buf[12];
-        if (pos > UINT64_MAX - 12 || in.read_at(pos, buf, 12) != 12) break;
+        if (pos > UINT64_MAX - 12 || in.stream.read_at(pos, buf, 12) != 12) break;
         bytes::Cursor c({buf, 12}, big);
         uint32_t namesz = c.u32();
         uint32_t descsz = c.u32();
@@ -196,7 +175,7 @@ void scan_renesas_note(FILE *f, const Input &in) {
         uint64_t body = uint64_t(namesz) + descsz;
         if (namesz == 4 && descsz == 4) {
             uint8_t note[8];
-            if (in.read_at(pos, note, 8) != 8) break;
+            if (in.stream.read_at(pos, note, 8) != 8) break;
             if (is_rel_name(note)) ident.renesas_flags |= renesas_bits(type, bytes::load32(note + 4, big));
         }
         if (body > left || pos > UINT64_MAX - body) break;
@@ -373,8 +352,9 @@ file_ident *identify_at(FILE *f, const char *name) {
     ident = file_ident{};
     ident.ti_coff = ti_coff;
 
-    int64_t start = gen_ftell64(f);
-    Input in(f, start > 0 ? uint64_t(start) : 0);
+    InStream stream(f);
+    int64_t start = stream.tell();
+    const Input in{stream, start > 0 ? uint64_t(start) : 0};
     int kind = get_archive_kind(f, name);
     uint8_t head[elfid::ELF64_EHSIZE];
     size_t got = in.read(0, head, sizeof head);
@@ -418,11 +398,12 @@ constexpr std::string_view damaged_archive_magics[] = {"!<arch>\r\n", "!<elfa>\r
 
 int get_archive_kind(FILE *f, const char *name) {
     if (!f) return ARCHIVE_KIND_NONE;
-    int64_t here = gen_ftell64(f);
+    InStream in(f);
+    int64_t here = in.tell();
     char buf[12] = {};
-    size_t got = std::fread(buf, 1, 11, f);
+    size_t got = in.read(buf, 11);
     buf[got] = 0;
-    if (here >= 0) gen_fseek64(f, here, SEEK_SET);
+    if (here >= 0) in.try_seek(here);
 
     // The bytes are compared as a string: a NUL ends them.
     std::string_view text(buf);
