@@ -39,32 +39,6 @@ void configure_reader(file_ident *ident) {
     coff_symbol_entry_size = int(ident->symbol_entry_size < least ? least : ident->symbol_entry_size);
 }
 
-struct FileHeader {
-    uint16_t f_magic = 0;
-    uint16_t f_nscns = 0;
-    uint32_t f_timdat = 0;
-    uint32_t f_symptr = 0;
-    uint32_t f_nsyms = 0;
-    uint16_t f_opthdr = 0;
-    uint16_t f_flags = 0;
-    uint16_t f_target = 0;  // Texas Instruments only
-};
-
-// The fields of the file header at the current position; those the file
-// does not hold read as 0.
-FileHeader read_file_header(FILE *f) {
-    FileHeader h;
-    coff_read_u16(&h.f_magic, f);
-    coff_read_u16(&h.f_nscns, f);
-    coff_read_u32(&h.f_timdat, f);
-    coff_read_long(&h.f_symptr, f);
-    coff_read_u32(&h.f_nsyms, f);
-    coff_read_u16(&h.f_opthdr, f);
-    coff_read_u16(&h.f_flags, f);
-    if (ti_coff) coff_read_u16(&h.f_target, f);
-    return h;
-}
-
 // The name of a section for "-sect=": its eight-byte field, or the string
 // table entry it points to (read through `f`, whose position is kept).
 void section_name(FILE *f, const char *file_name, const coff_section_header &h, int64_t strings,
@@ -158,7 +132,9 @@ void read_coff(FILE *f, FILE *f2, const char *file_name, std::optional<coff_stri
     if (current_ident->file_type == FT_PE && coff_skip_pe_stub(f) != 0)
         gen_fatal(2, "no PE header behind the MZ stub of '%s'", file_name);
 
-    const FileHeader h = read_file_header(f);
+    // The fields of the file header that the file does not hold read as 0.
+    coff_file_header h;
+    coff_read_file_header(f, &h);
     const int64_t symbols = start + int64_t(h.f_symptr);
     const int64_t strings = symbols + int64_t(h.f_nsyms) * coff_symbol_entry_size;
     if (h.f_opthdr > 0) gen_safe_fseek64(file_name, f, h.f_opthdr, SEEK_CUR);

@@ -59,6 +59,28 @@ void take_name(bytes::Cursor &c, char (&name)[8], uint32_t &name_end) {
 
 }  // namespace
 
+coff_file_header coff_decode_file_header(const uint8_t *raw, size_t n, bool big, bool ti) {
+    bytes::Cursor c(std::span<const uint8_t>(raw, n), big);
+    coff_file_header h{};
+    h.f_magic = c.u16();
+    h.f_nscns = c.u16();
+    h.f_timdat = c.u32();
+    h.f_symptr = c.u32();
+    h.f_nsyms = c.u32();
+    h.f_opthdr = c.u16();
+    h.f_flags = c.u16();
+    if (ti) h.f_target = c.u16();
+    return h;
+}
+
+int coff_read_file_header(FILE *f, coff_file_header *out) {
+    uint8_t buf[TI_FILHSZ];
+    const size_t size = ti_coff ? TI_FILHSZ : FILHSZ;
+    const size_t got = InStream(f).read(buf, size);
+    *out = coff_decode_file_header(buf, got, coff_big_endian != 0, ti_coff != 0);
+    return got == size ? 0 : -1;
+}
+
 uint32_t coff_section_header_size() {
     if (ti_coff) return TI_SCNHSZ;
     return m88k_layout ? M88K_SCNHSZ : SCNHSZ;

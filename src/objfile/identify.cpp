@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "bytes.h"
+#include "coff.h"
 #include "elf.h"
 #include "genout.h"
 #include "identify.h"
@@ -24,34 +25,9 @@
 
 namespace {
 
-// The few ELF fields identification looks at itself.
-namespace elfid {
-constexpr size_t EI_CLASS = 4;
-constexpr size_t EI_DATA = 5;
-constexpr uint8_t ELFCLASS32 = 1;
-constexpr uint8_t ELFCLASS64 = 2;
-constexpr uint8_t ELFDATA2LSB = 1;
-constexpr uint8_t ELFDATA2MSB = 2;
-constexpr size_t ELF64_EHSIZE = 64;
-constexpr uint32_t EM_ARM = 40;
-constexpr uint32_t EM_TRICORE = 44;
-constexpr uint32_t EM_AARCH64 = 183;
-constexpr uint32_t EM_RISCV = 243;
-constexpr uint32_t EF_ARM_BE8 = 0x00800000;
 // Bit 31 of a RISC-V file's e_flags is replaced by its word size (set for
 // 64-bit files) so that one table tells 32- from 64-bit targets.
-constexpr uint32_t EF_RISCV_WORD64 = 0x80000000;
-}  // namespace elfid
-
-// COFF file-header flags.
-namespace coffid {
-constexpr uint16_t F_RELFLG = 0x0001;        // relocations stripped
-constexpr uint16_t F_EXEC = 0x0002;          // executable
-constexpr uint16_t IMAGE_FILE_DLL = 0x2000;  // PE: dynamic library
-constexpr uint64_t FLAGS_OFFSET = 18;        // of the flags in a COFF file header
-constexpr uint64_t PE_OFFSET_FIELD = 60;     // of the PE header offset in the MZ stub
-constexpr uint64_t PE_FLAGS_OFFSET = 22;     // from "PE\0\0" to the characteristics
-}  // namespace coffid
+constexpr uint32_t RISCV_WORD64_FLAG = 0x80000000;
 
 file_ident ident;
 
@@ -103,27 +79,27 @@ void identify_elf(FILE *f, const Input &in, const uint8_t *head) {
     uint32_t e_machine = ok ? h.e_machine : 0;
     uint32_t e_flags = ok ? h.e_flags : 0;
     uint32_t e_type = ok ? h.e_type : 0;
-    uint8_t ei_class = head[elfid::EI_CLASS];
-    uint8_t ei_data = head[elfid::EI_DATA];
+    uint8_t ei_class = head[EI_CLASS];
+    uint8_t ei_data = head[EI_DATA];
 
-    if (e_machine == elfid::EM_RISCV) {
-        if (ei_class == elfid::ELFCLASS64)
-            e_flags |= elfid::EF_RISCV_WORD64;
+    if (e_machine == EM_RISCV) {
+        if (ei_class == ELFCLASS64)
+            e_flags |= RISCV_WORD64_FLAG;
         else
-            e_flags &= ~elfid::EF_RISCV_WORD64;
+            e_flags &= ~RISCV_WORD64_FLAG;
     }
     const auto &row = find_elf_machine(e_machine, e_flags);
 
     ident.machine = e_machine;
     ident.machine_type = row.machine_type;
-    ident.big_endian = ei_data != elfid::ELFDATA2LSB;
-    if (e_machine == elfid::EM_TRICORE || e_machine == elfid::EM_AARCH64)
+    ident.big_endian = ei_data != ELFDATA2LSB;
+    if (e_machine == EM_TRICORE || e_machine == EM_AARCH64)
         ident.code_big_endian = 0;
-    else if (e_machine == elfid::EM_ARM && (e_flags & elfid::EF_ARM_BE8))
+    else if (e_machine == EM_ARM && (e_flags & EF_ARM_BE8))
         ident.code_big_endian = !ident.big_endian;  // BE8: big-endian data, little-endian code
     else
         ident.code_big_endian = ident.big_endian;
-    ident.elf_class = ei_class == elfid::ELFCLASS32 ? 32 : ei_class == elfid::ELFCLASS64 ? 64 : 0;
+    ident.elf_class = ei_class == ELFCLASS32 ? 32 : ei_class == ELFCLASS64 ? 64 : 0;
     ident.flag14 = row.flag14;
     ident.leading_underscore = row.leading_underscore;
     ident.cpu_family = row.cpu_family;
@@ -215,26 +191,28 @@ bool identify_coff(const Input &in, const ident_tables::magic2_row &row) {
     ident.symbol_entry_size = row.symbol_entry_size;
     take_target(row);
 
-    uint64_t flags_at = coffid::FLAGS_OFFSET;
+    // The COFF file header: at the start, or behind the PE signature.
+    uint8_t raw[PE_SIGNATURE_SIZE + FILHSZ];
+    const uint8_t *header = raw;
     if (row.file_type == FT_PE) {
         uint8_t field[4];
-        in.read(coffid::PE_OFFSET_FIELD, field, 4);
+        in.read(PE_OFFSET_FIELD, field, 4);
         uint64_t pe = bytes::load32(field, row.big_endian);
-        uint8_t sig[6];
-        if (in.read(pe, sig, sizeof sig) < 4 || std::memcmp(sig, "PE\0\0", 4) != 0) return false;
+        if (in.read(pe, raw, sizeof raw) < PE_SIGNATURE_SIZE || std::memcmp(raw, "PE\0\0", 4) != 0) return false;
+        header = raw + PE_SIGNATURE_SIZE;
         // The target comes from the machine field of the COFF header.
-        if (const auto *target = find_magic2(sig[4], sig[5])) take_target(*target);
-        flags_at = pe + coffid::PE_FLAGS_OFFSET;
+        if (const auto *target = find_magic2(header[0], header[1])) take_target(*target);
+    } else {
+        in.read(0, raw, FILHSZ);
     }
-    uint8_t field[2];
-    in.read(flags_at, field, 2);
-    uint16_t flags = bytes::load16(field, ident.big_endian);
+    // Bytes the file does not hold read as zero.
+    const uint16_t flags = coff_decode_file_header(header, FILHSZ, ident.big_endian, false).f_flags;
     ident.flags = uint32_t(int32_t(int16_t(flags)));
-    if (row.file_type == FT_PE && (flags & coffid::IMAGE_FILE_DLL))
+    if (row.file_type == FT_PE && (flags & IMAGE_FILE_DLL))
         ident.object_kind = OBJ_KIND_SHARED;
-    else if (flags & coffid::F_EXEC)
+    else if (flags & F_EXEC)
         ident.object_kind = OBJ_KIND_EXECUTABLE;
-    else if (flags & coffid::F_RELFLG)
+    else if (flags & F_RELFLG)
         ident.object_kind = OBJ_KIND_OTHER;
     else
         ident.object_kind = OBJ_KIND_RELOCATABLE;
@@ -356,7 +334,7 @@ file_ident *identify_at(FILE *f, const char *name) {
     int64_t start = stream.tell();
     const Input in{stream, start > 0 ? uint64_t(start) : 0};
     int kind = get_archive_kind(f, name);
-    uint8_t head[elfid::ELF64_EHSIZE];
+    uint8_t head[ELF64_EHDR_SIZE];
     size_t got = in.read(0, head, sizeof head);
     const uint8_t *b = head;
 
