@@ -10,6 +10,7 @@
 
 #include "genout.h"
 #include "indgen.h"
+#include "instream.h"
 #include "st_api.h"
 
 namespace {
@@ -78,8 +79,9 @@ GFile *gf_OpenRead(FILE *fp, const char *path, const char *name, int quiet) {
     gf->fp = fp;
     gf->ownsFile = owns;
     gf->quiet = uint8_t(quiet != 0);
-    gf->base = gen_ftell64(fp);
-    int64_t size = gf->base < 0 ? -1 : gen_stream_size(fp);
+    InStream in(fp);
+    gf->base = in.tell();
+    int64_t size = gf->base < 0 ? -1 : in.size();
     if (gf->base < 0 || size < 0) {
         gf_StreamError(gf, errno);
         free_gfile(gf);
@@ -98,7 +100,7 @@ GFile *gf_OpenRead(FILE *fp, const char *path, const char *name, int quiet) {
     gf->descriptors = r.u8();
     gf->layout = r.u8();
     gf->reserved = r.u8();
-    bool good = r.ok() && std::memcmp(head, magic, 4) == 0 && gf->version < 2 && gf->reserved == 0 && !std::ferror(fp);
+    bool good = r.ok() && std::memcmp(head, magic, 4) == 0 && gf->version < 2 && gf->reserved == 0 && !in.error();
     if (good && gf->descriptors != 0) {
         gen_error("GFile desciptors not supported");
         good = false;
@@ -113,15 +115,16 @@ GFile *gf_OpenRead(FILE *fp, const char *path, const char *name, int quiet) {
 
 int gf_Map(GFile *gf) {
     if (gf->image) return 0;
-    if (gen_fseek64(gf->fp, gf->base, SEEK_SET) != 0) {
+    InStream in(gf->fp);
+    if (!in.try_seek(gf->base)) {
         gf_StreamError(gf, errno);
         return -1;
     }
     uint8_t *image = static_cast<uint8_t *>(gen_calloc_fn(size_t(gf->limit ? gf->limit : 1), 1));
-    size_t got = std::fread(image, 1, size_t(gf->limit), gf->fp);
+    size_t got = in.read(image, size_t(gf->limit));
     if (int64_t(got) != gf->limit) {
         gen_free_fn(image);
-        gf_StreamError(gf, std::ferror(gf->fp) ? errno : 0);
+        gf_StreamError(gf, in.error() ? errno : 0);
         return -1;
     }
     gf->image = image;
@@ -233,15 +236,16 @@ bool GReader::ensure(uint64_t n) {
         int64_t end = origin_ + int64_t(buf_.size());
         uint64_t want = std::max<uint64_t>(n - cur_.remaining(), std::max<uint64_t>(buf_.size(), first_window));
         want = std::min<uint64_t>(want, uint64_t(gf_->limit - end));
-        if (gen_fseek64(gf_->fp, gf_->base + end, SEEK_SET) != 0) {
+        InStream in(gf_->fp);
+        if (!in.try_seek(gf_->base + end)) {
             gf_StreamError(gf_, errno);
         } else {
             size_t old = buf_.size();
             buf_.resize(old + size_t(want));
-            size_t got = std::fread(buf_.data() + old, 1, size_t(want), gf_->fp);
+            size_t got = in.read(buf_.data() + old, size_t(want));
             buf_.resize(old + got);
             gf_->lastPos = gf_->base + end + int64_t(got);
-            if (got < want && std::ferror(gf_->fp)) gf_StreamError(gf_, errno);
+            if (got < want && in.error()) gf_StreamError(gf_, errno);
         }
         uint64_t at = cur_.pos();
         cur_ = bytes::Cursor(std::span<const uint8_t>(buf_), true, at);

@@ -8,6 +8,7 @@
 
 #include "genout.h"
 #include "indgen.h"
+#include "instream.h"
 #include "indgensys.h"
 #include "platform.h"
 #include "st_load_internal.h"
@@ -30,7 +31,7 @@ int compare_magic(const char *dbg, const char *dlo) {
 
 bool is_archive(FILE *fp) {
     char head[10] = {};
-    size_t got = std::fread(head, 1, sizeof head, fp);
+    size_t got = InStream(fp).read(head, sizeof head);
     return (got >= 8 && std::memcmp(head, "!<arch>\n", 8) == 0) ||
            (got == 10 && std::memcmp(head, "!<arch64>\n", 10) == 0);
 }
@@ -138,7 +139,7 @@ STDbg *load_listed(STDnm *dnm, STDnm_DloFile *e, int32_t config, int32_t loadTyp
         return nullptr;
     }
     check_rebuilt(dnm);
-    const int64_t size = gen_stream_size(fp);
+    const int64_t size = InStream(fp).size();
     if (e->offset >= uint64_t(INT64_MAX) || int64_t(e->offset) >= size ||
         gen_fseek64(fp, int64_t(e->offset), SEEK_SET) != 0) {
         ST_Error(".dlo load failed, could not seek to \"%s\"", display.c_str());

@@ -29,6 +29,7 @@
 #include "genout.h"
 #include "indgen.h"
 #include "indgeninit.h"
+#include "instream.h"
 #include "platform.h"
 #include "st_load_internal.h"
 #include "viewpath.h"
@@ -96,8 +97,9 @@ bool file_bytes(const char *path, int64_t size, std::vector<uint8_t> *out) {
     if (!fp) return false;
     const int saved = errno;
     out->resize(size_t(size) + 1);  // one more, to see a file that grew
-    const size_t got = std::fread(out->data(), 1, out->size(), fp);
-    const bool ok = !std::ferror(fp) && got == size_t(size);
+    InStream in(fp);
+    const size_t got = in.read(out->data(), out->size());
+    const bool ok = !in.error() && got == size_t(size);
     std::fclose(fp);
     out->resize(got);
     errno = saved;

@@ -12,6 +12,7 @@
 #include "funsize.h"
 #include "genout.h"
 #include "indgen.h"
+#include "instream.h"
 
 namespace {
 
@@ -38,32 +39,6 @@ void configure_reader(file_ident *ident) {
     coff_symbol_entry_size = int(ident->symbol_entry_size < least ? least : ident->symbol_entry_size);
 }
 
-struct FileHeader {
-    uint16_t f_magic = 0;
-    uint16_t f_nscns = 0;
-    uint32_t f_timdat = 0;
-    uint32_t f_symptr = 0;
-    uint32_t f_nsyms = 0;
-    uint16_t f_opthdr = 0;
-    uint16_t f_flags = 0;
-    uint16_t f_target = 0;  // Texas Instruments only
-};
-
-// The fields of the file header at the current position; those the file
-// does not hold read as 0.
-FileHeader read_file_header(FILE *f) {
-    FileHeader h;
-    coff_read_u16(&h.f_magic, f);
-    coff_read_u16(&h.f_nscns, f);
-    coff_read_u32(&h.f_timdat, f);
-    coff_read_long(&h.f_symptr, f);
-    coff_read_u32(&h.f_nsyms, f);
-    coff_read_u16(&h.f_opthdr, f);
-    coff_read_u16(&h.f_flags, f);
-    if (ti_coff) coff_read_u16(&h.f_target, f);
-    return h;
-}
-
 // The name of a section for "-sect=": its eight-byte field, or the string
 // table entry it points to (read through `f`, whose position is kept).
 void section_name(FILE *f, const char *file_name, const coff_section_header &h, int64_t strings,
@@ -83,11 +58,11 @@ void read_sections(FILE *f, const char *file_name, uint32_t count, int64_t strin
     const bool filter = opt_section_name != nullptr || opt_section_number != 0;
     const uint32_t size = coff_section_header_size();
     // The whole table must be in the file before anything is allocated.
-    const int64_t here = gen_ftell64(f);
-    const int64_t end = gen_stream_size(f);
-    const uint64_t left = here >= 0 && end > here ? uint64_t(end - here) : 0;
-    if (uint64_t(count) * size > left)
-        gen_fatal(2, "Unexpected EOF on section header %d in '%s'", int(left / size), file_name);
+    InStream in(f, file_name);
+    if (count != 0 && !in.holds_here(count, size)) {
+        const int64_t left = in.left();
+        gen_fatal(2, "Unexpected EOF on section header %d in '%s'", int(uint64_t(left > 0 ? left : 0) / size), file_name);
+    }
 
     funsize_alloc_sections(count);
     for (uint32_t i = 0; i < count; ++i) {
@@ -115,20 +90,11 @@ void read_sections(FILE *f, const char *file_name, uint32_t count, int64_t strin
 // Positions `f` at entry `index` of the symbol table; no seek is needed when
 // the entry before has been read whole.
 bool seek_entry(FILE *f, int64_t symbols, uint64_t index) {
-    const int64_t at = symbols + int64_t(index) * coff_symbol_entry_size;
-    return gen_ftell64(f) == at || gen_fseek64(f, at, SEEK_SET) == 0;
+    return InStream(f).move_to(symbols + int64_t(index) * coff_symbol_entry_size);
 }
 
 // Reads and drops n bytes; false at the end of the file.
-bool skip_bytes(FILE *f, uint64_t n) {
-    uint8_t scratch[64];
-    while (n > 0) {
-        const size_t step = n < sizeof scratch ? size_t(n) : sizeof scratch;
-        if (std::fread(scratch, 1, step, f) != step) return false;
-        n -= step;
-    }
-    return true;
-}
+bool skip_bytes(FILE *f, uint64_t n) { return InStream(f).skip(n); }
 
 // The auxiliary entry of a function: tag index (not used) and size.
 bool read_function_aux(FILE *f, int64_t symbols, uint64_t index, int64_t &size) {
@@ -166,7 +132,9 @@ void read_coff(FILE *f, FILE *f2, const char *file_name, std::optional<coff_stri
     if (current_ident->file_type == FT_PE && coff_skip_pe_stub(f) != 0)
         gen_fatal(2, "no PE header behind the MZ stub of '%s'", file_name);
 
-    const FileHeader h = read_file_header(f);
+    // The fields of the file header that the file does not hold read as 0.
+    coff_file_header h;
+    coff_read_file_header(f, &h);
     const int64_t symbols = start + int64_t(h.f_symptr);
     const int64_t strings = symbols + int64_t(h.f_nsyms) * coff_symbol_entry_size;
     if (h.f_opthdr > 0) gen_safe_fseek64(file_name, f, h.f_opthdr, SEEK_CUR);

@@ -13,6 +13,7 @@
 #include "genout.h"
 #include "gensort.h"
 #include "indgen.h"
+#include "instream.h"
 #include "objfile.h"
 
 namespace {
@@ -24,7 +25,7 @@ uint32_t round_up(uint32_t value, uint32_t page) { return (value + page - 1) & ~
 // which is where reading it would have ended up.
 int64_t position(uint32_t stored, uint64_t exact, FILE *f) {
     if (exact == stored) return int64_t(stored);
-    const int64_t size = gen_stream_size(f);
+    const int64_t size = InStream(f).size();
     return size < 0 ? int64_t(UINT32_MAX) + 1 : size;
 }
 

@@ -10,6 +10,7 @@
 
 #include "genout.h"
 #include "indgen.h"
+#include "instream.h"
 #include "objfile.h"
 #include "platform.h"
 
@@ -138,8 +139,9 @@ uint32_t mode_field(std::string_view s) {
 // Up to n bytes; the count read. A read error other than the end of the file
 // ends the program.
 size_t read_upto(void *buf, size_t n, FILE *f, const char *archive_name) {
-    size_t got = n ? std::fread(buf, 1, n, f) : 0;
-    if (got < n && std::ferror(f)) read_failed(archive_name);
+    InStream in(f);
+    size_t got = in.read(buf, n);
+    if (got < n && in.error()) read_failed(archive_name);
     return got;
 }
 
@@ -327,11 +329,10 @@ archive_member *finish(FILE *f, const char *archive_name) {
         gen_warning("%s has negative size (%I64d)", member.name, member.size);
         return &member;
     }
-    int64_t here = gen_ftell64(f);
-    int64_t end = gen_stream_size(f);
-    if (here >= 0 && end >= here && member.size > end - here)
+    const int64_t left = InStream(f).left();
+    if (left >= 0 && member.size > left)
         gen_warning("member '%s' of archive file '%s' has size %I64d, but only %I64d bytes follow its header",
-                    member.name, archive_name, member.size, end - here);
+                    member.name, archive_name, member.size, left);
     return &member;
 }
 
@@ -343,7 +344,8 @@ char *aix_member_at(FILE *f, int64_t offset, char (&hdr)[AIAFF_AR_HBUF]) {
         return nullptr;
     };
     if (offset <= 0 || !aix_seen.insert(offset).second) return fail();
-    if (!gen_read_at(f, offset, hdr, sizeof hdr)) return fail();
+    InStream in(f);
+    if (!in.try_seek(offset) || !in.read_exact(hdr, sizeof hdr)) return fail();
     int64_t len = decimal_field(std::string_view(hdr + AIAFF_AR_NAMLEN, 4), false);
     if (len < 0) return fail();
     size_t n = size_t(len);
@@ -355,7 +357,7 @@ char *aix_member_at(FILE *f, int64_t offset, char (&hdr)[AIAFF_AR_HBUF]) {
     // padding byte; the bytes read beyond the name count against them.
     size_t tail = n + 2 + (n & 1) - std::max<size_t>(n, AIAFF_AR_HBUF - AIAFF_AR_HSZ);
     char skip[3];
-    if (!gen_read_exact(f, name + have, n - have) || !gen_read_exact(f, skip, tail)) {
+    if (!in.read_exact(name + have, n - have) || !in.read_exact(skip, tail)) {
         gen_free_fn(name);
         return fail();
     }
@@ -366,8 +368,10 @@ char *aix_member_at(FILE *f, int64_t offset, char (&hdr)[AIAFF_AR_HBUF]) {
 
 void *read_archive_bytes(void *buf, size_t size, size_t count, FILE *f, const char *archive_name) {
     if (size == 0 || count == 0) return buf;
-    if (std::fread(buf, size, count, f) == count) return buf;
-    if (std::feof(f) && !std::ferror(f)) return nullptr;
+    InStream in(f);
+    if (count > SIZE_MAX / size) read_failed(archive_name);
+    if (in.read_exact(buf, size * count)) return buf;
+    if (in.eof() && !in.error()) return nullptr;
     read_failed(archive_name);
 }
 
@@ -404,7 +408,7 @@ archive_member *read_archive_member(FILE *f, const char *archive_name) {
         std::string_view field = h.field;
         if (starts(field, "// ") || starts(field, "ARFILENAMES/") || starts(field, "<filenames>")) {
             read_long_names(f, archive_name, member.size, field);
-            if (member.size & 1) std::fgetc(f);
+            if (member.size & 1) InStream(f).skip(1);
             continue;
         }
         if (symbol_table_name(field)) {
@@ -425,7 +429,7 @@ archive_member *read_archive_member(FILE *f, const char *archive_name) {
 }
 
 bool read_aix_fixed_header(FILE *f, char (&fixed)[AIAFF_FL_HSZ]) {
-    if (gen_read_exact(f, fixed, sizeof fixed)) return true;
+    if (InStream(f).read_exact(fixed, sizeof fixed)) return true;
     std::memset(fixed, 0, sizeof fixed);
     return false;
 }

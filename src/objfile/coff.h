@@ -10,6 +10,7 @@
 // and a value of 0.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -37,6 +38,14 @@ inline constexpr uint32_t SYMNMLEN = 8;        // inline symbol or section name
 inline constexpr uint32_t COFF_NAME_MAX = 1023;  // longest string-table name returned
 inline constexpr uint64_t PE_OFFSET_FIELD = 60;  // of the PE header offset in the MZ stub
 
+// File header flags (f_flags).
+inline constexpr uint16_t F_RELFLG = 0x0001;        // relocations stripped
+inline constexpr uint16_t F_EXEC = 0x0002;          // executable
+inline constexpr uint16_t IMAGE_FILE_DLL = 0x2000;  // PE: dynamic library
+
+// The signature of a PE image that precedes its COFF file header.
+inline constexpr uint32_t PE_SIGNATURE_SIZE = 4;
+
 // Section flags.
 inline constexpr uint32_t STYP_TEXT = 0x0020;
 inline constexpr uint32_t STYP_DATA = 0x0040;
@@ -62,6 +71,18 @@ inline constexpr uint16_t N_TMASK = 0x30;
 inline constexpr uint16_t DT_FCN = 2;
 inline constexpr uint16_t N_BTSHFT = 4;
 inline constexpr bool coff_is_function_type(uint16_t n_type) { return (n_type & N_TMASK) == DT_FCN << N_BTSHFT; }
+
+// The file header in host order.
+struct coff_file_header {
+    uint16_t f_magic;
+    uint16_t f_nscns;
+    uint32_t f_timdat;
+    uint32_t f_symptr;
+    uint32_t f_nsyms;
+    uint16_t f_opthdr;
+    uint16_t f_flags;
+    uint16_t f_target;  // Texas Instruments only, else 0
+};
 
 // One section header in host order.
 struct coff_section_header {
@@ -112,6 +133,16 @@ extern int m88k_layout;              // M88000: 32-bit counts, 2 more bytes per 
 int coff_read_u16(uint16_t *out, FILE *f);
 int coff_read_u32(uint32_t *out, FILE *f);
 int coff_read_long(uint32_t *out, FILE *f);
+
+// The file header held in the first n bytes of `raw` (FILHSZ, or TI_FILHSZ
+// with `ti`), in the given byte order; a field that the n bytes do not hold
+// completely reads as 0, and so do all fields behind it.
+coff_file_header coff_decode_file_header(const uint8_t *raw, size_t n, bool big, bool ti);
+
+// The file header at the current position in the configured byte order and
+// layout; 0, or -1 when the file ends inside it (the fields it does not hold
+// are then 0).
+int coff_read_file_header(FILE *f, coff_file_header *out);
 
 // Bytes of one section header in the configured layout.
 uint32_t coff_section_header_size();

@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "bytes.h"
 #include "coff.h"
 #include "coff_reader.h"
 #include "indgen.h"
+#include "instream.h"
 
 int coff_big_endian;
 int coff_symbol_entry_size = SYMESZ;
@@ -25,12 +27,11 @@ namespace {
 constexpr size_t MAX_BLOCK = TI_SCNHSZ;
 
 // Reads exactly n bytes into buf; false at the end of the file.
-bool read_block(FILE *f, uint8_t *buf, size_t n) { return std::fread(buf, 1, n, f) == n; }
+bool read_block(FILE *f, uint8_t *buf, size_t n) { return InStream(f).read_exact(buf, n); }
 
-// A plain seek that is left out when the stream is already there: the
-// handler reads entries and names mostly in file order, and a seek would cost
-// a system call each time.
-bool seek_to(FILE *f, int64_t pos) { return gen_ftell64(f) == pos || gen_fseek64(f, pos, SEEK_SET) == 0; }
+// The handler reads entries and names mostly in file order: the seek is left
+// out when the stream is already there.
+bool seek_to(FILE *f, int64_t pos) { return InStream(f).move_to(pos); }
 
 constexpr size_t NAME_BLOCK = coff_string_table::block_size;
 static_assert(NAME_BLOCK > COFF_NAME_MAX);
@@ -57,6 +58,28 @@ void take_name(bytes::Cursor &c, char (&name)[8], uint32_t &name_end) {
 }
 
 }  // namespace
+
+coff_file_header coff_decode_file_header(const uint8_t *raw, size_t n, bool big, bool ti) {
+    bytes::Cursor c(std::span<const uint8_t>(raw, n), big);
+    coff_file_header h{};
+    h.f_magic = c.u16();
+    h.f_nscns = c.u16();
+    h.f_timdat = c.u32();
+    h.f_symptr = c.u32();
+    h.f_nsyms = c.u32();
+    h.f_opthdr = c.u16();
+    h.f_flags = c.u16();
+    if (ti) h.f_target = c.u16();
+    return h;
+}
+
+int coff_read_file_header(FILE *f, coff_file_header *out) {
+    uint8_t buf[TI_FILHSZ];
+    const size_t size = ti_coff ? TI_FILHSZ : FILHSZ;
+    const size_t got = InStream(f).read(buf, size);
+    *out = coff_decode_file_header(buf, got, coff_big_endian != 0, ti_coff != 0);
+    return got == size ? 0 : -1;
+}
 
 uint32_t coff_section_header_size() {
     if (ti_coff) return TI_SCNHSZ;
@@ -142,17 +165,9 @@ int coff_read_name(FILE *f, int64_t base, uint32_t offset, char *buf, size_t siz
     if (size == 0) return -1;
     buf[0] = 0;
     if (base < 0 || base > INT64_MAX - int64_t(offset) || !seek_to(f, base + int64_t(offset))) return -1;
-    size_t n = 0;
-    while (n + 1 < size) {
-        const int c = std::getc(f);
-        if (c == EOF) {
-            if (n == 0) return -1;
-            break;
-        }
-        if (c == 0) break;
-        buf[n++] = char(c);
-    }
-    buf[n] = 0;
+    std::string name;
+    if (!InStream(f).read_string(name, size - 1)) return -1;
+    std::memcpy(buf, name.c_str(), name.size() + 1);
     return 0;
 }
 
@@ -171,8 +186,9 @@ const coff_string_table::Block &coff_string_table::block(uint64_t index) {
         const uint64_t from = index * NAME_BLOCK;
         auto bytes = std::make_unique_for_overwrite<char[]>(NAME_BLOCK);
         size_t got = 0;
-        if (base_ >= 0 && from <= uint64_t(INT64_MAX - base_) && seek_to(f_, base_ + int64_t(from)))
-            got = std::fread(bytes.get(), 1, NAME_BLOCK, f_);
+        InStream in(f_);
+        if (base_ >= 0 && from <= uint64_t(INT64_MAX - base_) && in.move_to(base_ + int64_t(from)))
+            got = in.read(bytes.get(), NAME_BLOCK);
         if (got > 0) {
             b.bytes = std::move(bytes);
             b.size = uint32_t(got);

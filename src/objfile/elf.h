@@ -59,6 +59,9 @@ inline constexpr uint16_t EM_V850 = 87;
 inline constexpr uint16_t EM_AARCH64 = 183;
 inline constexpr uint16_t EM_RISCV = 243;
 
+// Processor-specific flags (e_flags).
+inline constexpr uint32_t EF_ARM_BE8 = 0x00800000;  // big-endian data, little-endian code
+
 // Special section indices.
 inline constexpr uint32_t SHN_UNDEF = 0;
 inline constexpr uint32_t SHN_LORESERVE = 0xff00;

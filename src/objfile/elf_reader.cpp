@@ -16,6 +16,7 @@
 #include "elf.h"
 #include "genout.h"
 #include "indgen.h"
+#include "instream.h"
 
 namespace {
 
@@ -32,14 +33,6 @@ void short_read(bool at_eof) {
     ++error_count;
 }
 
-// Bytes left in the stream behind its current position; -1 when unknown.
-int64_t bytes_left(FILE *f) {
-    int64_t here = gen_ftell64(f);
-    int64_t size = gen_stream_size(f);
-    if (here < 0 || size < 0) return -1;
-    return here <= size ? size - here : 0;
-}
-
 uint64_t read_value(FILE *f, int n) {
     if (!order_known()) {
         errno = 0;
@@ -49,7 +42,7 @@ uint64_t read_value(FILE *f, int n) {
     uint8_t b[8];
     std::memset(b, 0xff, sizeof b);
     errno = 0;
-    (void)std::fread(b, 1, size_t(n), f);
+    (void)InStream(f).read(b, size_t(n));
     bool big = byte_order == ELF_BIG_ENDIAN;
     switch (n) {
     case 2:
@@ -125,11 +118,11 @@ void *elf_alloc(uint64_t size) {
 }
 
 void *elf_read_bytes(FILE *f, void *buffer, uint64_t size) {
+    InStream in(f);
     void *owned = nullptr;
     if (!buffer) {
         // Never allocate for bytes the file does not have.
-        int64_t left = bytes_left(f);
-        if (left < 0 || size > uint64_t(left)) {
+        if (!in.holds_here(size, 1)) {
             short_read(true);
             return nullptr;
         }
@@ -138,8 +131,8 @@ void *elf_read_bytes(FILE *f, void *buffer, uint64_t size) {
         buffer = owned;
     }
     errno = 0;
-    if (size != 0 && std::fread(buffer, 1, size_t(size), f) != size) {
-        short_read(std::feof(f) != 0);
+    if (size != 0 && !in.read_exact(buffer, size_t(size))) {
+        short_read(in.eof());
         gen_free_fn(owned);
         return nullptr;
     }
@@ -148,8 +141,7 @@ void *elf_read_bytes(FILE *f, void *buffer, uint64_t size) {
 
 bool elf_fits_in_file(FILE *f, uint64_t base, uint64_t offset, uint64_t size) {
     int64_t pos;
-    int64_t file_size = gen_stream_size(f);
-    return file_size >= 0 && stream_position(base, offset, pos) && bytes::fits(uint64_t(pos), size, uint64_t(file_size));
+    return stream_position(base, offset, pos) && InStream(f).fits(uint64_t(pos), size);
 }
 
 void *elf_read_at(FILE *f, const char *file_name, uint64_t base, uint64_t offset, void *buffer, uint64_t size) {
@@ -166,13 +158,15 @@ int elf_class_of(FILE *f, uint64_t offset, const char *name) {
     uint8_t ident[EI_NIDENT] = {};
     size_t got = 0;
     if (f) {
-        int64_t here = gen_ftell64(f);
-        gen_safe_fseek64(name, f, int64_t(offset), SEEK_SET);
-        got = std::fread(ident, 1, sizeof ident, f);
-        gen_safe_fseek64(name, f, here, SEEK_SET);
+        InStream in(f, name);
+        int64_t here = in.tell();
+        in.seek(int64_t(offset));
+        got = in.read(ident, sizeof ident);
+        in.seek(here);
     } else {
         FILE *own = gen_fopen_or_die(name, "object file", "rb");
-        if (gen_fseek64(own, int64_t(offset), SEEK_SET) == 0) got = std::fread(ident, 1, sizeof ident, own);
+        InStream in(own, name);
+        if (in.try_seek(int64_t(offset))) got = in.read(ident, sizeof ident);
         gen_safe_fclose(name, "object file", own);
     }
     if (got <= EI_CLASS) return -1;
@@ -263,18 +257,16 @@ elf_section_header *elf_read_section_headers(FILE *f, elf_section_header *out, u
     if (entry_size < standard) return nullptr;
 
     const uint64_t total = uint64_t(count) * uint64_t(entry_size);
+    InStream in(f);
     if (offset != -1) {
-        if (offset < 0 || !elf_fits_in_file(f, 0, uint64_t(offset), total)) {
+        if (offset < 0 || !in.holds(uint64_t(offset), count, uint64_t(entry_size))) {
             short_read(true);
             return nullptr;
         }
-        gen_safe_fseek64(nullptr, f, offset, SEEK_SET);
-    } else {
-        int64_t left = bytes_left(f);
-        if (left < 0 || total > uint64_t(left)) {
-            short_read(true);
-            return nullptr;
-        }
+        in.seek(offset);
+    } else if (!in.holds_here(count, uint64_t(entry_size))) {
+        short_read(true);
+        return nullptr;
     }
     if (count == 0) return out;
 
@@ -307,13 +299,13 @@ char *elf_section_name(FILE *f, uint32_t shstrndx, elf_section_header *headers, 
     const uint64_t table = headers[shstrndx].sh_offset;
     const uint64_t offset = table + headers[index].sh_name;
     int64_t pos;
+    InStream in(f);
     // A name that starts outside the file reads as end of file at once.
-    if (offset >= table && elf_fits_in_file(f, uint64_t(base), offset, 1) &&
-        stream_position(uint64_t(base), offset, pos)) {
-        int64_t here = gen_ftell64(f);
-        gen_safe_fseek64(nullptr, f, pos, SEEK_SET);
-        for (int c; (c = std::getc(f)) != EOF && c != 0;) name.push_back(char(c));
-        gen_safe_fseek64(nullptr, f, here, SEEK_SET);
+    if (offset >= table && stream_position(uint64_t(base), offset, pos) && in.fits(uint64_t(pos), 1)) {
+        int64_t here = in.tell();
+        in.seek(pos);
+        in.read_string(name, SIZE_MAX);
+        in.seek(here);
     }
     char *copy = static_cast<char *>(elf_alloc(name.size() + 1));
     if (copy) std::memcpy(copy, name.c_str(), name.size() + 1);
@@ -342,10 +334,10 @@ elf_section_header *elf_find_section(FILE *f, const char *name, int64_t base) {
     const elf_section_header &names = headers.get()[h.e_shstrndx];
     std::vector<uint8_t> table;
     int64_t table_at;
-    if (elf_fits_in_file(f, uint64_t(base), names.sh_offset, names.sh_size) &&
-        stream_position(uint64_t(base), names.sh_offset, table_at)) {
+    InStream in(f);
+    if (stream_position(uint64_t(base), names.sh_offset, table_at) && in.fits(uint64_t(table_at), names.sh_size)) {
         table.resize(size_t(names.sh_size));
-        if (!gen_read_at(f, table_at, table.data(), table.size())) table.clear();
+        if (in.read_at(uint64_t(table_at), table.data(), table.size()) != table.size()) table.clear();
     }
     const std::string_view wanted(name);
     for (uint32_t i = 0; i < h.e_shnum; ++i) {

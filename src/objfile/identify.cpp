@@ -14,178 +14,41 @@
 #include <string_view>
 
 #include "bytes.h"
+#include "coff.h"
+#include "elf.h"
 #include "genout.h"
 #include "identify.h"
 #include "identify_tables.h"
 #include "indgen.h"
+#include "instream.h"
 #include "machine_types.h"
 
 namespace {
 
-// The few ELF fields identification looks at.
-namespace elfid {
-constexpr size_t EI_NIDENT = 16;
-constexpr size_t EI_CLASS = 4;
-constexpr size_t EI_DATA = 5;
-constexpr uint8_t ELFCLASS32 = 1;
-constexpr uint8_t ELFCLASS64 = 2;
-constexpr uint8_t ELFDATA2LSB = 1;
-constexpr uint8_t ELFDATA2MSB = 2;
-constexpr size_t ELF32_EHSIZE = 52;
-constexpr size_t ELF64_EHSIZE = 64;
-constexpr size_t ELF32_SHENTSIZE = 40;
-constexpr size_t ELF64_SHENTSIZE = 64;
-constexpr uint32_t SHN_XINDEX = 0xFFFF;
-constexpr uint32_t EM_ARM = 40;
-constexpr uint32_t EM_TRICORE = 44;
-constexpr uint32_t EM_AARCH64 = 183;
-constexpr uint32_t EM_RISCV = 243;
-constexpr uint32_t EF_ARM_BE8 = 0x00800000;
 // Bit 31 of a RISC-V file's e_flags is replaced by its word size (set for
 // 64-bit files) so that one table tells 32- from 64-bit targets.
-constexpr uint32_t EF_RISCV_WORD64 = 0x80000000;
-}  // namespace elfid
-
-// COFF file-header flags.
-namespace coffid {
-constexpr uint16_t F_RELFLG = 0x0001;        // relocations stripped
-constexpr uint16_t F_EXEC = 0x0002;          // executable
-constexpr uint16_t IMAGE_FILE_DLL = 0x2000;  // PE: dynamic library
-constexpr uint64_t FLAGS_OFFSET = 18;        // of the flags in a COFF file header
-constexpr uint64_t PE_OFFSET_FIELD = 60;     // of the PE header offset in the MZ stub
-constexpr uint64_t PE_FLAGS_OFFSET = 22;     // from "PE\0\0" to the characteristics
-}  // namespace coffid
+constexpr uint32_t RISCV_WORD64_FLAG = 0x80000000;
 
 file_ident ident;
 
-// One input as identification sees it: reads at file offsets, clipped to the
-// end of the stream. Bytes past the end read as zero and are not counted.
-class Input {
-  public:
-    Input(FILE *f, uint64_t start) : f_(f), start_(start) {
-        int64_t size = gen_stream_size(f);
-        size_ = size > 0 ? uint64_t(size) : 0;
-    }
+// The input being identified: its stream and the offset it starts at (an
+// archive member's start, or 0).
+struct Input {
+    InStream &stream;
+    uint64_t start;
 
-    uint64_t start() const { return start_; }
-    uint64_t size() const { return size_; }
-
-    // n bytes at absolute offset `at`; returns how many were really there.
-    size_t read_at(uint64_t at, uint8_t *buf, size_t n) const {
-        std::memset(buf, 0, n);
-        if (at >= size_) return 0;
-        size_t avail = size_t(std::min<uint64_t>(n, size_ - at));
-        if (!gen_read_at(f_, int64_t(at), buf, avail)) {
-            std::memset(buf, 0, n);
-            return 0;
-        }
-        return avail;
-    }
-
-    // The same at an offset from the start of the input.
+    // n bytes at an offset from the input's start, clipped to the end of the
+    // stream: bytes past it read as zero and are not counted.
     size_t read(uint64_t off, uint8_t *buf, size_t n) const {
-        if (off > UINT64_MAX - start_) {
+        if (off > UINT64_MAX - start) {
             std::memset(buf, 0, n);
             return 0;
         }
-        return read_at(start_ + off, buf, n);
+        return stream.read_at(start + off, buf, n);
     }
-
-  private:
-    FILE *f_;
-    uint64_t start_;
-    uint64_t size_ = 0;
 };
 
 // --- ELF ------------------------------------------------------------------
-
-struct ElfHeader {
-    bool wide = false;  // ELFCLASS64
-    bool big = false;   // values stored big endian (EI_DATA 2)
-    uint16_t e_type = 0;
-    uint16_t e_machine = 0;
-    uint32_t e_flags = 0;
-    uint64_t e_shoff = 0;
-    uint16_t e_shentsize = 0;
-    uint32_t e_shnum = 0;
-    uint32_t e_shstrndx = 0;
-};
-
-struct ElfSection {
-    uint32_t sh_name = 0;
-    uint64_t sh_offset = 0;
-    uint64_t sh_size = 0;
-    uint32_t sh_link = 0;
-};
-
-size_t standard_shentsize(const ElfHeader &h) { return h.wide ? elfid::ELF64_SHENTSIZE : elfid::ELF32_SHENTSIZE; }
-
-// Size of one entry of the section-header table; 0 when the table cannot be
-// read (an entry smaller than the standard layout).
-uint64_t shentsize(const ElfHeader &h) {
-    uint64_t standard = standard_shentsize(h);
-    uint64_t size = h.e_shentsize ? h.e_shentsize : standard;
-    return size < standard ? 0 : size;
-}
-
-// Section header `index` of the ELF image at `base`.
-bool read_section(const Input &in, uint64_t base, const ElfHeader &h, uint32_t index, ElfSection &out) {
-    uint64_t entsize = shentsize(h);
-    if (entsize == 0) return false;
-    uint64_t rel = uint64_t(index) * entsize;  // below 2^48
-    if (h.e_shoff > UINT64_MAX - base || rel > UINT64_MAX - (base + h.e_shoff)) return false;
-    uint8_t buf[elfid::ELF64_SHENTSIZE];
-    size_t standard = standard_shentsize(h);
-    if (in.read_at(base + h.e_shoff + rel, buf, standard) != standard) return false;
-    bytes::Cursor c({buf, standard}, h.big);
-    out.sh_name = c.u32();
-    c.u32();                      // sh_type
-    c.word(h.wide);               // sh_flags
-    c.word(h.wide);               // sh_addr
-    out.sh_offset = c.word(h.wide);
-    out.sh_size = c.word(h.wide);
-    out.sh_link = c.u32();
-    return c.ok();
-}
-
-// The file header of the ELF image at `base`, with the section count and
-// name-table index taken from section 0 when they do not fit the header.
-// False whenever the ELF reader would record an error.
-bool read_elf_header(const Input &in, uint64_t base, ElfHeader &h) {
-    uint8_t buf[elfid::ELF64_EHSIZE];
-    size_t got = in.read_at(base, buf, sizeof buf);
-    if (got < elfid::EI_NIDENT || std::memcmp(buf, "\x7f" "ELF", 4) != 0) return false;
-    uint8_t cls = buf[elfid::EI_CLASS];
-    if (cls != elfid::ELFCLASS32 && cls != elfid::ELFCLASS64) return false;
-    h.wide = cls == elfid::ELFCLASS64;
-    h.big = buf[elfid::EI_DATA] == elfid::ELFDATA2MSB;
-    size_t size = h.wide ? elfid::ELF64_EHSIZE : elfid::ELF32_EHSIZE;
-    if (got < size) return false;
-
-    bytes::Cursor c({buf, size}, h.big, elfid::EI_NIDENT);
-    h.e_type = c.u16();
-    h.e_machine = c.u16();
-    c.u32();          // e_version
-    c.word(h.wide);   // e_entry
-    c.word(h.wide);   // e_phoff
-    h.e_shoff = c.word(h.wide);
-    h.e_flags = c.u32();
-    c.u16();          // e_ehsize
-    c.u16();          // e_phentsize
-    c.u16();          // e_phnum
-    h.e_shentsize = c.u16();
-    h.e_shnum = c.u16();
-    h.e_shstrndx = c.u16();
-    if (!c.ok()) return false;
-
-    if (h.e_shnum == 0 && h.e_shoff > 0) {
-        ElfSection s0;
-        if (!read_section(in, base, h, 0, s0) || s0.sh_size > UINT32_MAX) return false;
-        h.e_shnum = uint32_t(s0.sh_size);
-        if (h.e_shstrndx == elfid::SHN_XINDEX) h.e_shstrndx = s0.sh_link;
-    }
-    return true;
-}
 
 const ident_tables::elf_machine_row &find_elf_machine(uint32_t e_machine, uint32_t e_flags) {
     for (const auto &row : ident_tables::elf_machines) {
@@ -196,35 +59,47 @@ const ident_tables::elf_machine_row &find_elf_machine(uint32_t e_machine, uint32
     return std::end(ident_tables::elf_machines)[-1];
 }
 
+// The file header of the ELF image at the input's start, read by the ELF
+// reader under the private status that identify_file installed. False when
+// the reader recorded an error (a damaged header, or a section count from
+// section 0 that does not fit in 32 bits).
+bool read_elf_header(FILE *f, const Input &in, elf_header &h) {
+    int *status = elf_get_status();
+    *status = 0;
+    const int elf_class = elf_class_of(f, in.start, nullptr);
+    in.stream.seek(int64_t(in.start));
+    return genelf_readXheader(f, in.start, &h, elf_class) && *status == 0;
+}
+
 // `head` holds the input's first bytes (zero where the file ends).
-void identify_elf(const Input &in, const uint8_t *head) {
-    ElfHeader h;
-    bool ok = read_elf_header(in, in.start(), h);
+void identify_elf(FILE *f, const Input &in, const uint8_t *head) {
+    elf_header h{};
+    bool ok = read_elf_header(f, in, h);
     // A header that cannot be read leaves an ELF file of unknown machine.
     uint32_t e_machine = ok ? h.e_machine : 0;
     uint32_t e_flags = ok ? h.e_flags : 0;
     uint32_t e_type = ok ? h.e_type : 0;
-    uint8_t ei_class = head[elfid::EI_CLASS];
-    uint8_t ei_data = head[elfid::EI_DATA];
+    uint8_t ei_class = head[EI_CLASS];
+    uint8_t ei_data = head[EI_DATA];
 
-    if (e_machine == elfid::EM_RISCV) {
-        if (ei_class == elfid::ELFCLASS64)
-            e_flags |= elfid::EF_RISCV_WORD64;
+    if (e_machine == EM_RISCV) {
+        if (ei_class == ELFCLASS64)
+            e_flags |= RISCV_WORD64_FLAG;
         else
-            e_flags &= ~elfid::EF_RISCV_WORD64;
+            e_flags &= ~RISCV_WORD64_FLAG;
     }
     const auto &row = find_elf_machine(e_machine, e_flags);
 
     ident.machine = e_machine;
     ident.machine_type = row.machine_type;
-    ident.big_endian = ei_data != elfid::ELFDATA2LSB;
-    if (e_machine == elfid::EM_TRICORE || e_machine == elfid::EM_AARCH64)
+    ident.big_endian = ei_data != ELFDATA2LSB;
+    if (e_machine == EM_TRICORE || e_machine == EM_AARCH64)
         ident.code_big_endian = 0;
-    else if (e_machine == elfid::EM_ARM && (e_flags & elfid::EF_ARM_BE8))
+    else if (e_machine == EM_ARM && (e_flags & EF_ARM_BE8))
         ident.code_big_endian = !ident.big_endian;  // BE8: big-endian data, little-endian code
     else
         ident.code_big_endian = ident.big_endian;
-    ident.elf_class = ei_class == elfid::ELFCLASS32 ? 32 : ei_class == elfid::ELFCLASS64 ? 64 : 0;
+    ident.elf_class = ei_class == ELFCLASS32 ? 32 : ei_class == ELFCLASS64 ? 64 : 0;
     ident.flag14 = row.flag14;
     ident.leading_underscore = row.leading_underscore;
     ident.cpu_family = row.cpu_family;
@@ -235,39 +110,6 @@ void identify_elf(const Input &in, const uint8_t *head) {
     ident.symbol_entry_size = 0;
     ident.flags = e_flags;
     ident.object_kind = e_type >= OBJ_KIND_RELOCATABLE && e_type <= OBJ_KIND_CORE ? e_type : OBJ_KIND_OTHER;
-}
-
-// True when the section name at `at` is exactly `name` (the end of the
-// file ends a name too).
-bool section_name_is(const Input &in, uint64_t at, std::string_view name) {
-    uint8_t buf[32];
-    if (name.size() >= sizeof buf) return false;
-    in.read_at(at, buf, name.size() + 1);
-    return std::memcmp(buf, name.data(), name.size()) == 0 && buf[name.size()] == 0;
-}
-
-// Finds the section ".note.renesas" of the ELF image at the very start of
-// the file. For an archive member that is the archive's magic, so nothing
-// is found.
-bool find_renesas_note(const Input &in, ElfHeader &h, ElfSection &out) {
-    if (!read_elf_header(in, 0, h) || h.e_shoff == 0 || h.e_shnum == 0) return false;
-    uint64_t entsize = shentsize(h);
-    if (entsize == 0) return false;
-    // The whole table must be there before any entry is looked at.
-    uint64_t table = uint64_t(h.e_shnum - 1) * entsize + standard_shentsize(h);
-    if (!bytes::fits(h.e_shoff, table, in.size())) return false;
-    ElfSection names;
-    if (h.e_shstrndx >= h.e_shnum || !read_section(in, 0, h, h.e_shstrndx, names)) return false;
-    for (uint32_t i = 0; i < h.e_shnum; ++i) {
-        ElfSection s;
-        if (!read_section(in, 0, h, i, s)) return false;
-        if (names.sh_offset > UINT64_MAX - s.sh_name) continue;
-        if (section_name_is(in, names.sh_offset + s.sh_name, ".note.renesas")) {
-            out = s;
-            return true;
-        }
-    }
-    return false;
 }
 
 bool is_rel_name(const uint8_t *name) {
@@ -284,19 +126,23 @@ uint32_t renesas_bits(uint32_t type, uint32_t value) {
     return 0;
 }
 
-// Gathers the bits of the "REL" notes into renesas_flags. Notes follow each
-// other without alignment padding; a note cut off by the end of the file
-// ends the scan.
-void scan_renesas_note(const Input &in) {
-    ElfHeader h;
-    ElfSection s;
-    if (!find_renesas_note(in, h, s)) return;
-    uint64_t pos = s.sh_offset;
-    uint64_t left = s.sh_size;
+// Gathers the bits of the "REL" notes of the section ".note.renesas" into
+// renesas_flags. The section is looked up in the ELF image at the very start
+// of the file; for an archive member that is the archive's magic, so nothing
+// is found. Notes follow each other without alignment padding; a note cut
+// off by the end of the file ends the scan.
+void scan_renesas_note(FILE *f, const Input &in) {
+    elf_section_header *s = elf_find_section(f, ".note.renesas", 0);
+    if (!s) return;
+    // The byte order is the one of the header just read.
+    const bool big = elf_get_byte_order() == ELF_BIG_ENDIAN;
+    uint64_t pos = s->sh_offset;
+    uint64_t left = s->sh_size;
+    gen_free_fn(s);
     while (left >= 12) {
         uint8_t buf[12];
-        if (pos > UINT64_MAX - 12 || in.read_at(pos, buf, 12) != 12) break;
-        bytes::Cursor c({buf, 12}, h.big);
+        if (pos > UINT64_MAX - 12 || in.stream.read_at(pos, buf, 12) != 12) break;
+        bytes::Cursor c({buf, 12}, big);
         uint32_t namesz = c.u32();
         uint32_t descsz = c.u32();
         uint32_t type = c.u32();
@@ -305,8 +151,8 @@ void scan_renesas_note(const Input &in) {
         uint64_t body = uint64_t(namesz) + descsz;
         if (namesz == 4 && descsz == 4) {
             uint8_t note[8];
-            if (in.read_at(pos, note, 8) != 8) break;
-            if (is_rel_name(note)) ident.renesas_flags |= renesas_bits(type, bytes::load32(note + 4, h.big));
+            if (in.stream.read_at(pos, note, 8) != 8) break;
+            if (is_rel_name(note)) ident.renesas_flags |= renesas_bits(type, bytes::load32(note + 4, big));
         }
         if (body > left || pos > UINT64_MAX - body) break;
         pos += body;
@@ -345,26 +191,28 @@ bool identify_coff(const Input &in, const ident_tables::magic2_row &row) {
     ident.symbol_entry_size = row.symbol_entry_size;
     take_target(row);
 
-    uint64_t flags_at = coffid::FLAGS_OFFSET;
+    // The COFF file header: at the start, or behind the PE signature.
+    uint8_t raw[PE_SIGNATURE_SIZE + FILHSZ];
+    const uint8_t *header = raw;
     if (row.file_type == FT_PE) {
         uint8_t field[4];
-        in.read(coffid::PE_OFFSET_FIELD, field, 4);
+        in.read(PE_OFFSET_FIELD, field, 4);
         uint64_t pe = bytes::load32(field, row.big_endian);
-        uint8_t sig[6];
-        if (in.read(pe, sig, sizeof sig) < 4 || std::memcmp(sig, "PE\0\0", 4) != 0) return false;
+        if (in.read(pe, raw, sizeof raw) < PE_SIGNATURE_SIZE || std::memcmp(raw, "PE\0\0", 4) != 0) return false;
+        header = raw + PE_SIGNATURE_SIZE;
         // The target comes from the machine field of the COFF header.
-        if (const auto *target = find_magic2(sig[4], sig[5])) take_target(*target);
-        flags_at = pe + coffid::PE_FLAGS_OFFSET;
+        if (const auto *target = find_magic2(header[0], header[1])) take_target(*target);
+    } else {
+        in.read(0, raw, FILHSZ);
     }
-    uint8_t field[2];
-    in.read(flags_at, field, 2);
-    uint16_t flags = bytes::load16(field, ident.big_endian);
+    // Bytes the file does not hold read as zero.
+    const uint16_t flags = coff_decode_file_header(header, FILHSZ, ident.big_endian, false).f_flags;
     ident.flags = uint32_t(int32_t(int16_t(flags)));
-    if (row.file_type == FT_PE && (flags & coffid::IMAGE_FILE_DLL))
+    if (row.file_type == FT_PE && (flags & IMAGE_FILE_DLL))
         ident.object_kind = OBJ_KIND_SHARED;
-    else if (flags & coffid::F_EXEC)
+    else if (flags & F_EXEC)
         ident.object_kind = OBJ_KIND_EXECUTABLE;
-    else if (flags & coffid::F_RELFLG)
+    else if (flags & F_RELFLG)
         ident.object_kind = OBJ_KIND_OTHER;
     else
         ident.object_kind = OBJ_KIND_RELOCATABLE;
@@ -482,10 +330,11 @@ file_ident *identify_at(FILE *f, const char *name) {
     ident = file_ident{};
     ident.ti_coff = ti_coff;
 
-    int64_t start = gen_ftell64(f);
-    Input in(f, start > 0 ? uint64_t(start) : 0);
+    InStream stream(f);
+    int64_t start = stream.tell();
+    const Input in{stream, start > 0 ? uint64_t(start) : 0};
     int kind = get_archive_kind(f, name);
-    uint8_t head[elfid::ELF64_EHSIZE];
+    uint8_t head[ELF64_EHDR_SIZE];
     size_t got = in.read(0, head, sizeof head);
     const uint8_t *b = head;
 
@@ -502,7 +351,7 @@ file_ident *identify_at(FILE *f, const char *name) {
         ident.file_type = FT_RESOURCE;
         ident.machine_type = MT_RESOURCE;
     } else if (std::memcmp(b, "\x7f" "ELF", 4) == 0) {
-        identify_elf(in, head);
+        identify_elf(f, in, head);
     } else if (const auto *row = find_magic2(b[0], b[1])) {
         if (!identify_coff(in, *row)) return nullptr;
     } else {
@@ -512,7 +361,7 @@ file_ident *identify_at(FILE *f, const char *name) {
     ident.magic[0] = b[0];
     ident.magic[1] = b[1];
     if (ident.machine_type != 0) {
-        if (ident.machine_type == MT_RENESAS_V850 && ident.file_type == FT_ELF) scan_renesas_note(in);
+        if (ident.machine_type == MT_RENESAS_V850 && ident.file_type == FT_ELF) scan_renesas_note(f, in);
         if (ident.machine_type == MT_TI && ident.file_type == FT_COFF) ident.ti_coff = 1;
     } else if (ident.file_type != FT_ELF && ident.file_type != FT_DEBUG_INFO) {
         ident.machine = uint32_t(b[1]) << 8 | b[0];
@@ -527,11 +376,12 @@ constexpr std::string_view damaged_archive_magics[] = {"!<arch>\r\n", "!<elfa>\r
 
 int get_archive_kind(FILE *f, const char *name) {
     if (!f) return ARCHIVE_KIND_NONE;
-    int64_t here = gen_ftell64(f);
+    InStream in(f);
+    int64_t here = in.tell();
     char buf[12] = {};
-    size_t got = std::fread(buf, 1, 11, f);
+    size_t got = in.read(buf, 11);
     buf[got] = 0;
-    if (here >= 0) gen_fseek64(f, here, SEEK_SET);
+    if (here >= 0) in.try_seek(here);
 
     // The bytes are compared as a string: a NUL ends them.
     std::string_view text(buf);
@@ -555,17 +405,50 @@ int get_archive_kind(FILE *f, const char *name) {
     return ARCHIVE_KIND_ALMOST;
 }
 
+namespace {
+
+// Identification is silent: while it runs, the ELF reader records its errors
+// in a status of identification's own. The caller's status pointer and the
+// value it holds are given back unchanged.
+class PrivateElfStatus {
+  public:
+    PrivateElfStatus() : previous_(elf_get_status()), previous_value_(previous_ ? *previous_ : 0) {
+        elf_set_status(&status_);
+    }
+    ~PrivateElfStatus() {
+        elf_set_status(previous_);
+        if (previous_) *previous_ = previous_value_;
+    }
+    PrivateElfStatus(const PrivateElfStatus &) = delete;
+    PrivateElfStatus &operator=(const PrivateElfStatus &) = delete;
+
+  private:
+    int status_ = 0;
+    int *previous_;
+    int previous_value_;
+};
+
+}  // namespace
+
 file_ident *identify_file(FILE *f, const char *name) {
     if (f) {
         int64_t start = gen_ftell64(f);
-        file_ident *result = identify_at(f, name);
+        file_ident *result;
+        {
+            PrivateElfStatus quiet;
+            result = identify_at(f, name);
+        }
         if (start >= 0) gen_fseek64(f, start, SEEK_SET);
         return result;
     }
     if (!name) return nullptr;
     FILE *own = gen_fopen(name, "rb");
     if (!own) return nullptr;
-    file_ident *result = identify_at(own, name);
+    file_ident *result;
+    {
+        PrivateElfStatus quiet;
+        result = identify_at(own, name);
+    }
     std::fclose(own);
     return result;
 }

@@ -570,7 +570,9 @@ int64_t gen_file_size(const char *path) {
     return size;
 }
 
-bool gen_read_exact(FILE *fp, void *buf, size_t n) { return n == 0 || std::fread(buf, 1, n, fp) == n; }
+size_t gen_read_upto(FILE *fp, void *buf, size_t n) { return n == 0 ? 0 : std::fread(buf, 1, n, fp); }
+
+bool gen_read_exact(FILE *fp, void *buf, size_t n) { return gen_read_upto(fp, buf, n) == n; }
 
 bool gen_read_at(FILE *fp, int64_t offset, void *buf, size_t n) {
     return offset >= 0 && gen_fseek64(fp, offset, SEEK_SET) == 0 && gen_read_exact(fp, buf, n);

@@ -99,7 +99,9 @@ int64_t gen_write(int fd, const void *buf, int64_t count);
 int64_t gen_file_size(const char *path);
 int64_t gen_stream_size(FILE *fp);
 
-// Plain reads without messages: true when all n bytes were read.
+// Plain reads without messages: the count read, or true when all n bytes
+// were read.
+size_t gen_read_upto(FILE *fp, void *buf, size_t n);
 bool gen_read_exact(FILE *fp, void *buf, size_t n);
 bool gen_read_at(FILE *fp, int64_t offset, void *buf, size_t n);
 
