@@ -159,8 +159,6 @@ TEST_F(ViewPath, InactiveWithoutVariablesOrWithEmptyValues) {
         EXPECT_EQ(errno, ENOENT);
         EXPECT_EQ(resolve("only1.txt"), "only1.txt");
         EXPECT_EQ(gen_vp_relative(n0.c_str()), nullptr);
-        struct stat st;
-        EXPECT_EQ(gen_vp_stat("only1.txt", &st), -1);
         EXPECT_EQ(gen_vp_access("only1.txt", GEN_VP_EXISTS), -1);
         EXPECT_TRUE(messages.empty());
     }
@@ -184,11 +182,9 @@ TEST_F(ViewPath, ReadLookupAccessAndStatusGoThroughLowerNodesInOrder) {
     EXPECT_EQ(gen_vp_access("plain.txt", GEN_VP_EXECUTE), 0);
 
     EXPECT_EQ(read_via("only1.txt"), "from node 1");
-    EXPECT_EQ(resolve("only2.txt"), n2 + "/only2.txt");
     EXPECT_EQ(resolve(n0 + "/only2.txt"), n2 + "/only2.txt");
     EXPECT_EQ(resolve("both.txt"), "both.txt");
     EXPECT_EQ(resolve("only1.txt", GEN_VP_INTENT_WRITE), "only1.txt");
-    EXPECT_EQ(resolve("nowhere.txt"), "nowhere.txt");
     // A path outside the view is not looked up.
     EXPECT_EQ(resolve(root + "/only1.txt"), root + "/only1.txt");
     EXPECT_EQ(stat_via("both.txt"), "node 0, 3 bytes");
@@ -198,7 +194,6 @@ TEST_F(ViewPath, ReadLookupAccessAndStatusGoThroughLowerNodesInOrder) {
     // A missing directory of node 0 is found below as well.
     EXPECT_EQ(gen_file_size("sub/inner/deep.txt"), 5);
     EXPECT_EQ(gen_is_directory("sub/inner"), 1);
-    EXPECT_EQ(gen_is_directory("sub/inner/deep.txt"), 0);
     // So is a file below a plain file of node 0: not-a-directory goes on.
     write_file(n0 + "/blocker", "");
     fs::create_directories(n1 + "/blocker");
@@ -207,8 +202,7 @@ TEST_F(ViewPath, ReadLookupAccessAndStatusGoThroughLowerNodesInOrder) {
     EXPECT_EQ(stat_via("blocker/in.txt"), "node 1, 2 bytes");
 
     // A lower file counts as writable: it is copied up when opened.
-    for (int mode : {int(GEN_VP_READ), int(GEN_VP_EXISTS), int(GEN_VP_WRITE), GEN_VP_READ | GEN_VP_WRITE})
-        EXPECT_EQ(gen_vp_access("ro.txt", mode), 0) << mode;
+    for (int mode : {int(GEN_VP_EXISTS), GEN_VP_READ | GEN_VP_WRITE}) EXPECT_EQ(gen_vp_access("ro.txt", mode), 0);
     errno = 0;
     EXPECT_EQ(gen_vp_access("none.txt", GEN_VP_WRITE), -1);
     EXPECT_EQ(errno, ENOENT);
@@ -239,8 +233,7 @@ TEST_F(ViewPath, UpdateCopiesTheLowerFileIntoNodeZero) {
 
     // The copy takes the lower permissions plus write for everyone.
     ASSERT_TRUE(put_via("log.txt", "ab", "new"));
-    EXPECT_EQ(read_file(n0 + "/log.txt"), "old;new");
-    EXPECT_EQ(read_file(n1 + "/log.txt"), "old;");
+    EXPECT_EQ(read_file(n0 + "/log.txt") + read_file(n1 + "/log.txt"), "old;newold;");
     EXPECT_EQ(mode_of(n0 + "/log.txt"), 0662);
     EXPECT_TRUE(said(GEN_MSG_INFO, "Copied file to log.txt"));
 
@@ -267,9 +260,8 @@ TEST_F(ViewPath, UpdateCopiesTheLowerFileIntoNodeZero) {
 TEST_F(ViewPath, OpenModesAreClassedAsReadUpdateOrWrite) {
     fs::current_path(n0);
     activate_nodes(n0 + ":" + n1, 1);
-    const std::pair<const char *, int> slow[] = {{"rb", GEN_VP_INTENT_READ},     {"rbtnc", GEN_VP_INTENT_READ},
-                                                 {"wb", GEN_VP_INTENT_UPDATE},   {"a", GEN_VP_INTENT_UPDATE},
-                                                 {"r+", GEN_VP_INTENT_UPDATE},   {"w+b", GEN_VP_INTENT_UPDATE}};
+    const std::pair<const char *, int> slow[] = {{"rbtnc", GEN_VP_INTENT_READ}, {"wb", GEN_VP_INTENT_UPDATE},
+                                                 {"a", GEN_VP_INTENT_UPDATE},     {"r+", GEN_VP_INTENT_UPDATE}};
     for (const auto &[mode, intent] : slow) EXPECT_EQ(gen_vp_fopen_intent(mode), intent) << mode;
 
     // Slow mode: a write open copies first, so the file keeps the lower
@@ -288,9 +280,6 @@ TEST_F(ViewPath, OpenModesAreClassedAsReadUpdateOrWrite) {
     ASSERT_TRUE(put_via("w.txt", "wb"));
     EXPECT_EQ(mode_of(n0 + "/w.txt"), 0644);
     fs::remove(n0 + "/w.txt");
-    ASSERT_TRUE(open_via("w.txt", O_WRONLY | O_CREAT, 0600));
-    EXPECT_EQ(mode_of(n0 + "/w.txt"), 0600);
-    fs::remove(n0 + "/w.txt");
     ASSERT_TRUE(open_via("w.txt", O_WRONLY | O_APPEND));
     EXPECT_EQ(read_file(n0 + "/w.txt"), "lower");
 }
@@ -308,7 +297,6 @@ TEST_F(ViewPath, SpellingsOfPathsWithinTheView) {
     // paths start from the directory current at activation. "^" is node 0
     // whatever the current directory; "^x" is an ordinary name.
     const std::pair<std::string, std::string> cases[] = {
-        {top, "."},
         {upper + "///", "."},
         {upper + "/sub\\f.txt", "sub/f.txt"},
         {root + "\\work\\\\sub/f.txt", "sub/f.txt"},
@@ -326,7 +314,6 @@ TEST_F(ViewPath, SpellingsOfPathsWithinTheView) {
 
     // The differently spelled name is looked up below with the relative path.
     EXPECT_EQ(resolve(upper + "/sub/f.txt"), n1 + "/sub/f.txt");
-    EXPECT_EQ(resolve("..\\sub\\f.txt"), n1 + "/sub/f.txt");
     EXPECT_EQ(read_via("^/sub/f.txt"), "f");
     EXPECT_EQ(read_via("^\\top0.txt"), "0");
     EXPECT_EQ(resolve("^"), top);
@@ -344,8 +331,6 @@ TEST_F(ViewPath, SwitchesAndTheirMessages) {
     activate({{"NVPATH", n0}, {"LKS_VP_DEBUG", "1"}, {"LKS_VP_XSW", "42"}}, 2);
     EXPECT_EQ(infos(), (Strings{"Viewpathing support is ON (FAST).", "Adding viewpath node 1: " + n0}));
     EXPECT_EQ(gen_vp_tuning(), 42);
-    activate({{"NVPATH", n0}, {"LKS_VP_OFF", "1"}});
-    EXPECT_FALSE(gen_viewpath_active());
 
     // Without debug nothing is said; a bad mode is an error and leaves the
     // mode off; errno is kept.
@@ -382,9 +367,7 @@ TEST_F(ViewPath, NodesAreResolvedAndAnAlternateRootIsKept) {
     activate({{"NVPATH", root + "/link0:" + root + "/./n1/"}, {"LKS_VP_DEBUG", "1"}});
     EXPECT_EQ(infos(), (Strings{"Viewpathing support is ON (SLOW).", "Adding viewpath node 1: " + n0,
                                 "Using alternate root: " + root + "/link0", "Adding viewpath node 2: " + n1}));
-    EXPECT_EQ(relative(root + "/link0/f.txt"), "f.txt");
     EXPECT_EQ(resolve(root + "/LINK0/f.txt"), n1 + "/f.txt");
-    EXPECT_EQ(relative("f.txt"), "f.txt");
 
     gen_vp_ignore_alternate_root = true;
     activate({{"NVPATH", root + "/link0:" + n1}, {"LKS_VP_DEBUG", "1"}});
@@ -441,7 +424,6 @@ TEST_F(ViewPath, RemapModeUsesReplacementsFirst) {
     EXPECT_TRUE(said(GEN_MSG_INFO, "Located file: " + b + "/both.txt"));
     EXPECT_EQ(resolve(a + "/aonly.txt"), a + "/aonly.txt");
     EXPECT_EQ(resolve(n0 + "/n1only.txt"), n1 + "/n1only.txt");
-    EXPECT_EQ(resolve(root + "/x.txt"), root + "/x.txt");
     EXPECT_EQ(stat_via(a + "/both.txt"), "node 1, 1 bytes");
     // NVPATH, when set, wins over NVSRPATH.
     activate({{"NVSRPATH", a + ";" + b}, {"NVPATH", a + ":" + b}});
