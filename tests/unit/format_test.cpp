@@ -40,6 +40,7 @@ TEST(Format, AgreesWithTheCLibrary) {
             EXPECT_EQ(fmt(f, v), want) << f << " with " << v;
         }
     }
+    EXPECT_EQ(fmt("%-31s|", "abc"), std::string("abc") + std::string(28, ' ') + "|");
     EXPECT_EQ(fmt("%-20s %.2s|%5.1s|", "a_name_longer_than_twenty", "abc", "xyz"), "a_name_longer_than_twenty ab|    x|");
     EXPECT_EQ(fmt("%*d|%-*d|", 4, 7, 3, 1), "   7|1  |");
     EXPECT_EQ(fmt("%c%%%s", 'a', static_cast<const char *>(nullptr)), "a%(null)");

@@ -61,6 +61,7 @@ class HostPath : public testing::Test {
 TEST_F(HostPath, Classification) {
     for (const char *p : {"/x", "\\x", "c:x", "~", "~/x", "~\\x"}) EXPECT_TRUE(gen_is_absolute_path(p)) << p;
     for (const char *p : {"x", "~x", "./x", ""}) EXPECT_FALSE(gen_is_absolute_path(p)) << p;
+    EXPECT_FALSE(gen_is_absolute_path(nullptr));
     EXPECT_TRUE(gen_is_rooted_path("~x"));
     EXPECT_FALSE(gen_is_rooted_path("x/y"));
     EXPECT_TRUE(gen_is_bare_name("name.o"));
@@ -90,6 +91,7 @@ TEST_F(HostPath, NormaliseAndJoin) {
         {gen_path_join, "a", "/x/../y", "/x/../y", false},  // copied as it is
         {gen_path_join, "a", "~/x", "a/~/x", true},
         {gen_path_join, "a", "..", ".", false},
+        {gen_path_join, "", "b", "b", false},
         {gen_path_join, nullptr, nullptr, "(null)", false},
         {gen_path_join_relative, "a", nullptr, "a", false},
         {gen_path_join_relative, "a", "~/x", "~/x", false},
@@ -103,6 +105,7 @@ TEST_F(HostPath, NormaliseAndJoin) {
         {"a/b/c", "a/b"}, {"/a", "/"}, {"c:a", "c:"}, {"c:/a", "c:/"}, {"a", "(null)"}};
     for (const auto &[in, out] : dirs) EXPECT_EQ(take(gen_dirname(in)), out) << in;
     EXPECT_STREQ(gen_path_tail("c:dir\\f.o"), "f.o");
+    EXPECT_STREQ(gen_path_tail("f.o"), "f.o");
 }
 
 TEST_F(HostPath, FullPathsAndFileIdentity) {
@@ -122,6 +125,7 @@ TEST_F(HostPath, FullPathsAndFileIdentity) {
 
     std::string f = dir_ + "/File.o";
     testing_support::write_file(f, "x");
+    EXPECT_TRUE(gen_same_file(nullptr, nullptr));
     EXPECT_FALSE(gen_same_file(f.c_str(), nullptr));
     EXPECT_TRUE(gen_same_file(f.c_str(), (dir_ + "/./sub/../File.o").c_str()));
     EXPECT_FALSE(gen_same_file(f.c_str(), (dir_ + "/Other.o").c_str()));
@@ -140,6 +144,7 @@ TEST_F(HostPath, TemporaryDirectoryAndNames) {
     EXPECT_EQ(std::string(gen_tmpdir(nullptr)), dir_);
     unsetenv("TEMP");
     EXPECT_EQ(std::string(gen_tmpdir(nullptr)), dir_);  // cached
+    EXPECT_EQ(std::string(gen_tmpdir(dir_.c_str())), dir_);
     gen_hostpath_clear_caches();
 
     // Default names: lk_, the process in seven digits, a counter, a dot.
@@ -206,6 +211,7 @@ TEST_F(HostPath, FileRoutines) {
     EXPECT_EQ(testing_support::read_file(g), "f");
     EXPECT_EQ(gen_rename(G, S), -1);
     EXPECT_EQ(gen_rename(S, F), -1);
+    EXPECT_EQ(gen_rename("", F), -1);
     EXPECT_EQ(gen_remove_file(S), -1);
     EXPECT_EQ(gen_remove_file(G), 0);
     EXPECT_EQ(gen_remove_file(G), -1);
@@ -223,6 +229,7 @@ TEST_F(HostPath, FileRoutines) {
     testing_support::write_file(bin + "/tool", "#!/bin/sh\n");
     setenv("PATH", (std::string("/nonexistent") + plat::search_path_separator() + bin).c_str(), 1);
     EXPECT_EQ(take(gen_find_program("tool", false, false)), N(bin + "/tool"));
+    EXPECT_EQ(take(gen_find_program("absent", false, false)), "(null)");
     EXPECT_EQ(take(gen_find_program("x/tool", false, false)), "(null)");
     EXPECT_EQ(take(gen_find_program((bin + "/../bin/tool").c_str(), false, true)), N(bin + "/tool"));
 }

@@ -49,6 +49,7 @@ TEST(AllocDeathTest, ExhaustionMessages) {
                 "^prog: fatal: Attempt to allocate 0x100000000 \\* 0x100000000 bytes\n$");
     EXPECT_EXIT(gen_out_of_memory(0x10), testing::ExitedWithCode(3),
                 "^prog: fatal: Out of memory \\(0x0000000000000010 bytes requested\\)\n$");
+    EXPECT_EXIT(gen_realloc_fn(nullptr, INT64_MAX), testing::ExitedWithCode(3), "Out of memory \\(0x7FFFFFFFFFFFFFFF");
     gen_setprogname(nullptr);
 }
 
@@ -63,16 +64,22 @@ TEST(Strings, NullsCaseAndBounds) {
     EXPECT_EQ(take(gen_strdup_lower("AbC1")), "abc1");
     EXPECT_TRUE(gen_strequal(nullptr, nullptr));
     EXPECT_FALSE(gen_strequal("a", nullptr));
+    EXPECT_TRUE(gen_strequal_nocase("ABC", "abc"));
+    EXPECT_TRUE(gen_strnequal("abcX", "abcY", 3));
     EXPECT_TRUE(gen_strnequal("a", "b", 0));
     EXPECT_EQ(gen_strcmp(nullptr, ""), 0);
     EXPECT_EQ(gen_strncmp("abc", "abd", 3), -1);
+    EXPECT_EQ(gen_strncmp("abc", "abd", 0), 0);
     EXPECT_EQ(gen_strcmp_nocase("B", "a"), 1);
     EXPECT_TRUE(gen_strprefix("abc", nullptr));
     EXPECT_FALSE(gen_strprefix(nullptr, "a"));
+    EXPECT_TRUE(gen_strprefix_nocase("ABc", "ab"));
     EXPECT_TRUE(gen_strsuffix("file.EXE", ".EXE"));
     EXPECT_FALSE(gen_strsuffix("e", "exe"));
     EXPECT_STREQ(gen_basename("a/b\\c.o"), "c.o");
     EXPECT_STREQ(gen_basename("C:x.o"), "x.o");
+    EXPECT_STREQ(gen_basename("plain"), "plain");
+    EXPECT_EQ(gen_strtoul("0x10", nullptr, 0), 16u);
     EXPECT_EQ(gen_strtoul("010", nullptr, 0), 8u);
     EXPECT_EQ(gen_strtoul("4294967297", nullptr, 10), 1u);
     char *end = reinterpret_cast<char *>(1);
@@ -170,7 +177,7 @@ TEST(Startup, ProgramNameFromPath) {
     // A relative path is replaced by the running executable's own path.
     gen_init("relative/name.exe", 0, 0);
     EXPECT_STREQ(gen_getprogname(), "unit_tests");
-    EXPECT_TRUE(gen_path_is_absolute("~/x"));
+    EXPECT_TRUE(gen_path_is_absolute("~") && gen_path_is_absolute("~/x"));
     EXPECT_FALSE(gen_path_is_absolute("~x"));
     gen_setprogname(nullptr);
 }

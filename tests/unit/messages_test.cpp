@@ -70,6 +70,7 @@ TEST(MessagesDeathTest, FatalAndAssertionExits) {
                 "^Assertion \\(a > b\\) failed in 'src/shared/genout' on line 12 in prog\n$");
     EXPECT_EXIT(gen_assert(false, "x", "f", 3, 5), testing::ExitedWithCode(1),
                 "^Assertion \\[5\\] failed in 'f' on line 3 in prog\n$");
+    EXPECT_EXIT(gen_str64(nullptr, 1, 'x'), testing::ExitedWithCode(1), "gen_str64\\(\\): Buffer to fill is NULL");
     char buf[32];
     EXPECT_EXIT(gen_str64(buf, 1, 'q'), testing::ExitedWithCode(1), "gen_str64\\(\\): Unrecognized format character");
     gen_setprogname(nullptr);

@@ -120,36 +120,21 @@ TEST(StContainer, FieldEncodingsWrittenAndRead) {
         const Bytes &expect = compress ? leb : fixed;
         EXPECT_EQ(written(GADR_MODE_32BIT, compress, 0,
                           [](GFile *gf) {
-                              gf_Put8(gf, 0xAB);
-                              gf_Put16(gf, 0x1234);
-                              gf_PutU32(gf, 0x01020304);
-                              gf_PutS32(gf, -2);
-                              gf_PutS32(gf, 64);
-                              gf_PutS32(gf, -65);
-                              gf_PutU64(gf, 0x0102030405060708ull);
-                              gf_PutIndex(gf, -1);
-                              gf_PutIndex(gf, 0);
-                              gf_PutPair(gf, 5, 3);
-                              gf_PutTriple(gf, 10, 12, 11);
-                              gf_PutString(gf, "ab");
-                              gf_PutString(gf, nullptr);
-                              gf_PutRange(gf, A(0x1000), A(0x1040));
-                              gf_PutRange(gf, A(0x1000), A(UINT64_MAX));
+                              gf_Put8(gf, 0xAB), gf_Put16(gf, 0x1234), gf_PutU32(gf, 0x01020304);
+                              gf_PutS32(gf, -2), gf_PutS32(gf, 64), gf_PutS32(gf, -65);
+                              gf_PutU64(gf, 0x0102030405060708ull), gf_PutIndex(gf, -1), gf_PutIndex(gf, 0);
+                              gf_PutPair(gf, 5, 3), gf_PutTriple(gf, 10, 12, 11);
+                              gf_PutString(gf, "ab"), gf_PutString(gf, nullptr);
+                              gf_PutRange(gf, A(0x1000), A(0x1040)), gf_PutRange(gf, A(0x1000), A(UINT64_MAX));
                               gf_PutAdr(gf, A(UINT64_MAX));
                           }),
                   expect);
 
         Opened o(body_of(4, compress, 0, expect));
         GReader r(o.gf, GF_HEADER_SIZE);
-        EXPECT_EQ(r.u8(), 0xAB);
-        EXPECT_EQ(r.u16(), 0x1234);
-        EXPECT_EQ(r.u32(), 0x01020304u);
-        EXPECT_EQ(r.s32(), -2);
-        EXPECT_EQ(r.s32(), 64);
-        EXPECT_EQ(r.s32(), -65);
-        EXPECT_EQ(r.u64(), 0x0102030405060708ull);
-        EXPECT_EQ(r.index(), -1);
-        EXPECT_EQ(r.index(), 0);
+        std::vector<int64_t> got = {r.u8(), r.u16(), r.u32(), r.s32(), r.s32(), r.s32(), int64_t(r.u64()), r.index(),
+                                    r.index()};
+        EXPECT_EQ(got, (std::vector<int64_t>{0xAB, 0x1234, 0x01020304, -2, 64, -65, 0x0102030405060708ll, -1, 0}));
         uint32_t a, b, c, d, e2;
         r.pair(a, b);
         r.triple(c, d, e2);

@@ -158,6 +158,7 @@ TEST_F(StDnm, EveryVersionEncodingModeAndLayout) {
                     EXPECT_EQ(gadr_to_u64(s[0].end), b + 0x1040);
                     EXPECT_EQ(gadr_to_u64(s[1].end), UINT64_MAX);
                     EXPECT_EQ(s[1].value32, -2);
+                    EXPECT_EQ(s[1].sc, 2);
                     EXPECT_EQ(s[0].flags, v < 23 ? 0x2u : v < 30 ? 0x1u : 0x201u);
                     EXPECT_EQ(STDnm_TableCount(dnm, STDNM_SECTIONS_BY_ADR), v >= 30 ? 2 : 0);
 
@@ -166,6 +167,7 @@ TEST_F(StDnm, EveryVersionEncodingModeAndLayout) {
                     EXPECT_STREQ(STDnm_String(dnm, f[1].magic), "magic-util");
                     EXPECT_STREQ(STDnm_String(dnm, f[1].objectFileBaseName), v >= 11 ? "util.o" : "");
                     EXPECT_EQ(f[1].offset, 0x1000u);
+                    EXPECT_EQ(f[1].timeStamp, 2000);
                     EXPECT_EQ(f[1].language, v >= 19 ? 3 : 31);
                     // Bit 5 from bit 0 before version 17; bit 11 from bit 8
                     // before version 43, from bit 9 after.

@@ -27,6 +27,7 @@ TEST(StConfig, FlagsByNameAndNumber) {
     // only.
     for (const char *good : {"reportdnmloads", "REPORTDNMLOADS", "51", "51 \t"})
         EXPECT_EQ(ST_LookupDebugFlag(good), 51) << good;
+    EXPECT_EQ(ST_LookupDebugFlag("0"), 0);
     EXPECT_EQ(ST_LookupDebugFlag("152"), 152);
     EXPECT_TRUE(log.all().empty());
     std::vector<std::string> expected;
@@ -53,13 +54,16 @@ TEST(StConfig, FlagsByNameAndNumber) {
     EXPECT_EQ(STConfig_GetOption(STFLAG_reportDnmLoads), 0u);
     EXPECT_EQ(ST_SetDebugFlagFromSwitch("XReportDnmLoads"), 0);
     EXPECT_EQ(STConfig_GetOption(STFLAG_reportDnmLoads), 1u);
+    EXPECT_EQ(ST_SetDebugFlagFNumber(STFLAG_reportDnmLoads, 0), 0);
+    EXPECT_EQ(STConfig_GetOption(STFLAG_reportDnmLoads), 0u);
     EXPECT_TRUE(log.all().empty());
     // Refused without a message: empty text, another first letter; with one:
     // an unknown name.
     for (const char *bad : {"", "x51", "Y51"}) EXPECT_NE(ST_SetDebugFlagFromSwitch(bad), 0) << bad;
     EXPECT_TRUE(log.all().empty());
     EXPECT_NE(ST_SetDebugFlagFromSwitch("Xnonsense"), 0);
-    EXPECT_EQ(log.all().size(), 1u);
+    EXPECT_EQ(ST_SetDebugFlagFName("nonsense", 1), -1);
+    EXPECT_EQ(log.all().size(), 2u);
 }
 
 TEST(StConfig, MessageChannel) {
@@ -133,12 +137,7 @@ TEST(StConfig, GrowthSizes) {
     EXPECT_TRUE(log.all().empty());
 
     // At the limit: no room for what is needed.
-    try {
-        STTable_GrowSize("STDnm_TableDouble", "Labels", 20648881, 1, 104);
-        FAIL() << "no fatal stop";
-    } catch (const Exited &e) {
-        EXPECT_EQ(e.status, 1);
-    }
+    EXPECT_THROW(STTable_GrowSize("STDnm_TableDouble", "Labels", 20648881, 1, 104), Exited);
     EXPECT_EQ(log.all().back(), F + "[STDnm_TableDouble]: \"Labels\" table entry limit exceeded");
     // Needing more than 2^29 entries near the limit.
     EXPECT_EQ(STTable_GrowSize("op", "T", 0x30000000, 0x20000001, 1), 0x7FFFFFF0);
@@ -251,6 +250,7 @@ TEST(StConfig, StringReferences) {
 // (strings only for name files, all for debug objects, with a message).
 TEST(StConfig, LoadConfigurations) {
     MessageLog log;
+    EXPECT_EQ(STDbg_TablesForConfig(0), 0x1FFFFFu);
     EXPECT_EQ(STDbg_TablesForConfig(2), 0u);
     EXPECT_EQ(STDnm_TablesForConfig(1), (1ull << 36) - 1);
     EXPECT_TRUE(log.all().empty());

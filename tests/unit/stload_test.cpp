@@ -154,8 +154,12 @@ TEST_F(StLoad, WalksLoadTemporarilyOrPermanently) {
     EXPECT_EQ(log.all().size(), 3u);
     EXPECT_EQ(walk(0).size(), 6u);
     EXPECT_EQ(log.all().size(), 3u);
+    for (int32_t i = 0; i < 3; ++i) {
+        ASSERT_NE(entries(dnm)[i].dbg, nullptr);
+        EXPECT_TRUE(entries(dnm)[i].dbg->iDlo == i && entries(dnm)[i].dbg->dnm == dnm) << i;
+        EXPECT_EQ(entries(dnm)[i].dbg->refCount, 1);
+    }
     STDbg *first = entries(dnm)[0].dbg;
-    ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->tablesLoaded, STDBG_ALL_TABLES);
     EXPECT_EQ(ST_LoadDloFile(dnm, 0, 4, ST_LOADTYPE_PERMANENT), first);
 }

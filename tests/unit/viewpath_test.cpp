@@ -280,6 +280,9 @@ TEST_F(ViewPath, OpenModesAreClassedAsReadUpdateOrWrite) {
     ASSERT_TRUE(put_via("w.txt", "wb"));
     EXPECT_EQ(mode_of(n0 + "/w.txt"), 0644);
     fs::remove(n0 + "/w.txt");
+    ASSERT_TRUE(open_via("w.txt", O_WRONLY | O_CREAT, 0600));
+    EXPECT_EQ(mode_of(n0 + "/w.txt"), 0600);
+    fs::remove(n0 + "/w.txt");
     ASSERT_TRUE(open_via("w.txt", O_WRONLY | O_APPEND));
     EXPECT_EQ(read_file(n0 + "/w.txt"), "lower");
 }
@@ -424,6 +427,7 @@ TEST_F(ViewPath, RemapModeUsesReplacementsFirst) {
     EXPECT_TRUE(said(GEN_MSG_INFO, "Located file: " + b + "/both.txt"));
     EXPECT_EQ(resolve(a + "/aonly.txt"), a + "/aonly.txt");
     EXPECT_EQ(resolve(n0 + "/n1only.txt"), n1 + "/n1only.txt");
+    EXPECT_EQ(resolve(root + "/x.txt"), root + "/x.txt");
     EXPECT_EQ(stat_via(a + "/both.txt"), "node 1, 1 bytes");
     // NVPATH, when set, wins over NVSRPATH.
     activate({{"NVSRPATH", a + ";" + b}, {"NVPATH", a + ":" + b}});
