@@ -118,6 +118,7 @@ TEST_F(StLoad, NewTableHoldsTheBuiltInNameFile) {
     EXPECT_STREQ(special->name, "_special.dnm");
     EXPECT_EQ(STDnm_TableCount(special, STDNM_STRINGS), 128);
     EXPECT_STREQ(STDnm_String(special, 1), "<<address_taken>>");
+    EXPECT_EQ(symTab_->language, 31);
     // The walk skips its entry without trying to load anything.
     MessageLog log;
     EXPECT_TRUE(walk(1).empty());

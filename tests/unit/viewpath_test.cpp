@@ -10,12 +10,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "dbg_writer.h"
 #include "genout.h"
 #include "indgen.h"
 #include "indgeninit.h"
@@ -31,18 +32,6 @@ using testing_support::write_file;
 using Strings = std::vector<std::string>;
 
 constexpr const char *vp_variables[] = {"NVPATH", "NVSRPATH", "LKS_VP_XSW", "LKS_VP_DEBUG", "LKS_VP_OFF", "LKS_VP_SLOW"};
-
-struct Message {
-    int code;
-    std::string text;
-};
-std::vector<Message> messages;
-
-void capture(int code, const char *fmt, va_list args) {
-    char buf[4096];
-    gen_vsnprintf(buf, sizeof buf, fmt, args);
-    messages.push_back({code, buf});
-}
 
 std::string take(char *s) {
     std::string r = s ? s : "<null>";
@@ -98,6 +87,7 @@ class ViewPath : public testing::Test {
 protected:
     std::string root, n0, n1, n2, saved_cwd;
     mode_t saved_umask = 0;
+    std::optional<dbgw::MessageLog> log;
 
     void SetUp() override {
         saved_cwd = fs::current_path().string();
@@ -109,16 +99,14 @@ protected:
         n1 = root + "/n1";
         n2 = root + "/n2";
         for (const std::string &d : {n0, n1, n2}) fs::create_directory(d);
-        messages.clear();
-        gen_message_hook = capture;
+        log.emplace();
     }
 
     void TearDown() override {
-        gen_message_hook = capture;
         for (const char *v : vp_variables) unsetenv(v);
         gen_viewpathing(0);
         gen_vp_ignore_alternate_root = false;
-        gen_message_hook = gen_domessage;
+        log.reset();
         umask(saved_umask);
         fs::current_path(saved_cwd);
         std::error_code ec;
@@ -130,22 +118,19 @@ protected:
         for (const char *v : vp_variables) unsetenv(v);
         for (const auto &[k, v] : env) setenv(k, v.c_str(), 1);
         gen_viewpathing(0);
-        messages.clear();
+        log->clear();
         gen_viewpathing(mode);
     }
     void activate_nodes(const std::string &list, int mode = 1) { activate({{"NVPATH", list}}, mode); }
 
     Strings infos() const {
+        const std::string info = std::to_string(GEN_MSG_INFO) + "|";
         Strings r;
-        for (const Message &m : messages)
-            if (m.code == GEN_MSG_INFO) r.push_back(m.text);
+        for (const std::string &m : log->all())
+            if (m.rfind(info, 0) == 0) r.push_back(m.substr(info.size()));
         return r;
     }
-    bool said(int code, const std::string &text) const {
-        for (const Message &m : messages)
-            if (m.code == code && m.text == text) return true;
-        return false;
-    }
+    bool said(int code, const std::string &text) const { return log->has(std::to_string(code) + "|" + text); }
 };
 
 TEST_F(ViewPath, InactiveWithoutVariablesOrWithEmptyValues) {
@@ -160,7 +145,7 @@ TEST_F(ViewPath, InactiveWithoutVariablesOrWithEmptyValues) {
         EXPECT_EQ(resolve("only1.txt"), "only1.txt");
         EXPECT_EQ(gen_vp_relative(n0.c_str()), nullptr);
         EXPECT_EQ(gen_vp_access("only1.txt", GEN_VP_EXISTS), -1);
-        EXPECT_TRUE(messages.empty());
+        EXPECT_TRUE(log->all().empty());
     }
 }
 
@@ -338,7 +323,7 @@ TEST_F(ViewPath, SwitchesAndTheirMessages) {
     // Without debug nothing is said; a bad mode is an error and leaves the
     // mode off; errno is kept.
     activate({{"NVPATH", n0}});
-    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(log->all().empty());
     errno = EDOM;
     gen_viewpathing(7);
     EXPECT_EQ(errno, EDOM);
@@ -352,7 +337,7 @@ TEST_F(ViewPath, SwitchesAndTheirMessages) {
     write_file(n1 + "/kept.txt", "");
     EXPECT_EQ(resolve(n0 + "/kept.txt"), n1 + "/kept.txt");
 
-    messages.clear();
+    log->clear();
     char *placeholder[1] = {nullptr};
     char **nodes = placeholder;
     int count = 5;
@@ -404,11 +389,11 @@ TEST_F(ViewPath, AtMost128NodesAndComponents) {
     std::string deep = "/a";
     for (int i = 1; i < 128; ++i) deep += "/a";
     EXPECT_EQ(resolve(deep), deep);
-    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(log->all().empty());
     const std::string too_deep = deep + "/a";
     EXPECT_EQ(resolve(too_deep), too_deep);
     EXPECT_TRUE(said(GEN_MSG_ERROR, "[V2_compath]: too many directory components for \"" + too_deep + "\""));
-    messages.clear();
+    log->clear();
     EXPECT_EQ(relative(too_deep.substr(1)), "<null>");
     EXPECT_TRUE(said(GEN_MSG_ERROR, "[V_compath]: too many directory components for \"" + too_deep.substr(1) + "\""));
 }
@@ -451,7 +436,7 @@ TEST_F(ViewPathDeathTest, FailedCopyAndStartDirectoryGone) {
     write_file(n1 + "/big.bin", std::string(30000, 'b'));
     fs::current_path(n0);
     activate({{"NVPATH", n0 + ":" + n1}, {"LKS_VP_DEBUG", "1"}});
-    gen_message_hook = gen_domessage;
+    log.reset();  // the messages and exits of the program itself
     EXPECT_EXIT(copy_with_file_size_limit("big.bin", 10000), testing::ExitedWithCode(0),
                 "fatal: Unable to copy file to big.bin: File too large\n");
 
