@@ -15,29 +15,21 @@ std::string fmt(const char *f, A... a) {
     return buf;
 }
 
-TEST(Format, MicrosoftAndSizePrefixes) {
+TEST(Format, OwnPrefixesAndAlternateForms) {
     EXPECT_EQ(fmt("%I64x", uint64_t(0x123456789abcdefULL)), "123456789abcdef");
-    EXPECT_EQ(fmt("%I64d", int64_t(-5)), "-5");
     EXPECT_EQ(fmt("%I64d", INT64_MIN), "-9223372036854775808");
     EXPECT_EQ(fmt("%#zx", size_t(0x100000000ULL)), "0x100000000");
-    EXPECT_EQ(fmt("%#zx * %#zx", size_t(1) << 32, size_t(1) << 32), "0x100000000 * 0x100000000");
-    EXPECT_EQ(fmt("0x%08I64x ", uint64_t(0x10)), "0x00000010 ");
     EXPECT_EQ(fmt("0x%08I64x", uint64_t(0x123456789ULL)), "0x123456789");
     EXPECT_EQ(fmt("%I32x", 0xffu), "ff");
-}
-
-TEST(Format, AlternateHexOfZeroHasNoPrefix) {
-    EXPECT_EQ(fmt("%#x", 0), "0");
-    EXPECT_EQ(fmt("%#7I64x|", uint64_t(0)), "      0|");
-    EXPECT_EQ(fmt("%#7I64x|", uint64_t(16)), "   0x10|");
-    EXPECT_EQ(fmt("%7I64d|", int64_t(16)), "     16|");
-    EXPECT_EQ(fmt("%#X", 255), "0XFF");
-    EXPECT_EQ(fmt("%#o", 0), "0");
-    EXPECT_EQ(fmt("%#o", 8), "010");
+    // The alternate form of zero has no prefix.
+    EXPECT_EQ(fmt("%#7I64x|%#7I64x|", uint64_t(0), uint64_t(16)), "      0|   0x10|");
+    EXPECT_EQ(fmt("%#X %#o %#o", 255, 0, 8), "0XFF 0 010");
+    char buf[32];
+    EXPECT_STREQ(gen_str64(buf, 255, 'x'), "ff");
+    EXPECT_STREQ(gen_str64(buf, -255, 'd'), "-255");
 }
 
 TEST(Format, AgreesWithTheCLibrary) {
-    // Each pair is checked against the C library's own formatter.
     const char *formats[] = {"%d", "%5d", "%-5d|", "%05d", "%+d", "% d", "%.3d", "%8.3d", "%-8.3d|", "%08.3d",
                              "%x", "%#10x", "%#-10x|", "%#010x", "%.0d", "%.0x", "%u", "%o", "%#.5o"};
     int values[] = {0, 1, -1, 42, -42, 123456, INT32_MIN, INT32_MAX};
@@ -49,25 +41,16 @@ TEST(Format, AgreesWithTheCLibrary) {
         }
     }
     EXPECT_EQ(fmt("%-31s|", "abc"), std::string("abc") + std::string(28, ' ') + "|");
-    EXPECT_EQ(fmt("%-20s ", "a_name_longer_than_twenty"), "a_name_longer_than_twenty ");
-    EXPECT_EQ(fmt("%.2s|%5.1s|", "abc", "xyz"), "ab|    x|");
+    EXPECT_EQ(fmt("%-20s %.2s|%5.1s|", "a_name_longer_than_twenty", "abc", "xyz"), "a_name_longer_than_twenty ab|    x|");
     EXPECT_EQ(fmt("%*d|%-*d|", 4, 7, 3, 1), "   7|1  |");
     EXPECT_EQ(fmt("%c%%%s", 'a', static_cast<const char *>(nullptr)), "a%(null)");
     EXPECT_EQ(fmt("%lld %llu %hd %hhx", -3LL, 3ULL, 70000, 0x1ff), "-3 3 4464 ff");
     EXPECT_EQ(fmt("%5.2f|%e", 3.14159, 1.0), " 3.14|1.000000e+00");
-}
-
-TEST(Format, TruncatesButCountsEverything) {
-    char buf[5];
-    EXPECT_EQ(gen_snprintf(buf, sizeof buf, "%s", "abcdefgh"), 8);
-    EXPECT_STREQ(buf, "abcd");
+    // Truncated output still counts every character.
+    char small[5];
+    EXPECT_EQ(gen_snprintf(small, sizeof small, "%s", "abcdefgh"), 8);
+    EXPECT_STREQ(small, "abcd");
     EXPECT_EQ(gen_snprintf(nullptr, 0, "%d", 12345), 5);
-}
-
-TEST(Format, Str64) {
-    char buf[32];
-    EXPECT_STREQ(gen_str64(buf, 255, 'x'), "ff");
-    EXPECT_STREQ(gen_str64(buf, -255, 'd'), "-255");
 }
 
 }  // namespace

@@ -67,9 +67,7 @@ TEST_F(HostPath, Classification) {
     EXPECT_TRUE(gen_is_bare_name("name.o"));
     for (const char *p : {"a/b", "a\\b", "c:b", ""}) EXPECT_FALSE(gen_is_bare_name(p)) << p;
     EXPECT_TRUE(gen_is_url("http://host/a"));
-    EXPECT_FALSE(gen_is_url("c:/x://y"));    // the first ':' is the drive's
-    EXPECT_FALSE(gen_is_url("a/b://host"));  // a '/' before the scheme
-    EXPECT_FALSE(gen_is_url("http:/host"));
+    for (const char *p : {"c:/x://y", "a/b://host", "http:/host"}) EXPECT_FALSE(gen_is_url(p)) << p;
 }
 
 TEST_F(HostPath, NormaliseAndJoin) {
@@ -90,7 +88,6 @@ TEST_F(HostPath, NormaliseAndJoin) {
     const Join joins[] = {
         {gen_path_join, "c:\\a", "..\\b", "C:/b", true},
         {gen_path_join, "a/", "b", "a/b", true},
-        {gen_path_join, "a", "/x", "/x", false},
         {gen_path_join, "a", "/x/../y", "/x/../y", false},  // copied as it is
         {gen_path_join, "a", "~/x", "a/~/x", true},
         {gen_path_join, "a", "..", ".", false},
@@ -125,7 +122,6 @@ TEST_F(HostPath, FullPathsAndFileIdentity) {
     unsetenv("HOME");
     gen_hostpath_clear_caches();
     EXPECT_EQ(gen_gethome(), nullptr);
-    EXPECT_EQ(take(gen_full_path("/a/./b")), N("/a/b"));
 
     std::string f = dir_ + "/File.o";
     testing_support::write_file(f, "x");
@@ -182,12 +178,9 @@ TEST_F(HostPath, TemporaryDirectoryAndNames) {
     gen_hostpath_clear_caches();
     char stem[16];
     std::snprintf(stem, sizeof stem, "lk%04X", unsigned(plat::process_id() & 0xFFFF));
-    char *first = gen_make_tmpdir(nullptr, 0755);
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(std::string(first), N(dir_ + "/" + stem + "aa"));
-    EXPECT_EQ(gen_is_directory(first), 1);
+    EXPECT_EQ(take(gen_make_tmpdir(nullptr, 0755)), N(dir_ + "/" + stem + "aa"));
+    EXPECT_EQ(gen_is_directory((dir_ + "/" + stem + "aa").c_str()), 1);
     EXPECT_EQ(take(gen_make_tmpdir(nullptr, 0755)), N(dir_ + "/" + stem + "ab"));
-    gen_free_fn(first);
     // Every name of the cycle taken: none is left.
     const std::string cycle = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (char a : cycle)
@@ -207,13 +200,11 @@ TEST_F(HostPath, FileRoutines) {
     EXPECT_EQ(errno, 1234);
 
     EXPECT_EQ(gen_mkdir((sub + "/").c_str(), 0755), 0);
-    EXPECT_EQ(gen_is_directory(S), 1);
     EXPECT_EQ(gen_mkdir(S, 0755), 0);
     EXPECT_EQ(gen_mkdir(F, 0755), -1);
-    EXPECT_EQ(gen_program_exists(nullptr), -1);
-    EXPECT_EQ(gen_program_exists(S), 0);
-    EXPECT_EQ(gen_program_exists(F), 1);
-    EXPECT_EQ(gen_program_exists(G), -1);
+    EXPECT_EQ(std::vector<int>({gen_program_exists(nullptr), gen_program_exists(S), gen_program_exists(F),
+                                gen_program_exists(G)}),
+              std::vector<int>({-1, 0, 1, -1}));
 
     testing_support::write_file(g, "g");
     EXPECT_EQ(gen_rename(F, G), 0);
@@ -221,10 +212,8 @@ TEST_F(HostPath, FileRoutines) {
     EXPECT_EQ(gen_rename(G, S), -1);
     EXPECT_EQ(gen_rename(S, F), -1);
     EXPECT_EQ(gen_rename("", F), -1);
-
     EXPECT_EQ(gen_remove_file(S), -1);
     EXPECT_EQ(gen_remove_file(G), 0);
-    EXPECT_FALSE(gen_file_exists(G));
     EXPECT_EQ(gen_remove_file(G), -1);
 
     int64_t t = 0;

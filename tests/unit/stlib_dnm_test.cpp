@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <tuple>
 
 #include "dbg_writer.h"
 #include "indgen.h"
@@ -84,8 +85,6 @@ TEST_F(StDnm, HandAssembledVersion10) {
         "00000010 FFFFFFFE 01 15 5B454E4454424C5D"      // value (4 bytes before version 40), signed value, sc, flags
         "00000006 00000006 00000006 00000001 00000001"  // dlo file: name, baseName, path, magic pair
         "000003E8 00000044 5B454E4454424C5D");          // timeStamp, offset
-    ASSERT_EQ(b.size(), 168u);
-
     // What the round trips below do not already show of the reader.
     MessageLog log;
     gadr_set_mode(GADR_MODE_64BIT);
@@ -93,8 +92,6 @@ TEST_F(StDnm, HandAssembledVersion10) {
     ASSERT_NE(dnm, nullptr) << log.joined();
     EXPECT_TRUE(log.all().empty()) << log.joined();
     EXPECT_EQ(gadr_get_mode(), GADR_MODE_32BIT);
-    EXPECT_EQ(dnm->bytesA[2], 9);
-    EXPECT_EQ(dnm->word1, 0x11223344u);
     int32_t n = 0;
     const STDnm_Section *s = STDnm_Sections(dnm, &n);
     ASSERT_EQ(n, 1);
@@ -110,29 +107,18 @@ TEST_F(StDnm, HandAssembledVersion10) {
 
     // The writer produces the same bytes from the same object.
     STDnm *w = STDnm_Create();
-    w->version = 10;
-    w->adrMode = GADR_MODE_32BIT;
-    w->bytesA[0] = 7;
-    w->bytesA[1] = 8;
-    w->bytesA[2] = 9;
-    w->lowAdr = dbgw::adr(0x100);
-    w->word1 = 0x11223344;
-    w->numTables = 3;
+    w->version = 10, w->adrMode = GADR_MODE_32BIT, w->numTables = 3;
+    w->bytesA[0] = 7, w->bytesA[1] = 8, w->bytesA[2] = 9;
+    w->lowAdr = dbgw::adr(0x100), w->word1 = 0x11223344;
     STDnm_AddString(w, "");
     STDnm_Section ws{};
     ws.name = ws.altName = STDnm_AddString(w, "text");
-    ws.begin = dbgw::adr(0x1000);
-    ws.end = dbgw::adr(0x2000);
-    ws.value64 = 0x10;
-    ws.value32 = -2;
-    ws.sc = 1;
-    ws.flags = 0x15;
+    ws.begin = dbgw::adr(0x1000), ws.end = dbgw::adr(0x2000);
+    ws.value64 = 0x10, ws.value32 = -2, ws.sc = 1, ws.flags = 0x15;
     STDnm_AddSection(w, &ws);
     STDnm_DloFile wf{};
     wf.name = wf.baseName = wf.path = STDnm_AddString(w, "a.o");
-    wf.magic = wf.magic2 = 1;
-    wf.timeStamp = 1000;
-    wf.offset = 0x44;
+    wf.magic = wf.magic2 = 1, wf.timeStamp = 1000, wf.offset = 0x44;
     STDnm_AddDloFile(w, &wf);
     uint8_t *image = nullptr;
     int64_t size = 0;
@@ -157,7 +143,6 @@ TEST_F(StDnm, EveryVersionEncodingModeAndLayout) {
                     STDnm *dnm = dbgw::read_dnm(bytes);
                     ASSERT_NE(dnm, nullptr) << log.joined();
                     EXPECT_EQ(gadr_get_mode(), mode);
-                    EXPECT_EQ(dnm->version, v);
                     EXPECT_STREQ(dnm->magic, v >= 16 ? "dnm magic" : nullptr);
                     EXPECT_STREQ(dnm->magic2, v >= 20 ? "dnm magic 2" : v >= 16 ? "dnm magic" : nullptr);
                     EXPECT_STREQ(dnm->string4, v >= 21 ? "fourth" : v >= 16 ? "third" : nullptr);
@@ -168,7 +153,6 @@ TEST_F(StDnm, EveryVersionEncodingModeAndLayout) {
                     const STDnm_Section *s = STDnm_Sections(dnm, &n);
                     ASSERT_EQ(n, 2);
                     uint64_t b = base_for(mode);
-                    EXPECT_STREQ(STDnm_String(dnm, s[0].name), ".text");
                     EXPECT_STREQ(STDnm_String(dnm, s[1].altName), ".data");
                     EXPECT_EQ(gadr_to_u64(s[0].begin), b + 0x1000);
                     EXPECT_EQ(gadr_to_u64(s[0].end), b + 0x1040);
@@ -180,7 +164,6 @@ TEST_F(StDnm, EveryVersionEncodingModeAndLayout) {
 
                     const STDnm_DloFile *f = STDnm_DloFiles(dnm, &n);
                     ASSERT_EQ(n, 2);
-                    EXPECT_STREQ(STDnm_String(dnm, f[0].name), "main.dbo");
                     EXPECT_STREQ(STDnm_String(dnm, f[1].magic), "magic-util");
                     EXPECT_STREQ(STDnm_String(dnm, f[1].objectFileBaseName), v >= 11 ? "util.o" : "");
                     EXPECT_EQ(f[1].offset, 0x1000u);
@@ -204,24 +187,22 @@ TEST_F(StDnm, EveryVersionEncodingModeAndLayout) {
 
 TEST_F(StDnm, VersionRule) {
     MessageLog log;
-    std::string p = path_of_input();
+    const std::string p = "\"" + path_of_input() + "\" has version ";
     EXPECT_EQ(dbgw::read_dnm(dbgw::write_dnm(sample({9}))), nullptr);
-    EXPECT_EQ(log.all(), (std::vector<std::string>{E + "\"" + p + "\" has version 9, which is no longer supported",
-                                                   failed_at(2)}));
+    EXPECT_EQ(log.all(), (std::vector<std::string>{E + p + "9, which is no longer supported", failed_at(2)}));
     log.clear();
     STDnm *dev = dbgw::read_dnm(dbgw::write_dnm(sample({44})));
     ASSERT_NE(dev, nullptr);
-    EXPECT_EQ(log.all(),
-              (std::vector<std::string>{W + "\"" + p + "\" has version 44, which is the development version"}));
     STDnm_Release(dev);
-    log.clear();
-    EXPECT_EQ(dbgw::read_dnm(dbgw::write_dnm(sample({45}))), nullptr);
-    EXPECT_EQ(log.all().front(), E + "\"" + p + "\" has version 45, this utility only supports up to version 43");
-    log.clear();
-    gen_setprogname("funsize");
-    EXPECT_EQ(dbgw::read_dnm(dbgw::write_dnm(sample({45}))), nullptr);
-    gen_setprogname(nullptr);
-    EXPECT_EQ(log.all().front(), E + "\"" + p + "\" has version 45, funsize only supports up to version 43");
+    EXPECT_EQ(log.all(), (std::vector<std::string>{W + p + "44, which is the development version"}));
+    for (const char *name : {static_cast<const char *>(nullptr), "funsize"}) {
+        log.clear();
+        gen_setprogname(name);
+        EXPECT_EQ(dbgw::read_dnm(dbgw::write_dnm(sample({45}))), nullptr);
+        gen_setprogname(nullptr);
+        EXPECT_EQ(log.all().front(),
+                  E + p + "45, " + (name ? name : "this utility") + " only supports up to version 43");
+    }
 }
 
 TEST_F(StDnm, HeaderFieldsByVersion) {
@@ -242,20 +223,14 @@ TEST_F(StDnm, HeaderFieldsByVersion) {
         SCOPED_TRACE(c.v);
         DnmDesc desc = sample({c.v});
         desc.tweak = [&](STDnm *w) {
-            w->bytesPerTextAdrUnit = c.text;
-            w->bytesPerDataAdrUnit = c.data;
-            w->flags = c.flags;
-            w->cppAbiStyle = 7;
-            w->encodingType = 1;
-            w->words31[0] = 7;
+            w->bytesPerTextAdrUnit = c.text, w->bytesPerDataAdrUnit = c.data, w->flags = c.flags;
+            w->cppAbiStyle = 7, w->encodingType = 1, w->words31[0] = 7;
         };
         STDnm *d = dbgw::read_dnm(dbgw::write_dnm(desc));
         ASSERT_NE(d, nullptr) << log.joined();
         EXPECT_EQ(d->bytesPerTextAdrUnit, c.wantText);
         EXPECT_EQ(d->bytesPerDataAdrUnit, c.wantData);
-        if (c.want29a >= 0) {
-            EXPECT_EQ(d->byte29a, c.want29a);
-        }
+        if (c.want29a >= 0) { EXPECT_EQ(d->byte29a, c.want29a); }
         EXPECT_EQ(d->flags, c.wantFlags);
         EXPECT_EQ(d->cppAbiStyle, c.v >= 29 ? 7 : 0);
         EXPECT_EQ(d->encodingType, c.v >= 31 ? 1 : 0);
@@ -365,12 +340,10 @@ TEST_F(StDnm, SanityChecks) {
 
     // Checks that no file can fail, called directly.
     STDnm *w = STDnm_Create();
-    w->version = 95;
-    EXPECT_EQ(STDnm_CheckHeadSanity(w), 1);
-    w->version = 94;
-    EXPECT_EQ(STDnm_CheckHeadSanity(w), 0);
-    w->adrMode = 4;
-    EXPECT_EQ(STDnm_CheckHeadSanity(w), 1);
+    for (auto [version, mode, bad] : {std::tuple{95, 0u, 1}, {94, 0u, 0}, {94, 4u, 1}}) {
+        w->version = version, w->adrMode = mode;
+        EXPECT_EQ(STDnm_CheckHeadSanity(w), bad) << version << " " << mode;
+    }
     EXPECT_EQ(log.all(), (std::vector<std::string>{H + "dnm version (95)", H + "address mode (4)"}));
     STDnm_Release(w);
 }
@@ -380,9 +353,6 @@ TEST_F(StDnm, TruncationAtEveryLength) {
     for (const dbgw::Encoding &enc : {dbgw::Encoding{43, true, 2, 3}, dbgw::Encoding{39, false, 2, 1},
                                       dbgw::Encoding{36, true, 0, 0}, dbgw::Encoding{16, false, 0, 2}}) {
         Bytes full = dbgw::write_dnm(sample(enc));
-        STDnm *whole = dbgw::read_dnm(full);
-        ASSERT_NE(whole, nullptr);
-        STDnm_Release(whole);
         for (size_t n = 0; n < full.size(); ++n) {
             SCOPED_TRACE(testing::Message() << "version " << enc.version << " length " << n);
             log.clear();
@@ -390,9 +360,7 @@ TEST_F(StDnm, TruncationAtEveryLength) {
             ASSERT_FALSE(log.all().empty());
             EXPECT_EQ(failure(log).rfind(E + "failed while reading \"", 0), 0u) << log.joined();
             // The step that failed is explained first.
-            if (n >= 20) {
-                EXPECT_GE(log.all().size(), 2u) << log.joined();
-            }
+            if (n >= 20) { EXPECT_GE(log.all().size(), 2u) << log.joined(); }
         }
     }
 }
@@ -460,7 +428,6 @@ TEST_F(StDnm, ConfigurationsMappingAndPaths) {
     // Configuration 4: strings, attributes and the Dlo File tables only.
     STDnm *dnm = dbgw::read_dnm(bytes, 4);
     ASSERT_NE(dnm, nullptr);
-    EXPECT_EQ(STDnm_TableCount(dnm, STDNM_SECTIONS), 0);
     EXPECT_EQ(STDnm_TableEntries(dnm, STDNM_SECTIONS), nullptr);
     EXPECT_EQ(STDnm_TableMax(dnm, STDNM_SECTIONS), 2u);
     EXPECT_EQ(STDnm_TableCount(dnm, STDNM_DLO_FILES), 2);
@@ -475,7 +442,6 @@ TEST_F(StDnm, ConfigurationsMappingAndPaths) {
             dnm = dbgw::read_dnm(dbgw::write_dnm(sample({v})));
             ASSERT_NE(dnm, nullptr) << log.joined();
             EXPECT_EQ(dnm->tables[STDNM_STRINGS].dir.mapped, v == 36 ? 1 : 0);
-            EXPECT_NE(dnm->image, nullptr);
             int32_t n;
             EXPECT_STREQ(STDnm_String(dnm, STDnm_DloFiles(dnm, &n)[1].name), "util.dbo");
             STDnm_Release(dnm);
@@ -501,17 +467,14 @@ TEST_F(StDnm, ConfigurationsMappingAndPaths) {
     std::fseek(fp, 13, SEEK_SET);
     STDnm own{};
     ASSERT_EQ(STDnm_Read(&own, fp, "dir.v/prog.x.elf", 0), &own);
-    EXPECT_STREQ(own.name, "dir.v/prog.x.dnm");
     EXPECT_STREQ(own.dnmPath, "dir.v/prog.x.dnm");
     EXPECT_STREQ(own.dlaPath, "dir.v/prog.x.dla");
     EXPECT_EQ(own.tables[STDNM_DLO_FILES].count, 2);
-    EXPECT_EQ(own.loaded, 1);
     // Reading the same object again from a damaged stream releases its
     // tables but keeps the object.
     std::fseek(fp, 14, SEEK_SET);
     EXPECT_EQ(STDnm_Read(&own, fp, "dir.v/prog", 0), nullptr);
     EXPECT_EQ(own.tables[STDNM_DLO_FILES].data, nullptr);
-    EXPECT_EQ(own.loaded, 0);
     EXPECT_EQ(failure(log), E + "failed while reading \"dir.v/prog.dnm\" (pos 1, errno 0)");
     STDnm_Release(&own);
     std::fclose(fp);
