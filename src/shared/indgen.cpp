@@ -550,6 +550,11 @@ int64_t gen_stream_size(FILE *fp) {
     // waiting in the write buffer.
     int64_t known = plat::stream_file_size(fp);
     if (known >= 0) return known > here ? known : here;
+    // A directory opened as a stream seeks to a made-up end: it has no size.
+    if (plat::stream_is_directory(fp)) {
+        errno = EISDIR;
+        return -1;
+    }
     if (gen_fseek64(fp, 0, SEEK_END) != 0) return -1;
     int64_t size = gen_ftell64(fp);
     gen_fseek64(fp, here, SEEK_SET);

@@ -40,6 +40,8 @@ int64_t stream_tell64(FILE *fp);
 // still in the stream's write buffer are not counted); -1 for anything else
 // (pipes, devices) or when it cannot be had.
 int64_t stream_file_size(FILE *fp);
+// Whether the stream reads a directory (some hosts open one like a file).
+bool stream_is_directory(FILE *fp);
 // Calls `handler` with the signal number when the process gets a fatal
 // signal (invalid access, bad arithmetic, illegal instruction, abort).
 // The handler runs once; raise_default then ends the process as the signal

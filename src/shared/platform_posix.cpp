@@ -87,6 +87,12 @@ int64_t stream_file_size(FILE *fp) {
     return int64_t(st.st_size);
 }
 
+bool stream_is_directory(FILE *fp) {
+    struct stat st;
+    int fd = fileno(fp);
+    return fd >= 0 && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 int set_environment(const char *name, const char *value) { return setenv(name, value, 1); }
 
 }  // namespace plat

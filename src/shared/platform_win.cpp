@@ -124,6 +124,12 @@ int64_t stream_file_size(FILE *fp) {
     return int64_t(st.st_size);
 }
 
+bool stream_is_directory(FILE *fp) {
+    struct _stat64 st;
+    int fd = _fileno(fp);
+    return fd >= 0 && _fstat64(fd, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFDIR;
+}
+
 int set_environment(const char *name, const char *value) { return _putenv_s(name, value) == 0 ? 0 : -1; }
 
 // ---- Files by name, for the view-path layer.

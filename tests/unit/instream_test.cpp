@@ -8,6 +8,7 @@
 #include <string>
 
 #include "instream.h"
+#include "run_program.h"
 #include "test_files.h"
 
 namespace {
@@ -62,6 +63,15 @@ TEST(InStream, CountsAreCheckedAgainstTheBytesLeft) {
     EXPECT_TRUE(in.holds_here(6, 10));
     EXPECT_FALSE(in.holds_here(7, 9));
     EXPECT_FALSE(in.holds_here(uint64_t(1) << 62, 8));
+
+    // A directory opened as a stream has no size (its seek to the end gives
+    // a made-up figure), so nothing fits in it.
+    FILE *dir = std::fopen(testing_support::make_temp_dir().c_str(), "rb");
+    ASSERT_NE(dir, nullptr);
+    InStream d(dir);
+    EXPECT_EQ(d.size(), -1);
+    EXPECT_FALSE(d.fits(0, 4));
+    std::fclose(dir);
 }
 
 TEST(InStream, StringsEndAtNulLimitOrEndOfStream) {
