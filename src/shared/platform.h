@@ -40,6 +40,8 @@ int64_t stream_tell64(FILE *fp);
 // still in the stream's write buffer are not counted); -1 for anything else
 // (pipes, devices) or when it cannot be had.
 int64_t stream_file_size(FILE *fp);
+// Whether the stream writes into a pipe whose reading end has been closed.
+bool stream_reader_gone(FILE *fp);
 // Sets an environment variable of the process (replacing its value); 0, or
 // -1 on failure.
 int set_environment(const char *name, const char *value);

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,6 +61,15 @@ int64_t stream_file_size(FILE *fp) {
     int fd = fileno(fp);
     if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
     return int64_t(st.st_size);
+}
+
+bool stream_reader_gone(FILE *fp) {
+    struct stat st;
+    int fd = fileno(fp);
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) return false;
+    // The writing end of a pipe without readers polls as an error.
+    pollfd p{fd, POLLOUT, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & POLLERR) != 0;
 }
 
 int set_environment(const char *name, const char *value) { return setenv(name, value, 1); }
