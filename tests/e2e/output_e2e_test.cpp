@@ -12,6 +12,15 @@
 
 namespace {
 
+// The Windows build runs behind a script that collects its streams in files
+// and has its standard input closed, so redirections and pipes around it
+// reach the script, not the program.
+#ifdef FUNSIZE_WINE_RUN
+#define SKIP_BEHIND_WRAPPER() GTEST_SKIP() << "the program's streams are not its own here"
+#else
+#define SKIP_BEHIND_WRAPPER() (void)0
+#endif
+
 using testing_support::make_temp_dir;
 using testing_support::RunResult;
 using testing_support::run_program;
@@ -37,6 +46,7 @@ std::string big_object(const std::string &dir, int count) {
 }
 
 TEST(OutputE2E, FullDeviceIsAFatalError) {
+    SKIP_BEHIND_WRAPPER();
     const std::string sample = std::string(FUNSIZE_TEST_DATA) + "/sample.o";
     RunResult r = shell("exec \"$0\" \"$1\" >/dev/full", sample);
     EXPECT_EQ(r.err, "funsize: fatal: can't write output to standard output\n");
@@ -60,6 +70,7 @@ TEST(OutputE2E, FullDeviceIsAFatalError) {
 }
 
 TEST(OutputE2E, ClosedPipeStaysQuiet) {
+    SKIP_BEHIND_WRAPPER();
     const std::string dir = make_temp_dir();
     const std::string big = big_object(dir, 20000);
 

@@ -14,6 +14,15 @@
 
 namespace {
 
+// The Windows build runs behind a script that collects its streams in files
+// and has its standard input closed, so redirections and pipes around it
+// reach the script, not the program.
+#ifdef FUNSIZE_WINE_RUN
+#define SKIP_BEHIND_WRAPPER() GTEST_SKIP() << "the program's streams are not its own here"
+#else
+#define SKIP_BEHIND_WRAPPER() (void)0
+#endif
+
 using testing_support::make_temp_dir;
 using testing_support::RunResult;
 using testing_support::run_program;
@@ -39,6 +48,7 @@ std::vector<std::string> entries(const std::string &dir) {
 void remove_tree(const std::string &dir) { EXPECT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0); }
 
 TEST(PipeE2E, PipeOperandReadsLikeTheFile) {
+    SKIP_BEHIND_WRAPPER();
     const std::string dir = make_temp_dir(), tmp = make_temp_dir();
     const RunResult direct = run_program(FUNSIZE_BINARY, {"-addr", sample});
     ASSERT_EQ(direct.status, 0);
@@ -72,6 +82,7 @@ TEST(PipeE2E, PipeOperandReadsLikeTheFile) {
 }
 
 TEST(PipeE2E, FifoWhoseWriterHasGoneDoesNotBlock) {
+    SKIP_BEHIND_WRAPPER();
     const std::string dir = make_temp_dir(), tmp = make_temp_dir();
     ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
     const RunResult direct = run_program(FUNSIZE_BINARY, {sample});
