@@ -53,7 +53,8 @@ void redirect_output(const char *name) {
 
 // A report that did not reach its file in full ends the run as an output file
 // that cannot be opened does. A reader that went away early (a closed pipe)
-// is no error: without it the run would have ended at the first write.
+// is no error: where the broken pipe's signal is not ignored, it ends the run
+// quietly at the first failed write, and the run ends as quietly here.
 void check_output() {
     errno = 0;
     const bool flush_failed = std::fflush(stdout) != 0;
