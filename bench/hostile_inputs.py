@@ -13,7 +13,11 @@ the file holds where that takes another path through the reader. A file
 whose all-functions report is by itself gigabytes long (every name is the
 endless string) gets the -func= runs only.
 
-usage: hostile_inputs.py OUTDIR
+With ORDER, a file of one key a line (bench/gen_sort_order.cpp writes one
+built against the sort's pivot choice), an a.out file also gets its
+symbols at those values, in that order.
+
+usage: hostile_inputs.py OUTDIR [ORDER]
 """
 import os
 import struct
@@ -418,7 +422,7 @@ def aout_file(values):
     return header + bytes(text) + bytes(entries) + struct.pack('<I', 4 + len(strings)) + bytes(strings)
 
 
-def aout_inputs(out):
+def aout_inputs(out, order_file=None):
     n = 250000
     last = 'f%06d' % (n - 1)
     write(out, 'aout_same_addr.o', aout_file([0x1000] * n), [last])
@@ -427,17 +431,24 @@ def aout_inputs(out):
     half = n // 2
     write(out, 'aout_organ_pipe.o', aout_file([2 * i for i in range(half)] + [2 * (half - i) - 1 for i in range(half)]),
           [last])
+    # Two values in turn: every partition finds all but a few keys equal to
+    # its pivot.
+    write(out, 'aout_two_values.o', aout_file([0x1000 + 0x1000 * (i % 2) for i in range(n)]), [last])
+    if order_file:
+        with open(order_file) as f:
+            order = [int(line) for line in f]
+        write(out, 'aout_against_pivot.o', aout_file(order), ['f%06d' % (len(order) - 1)])
 
 
 def main():
-    if len(sys.argv) != 2:
-        sys.exit('usage: hostile_inputs.py OUTDIR')
+    if len(sys.argv) not in (2, 3):
+        sys.exit('usage: hostile_inputs.py OUTDIR [ORDER]')
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
     elf_inputs(out)
     archive_inputs(out)
     coff_inputs(out)
-    aout_inputs(out)
+    aout_inputs(out, sys.argv[2] if len(sys.argv) == 3 else None)
     with open(os.path.join(out, 'runs.tsv'), 'w') as f:
         for name, options in runs:
             f.write('%s\t%s\n' % (name, options))

@@ -31,8 +31,11 @@ bin=$PWD/$build/funsize
 g++ -std=c++20 -O2 -Isrc/debug -Isrc/shared -Isrc/gadr bench/gen_debug.cpp \
     $build/libdebuginfo.a $build/libgadr.a $build/libshared.a -o "$work/gen_debug"
 
+g++ -std=c++20 -O2 -Isrc/shared bench/gen_sort_order.cpp $build/libshared.a -o "$work/gen_sort_order"
+
 in=$work/in
-python3 bench/hostile_inputs.py "$in"
+"$work/gen_sort_order" 250000 >"$work/sort_order.txt"
+python3 bench/hostile_inputs.py "$in" "$work/sort_order.txt"
 # Debug information: 8,000 debug objects of one procedure each, and one
 # debug object of 250,000 procedures; the name file and its .dla alike.
 "$work/gen_debug" 8000 8000 "$in/dbg_many_objects"

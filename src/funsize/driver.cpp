@@ -7,6 +7,7 @@
 #include "genout.h"
 #include "indgen.h"
 #include "indgeninit.h"
+#include "platform.h"
 
 int opt_addr;
 int opt_hex;
@@ -21,6 +22,9 @@ int32_t opt_section_number;
 int in_archive_member;
 
 namespace {
+
+// The -o= file the report goes to; null while it goes to standard output.
+const char *output_name;
 
 bool has_prefix(const char *arg, const char *prefix) { return std::strncmp(arg, prefix, std::strlen(prefix)) == 0; }
 
@@ -44,6 +48,20 @@ void redirect_output(const char *name) {
     FILE *fp = gen_freopen(name, "wt", stdout);
     for (int retry = 0; !fp && errno == EINTR && retry < 10; ++retry) fp = gen_freopen(name, "wt", stdout);
     if (!fp) gen_fatal(1, "can't write output to %s", name);
+    output_name = name;
+}
+
+// A report that did not reach its file in full ends the run as an output file
+// that cannot be opened does. A reader that went away early (a closed pipe)
+// is no error: where the broken pipe's signal is not ignored, it ends the run
+// quietly at the first failed write, and the run ends as quietly here.
+void check_output() {
+    errno = 0;
+    const bool flush_failed = std::fflush(stdout) != 0;
+    const int flush_errno = errno;
+    if (!flush_failed && !std::ferror(stdout)) return;
+    if (flush_errno == EPIPE || plat::stream_reader_gone(stdout)) return;
+    gen_fatal(1, "can't write output to %s", output_name ? output_name : "standard output");
 }
 
 }  // namespace
@@ -127,6 +145,7 @@ int funsize_main(int argc, char **argv) {
         in_archive_member = 0;
         status = walk_input_readonly(argv[i]);
     }
+    check_output();
     gen_exit_fn(status);
     gen_exit(status);
 }

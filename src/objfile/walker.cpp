@@ -1,10 +1,15 @@
 // The input walker: opens one file operand, identifies it, and hands it, or
 // each member of an archive, to the format handler its file type selects.
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "archive.h"
 #include "genout.h"
 #include "indgen.h"
+#include "indgensys.h"
 #include "objfile.h"
 
 format_handler handler_table[HANDLER_SLOTS];
@@ -14,6 +19,36 @@ int archive_is_arch64;
 namespace {
 
 input_desc desc;
+
+// Temporary copies of operands that cannot be sought; they are removed when
+// the program ends, however it ends.
+std::vector<std::string> &temporary_copies() {
+    static std::vector<std::string> copies;
+    return copies;
+}
+
+void remove_temporary_copies() {
+    for (const std::string &c : temporary_copies()) gen_remove_file(c.c_str());
+}
+
+// Copies what is left of `in` (a pipe, a FIFO, a terminal: an operand that
+// can be read only once, front to back) into a new temporary file and
+// returns its name, so that the readers can seek in it and open it twice.
+std::string copy_to_temporary(FILE *in, const char *name) {
+    char *tmp = gen_tmpname(nullptr, nullptr, "tmp");
+    FILE *out = tmp ? gen_fopen(tmp, "wb") : nullptr;
+    if (!out) gen_fatal(1, "unable to copy input file '%s' to a temporary file", name);
+    std::string copy = tmp;
+    gen_free_fn(tmp);
+    if (temporary_copies().empty()) std::atexit(remove_temporary_copies);
+    temporary_copies().push_back(copy);
+    char buf[1 << 16];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) gen_safe_fwrite64(copy.c_str(), buf, 1, int64_t(n), out);
+    if (std::ferror(in)) gen_fatal(1, "failed reading input file '%s'", name);
+    gen_safe_fclose(copy.c_str(), "temporary file", out);
+    return copy;
+}
 
 bool is_archive(uint32_t type) {
     return type == FT_ARCHIVE || type == FT_AIX_ARCHIVE || type == FT_ELFA_ARCHIVE || type == FT_ARCH64_ARCHIVE;
@@ -104,7 +139,19 @@ int dispatch_file(FILE *f, FILE *f2, input_desc *d) {
 
 int walk_input(const char *name, const char *mode) {
     FILE *f = gen_fopen(name, mode);
-    FILE *f2 = gen_fopen(name, mode);
+    if (!f) gen_fatal(1, "unable to open input file '%s'", name);
+    // An operand without a position (a pipe or a FIFO) is read once, into a
+    // temporary copy; both handles read the copy, under the operand's name.
+    // A FIFO is thus never opened a second time after its writer has gone.
+    const char *path = name;
+    std::string copy;
+    if (gen_ftell64(f) < 0) {
+        copy = copy_to_temporary(f, name);
+        std::fclose(f);
+        path = copy.c_str();
+        f = gen_fopen(path, mode);
+    }
+    FILE *f2 = f ? gen_fopen(path, mode) : nullptr;
     if (!f || !f2) gen_fatal(1, "unable to open input file '%s'", name);
 
     desc = input_desc{};

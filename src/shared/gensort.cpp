@@ -112,10 +112,43 @@ size_t partition(const Ops &ops, size_t low, size_t high, size_t p) {
     }
 }
 
+// Number of partition levels after which a range is heapsorted: twice the
+// binary logarithm of the whole count. Inputs that drive the pivot choice
+// into lopsided splits (many equal keys, orders built against the medians)
+// thus cost n log n at most; every other input never gets there.
+size_t depth_limit(size_t n) {
+    size_t levels = 0;
+    for (; n > 1; n >>= 1) ++levels;
+    return 2 * levels;
+}
+
+// Restores the heap below `root` in the `count` elements from `low` on.
+template <typename Ops>
+void sift_down(const Ops &ops, size_t low, size_t root, size_t count) {
+    for (;;) {
+        size_t child = 2 * root + 1;
+        if (child >= count) return;
+        if (child + 1 < count && ops.order(low + child, low + child + 1) < 0) ++child;
+        if (ops.order(low + root, low + child) >= 0) return;
+        ops.exchange(low + root, low + child);
+        root = child;
+    }
+}
+
+template <typename Ops>
+void heapsort(const Ops &ops, size_t low, size_t high) {
+    const size_t count = high - low;
+    for (size_t root = count / 2; root-- > 0;) sift_down(ops, low, root, count);
+    for (size_t end = count - 1; end > 0; --end) {
+        ops.exchange(low, low + end);
+        sift_down(ops, low, 0, end);
+    }
+}
+
 template <typename Ops>
 void quicksort(const Ops &ops, size_t n) {
     struct Range {
-        size_t low, high;
+        size_t low, high, level;
     };
     // Every deferred range is at least as large as the one worked on, so the
     // range in hand halves with each push: 64 entries hold any size_t count.
@@ -123,37 +156,47 @@ void quicksort(const Ops &ops, size_t n) {
     size_t depth = 0;
     size_t low = 0;
     size_t high = n;
+    size_t level = 0;  // partitions between the whole array and this range
+    const size_t limit = depth_limit(n);
+    auto resume = [&] {
+        if (depth == 0) return false;
+        --depth;
+        low = pending[depth].low;
+        high = pending[depth].high;
+        level = pending[depth].level;
+        return true;
+    };
     for (;;) {
         if (high - low < kExchangeBelow) {
             for (size_t i = low; i + 1 < high; ++i)
                 for (size_t j = i + 1; j < high; ++j)
                     if (ops.order(i, j) > 0) ops.exchange(i, j);
-            if (depth == 0) return;
-            --depth;
-            low = pending[depth].low;
-            high = pending[depth].high;
+            if (!resume()) return;
+            continue;
+        }
+        if (level >= limit) {
+            heapsort(ops, low, high);
+            if (!resume()) return;
             continue;
         }
         const size_t p = partition(ops, low, high, choose_pivot(ops, low, high));
         const size_t before = p - low;
         const size_t after = high - p - 1;
+        ++level;
         if (before >= 2 && after >= 1) {
             if (after >= before) {
-                pending[depth++] = Range{p + 1, high};
+                pending[depth++] = Range{p + 1, high, level};
                 high = p;
             } else {
-                pending[depth++] = Range{low, p};
+                pending[depth++] = Range{low, p, level};
                 low = p + 1;
             }
         } else if (before >= 2) {
             high = p;
         } else if (after >= 1) {
             low = p + 1;
-        } else {
-            if (depth == 0) return;
-            --depth;
-            low = pending[depth].low;
-            high = pending[depth].high;
+        } else if (!resume()) {
+            return;
         }
     }
 }

@@ -10,7 +10,10 @@
 //   - the partition moves i up from the first and j down from the last
 //     element towards the pivot, which moves along with the swaps;
 //   - the larger part is deferred and the smaller sorted first, so the stack
-//     holds at most about log2(n) ranges.
+//     holds at most about log2(n) ranges;
+//   - a range of 6 or more elements that lies 2 * floor(log2(n)) partitions
+//     deep is heapsorted instead, so no input costs more than n log n
+//     comparisons; inputs that never get that deep are untouched by this.
 // gen_sort_stable does the same, but decides every comparison that returns 0
 // by the elements' starting positions and moves those along with each swap;
 // equal elements thus keep their order. Its pivot choice uses the plain

@@ -50,6 +50,8 @@ void catch_fatal_signals(void (*handler)(int));
 void raise_default(int sig);
 // A short name of a signal ("SIGSEGV"), or "signal".
 const char *signal_name(int sig);
+// Whether the stream writes into a pipe whose reading end has been closed.
+bool stream_reader_gone(FILE *fp);
 // Sets an environment variable of the process (replacing its value); 0, or
 // -1 on failure.
 int set_environment(const char *name, const char *value);

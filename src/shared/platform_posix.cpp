@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <limits.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,6 +92,15 @@ bool stream_is_directory(FILE *fp) {
     struct stat st;
     int fd = fileno(fp);
     return fd >= 0 && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool stream_reader_gone(FILE *fp) {
+    struct stat st;
+    int fd = fileno(fp);
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) return false;
+    // The writing end of a pipe without readers polls as an error.
+    pollfd p{fd, POLLOUT, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & POLLERR) != 0;
 }
 
 int set_environment(const char *name, const char *value) { return setenv(name, value, 1); }

@@ -130,6 +130,16 @@ bool stream_is_directory(FILE *fp) {
     return fd >= 0 && _fstat64(fd, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFDIR;
 }
 
+bool stream_reader_gone(FILE *fp) {
+    int fd = _fileno(fp);
+    HANDLE h = fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_PIPE) return false;
+    // A pipe whose reader has closed refuses even an empty write.
+    DWORD written = 0;
+    return !WriteFile(h, "", 0, &written, nullptr) &&
+           (GetLastError() == ERROR_NO_DATA || GetLastError() == ERROR_BROKEN_PIPE);
+}
+
 int set_environment(const char *name, const char *value) { return _putenv_s(name, value) == 0 ? 0 : -1; }
 
 // ---- Files by name, for the view-path layer.
