@@ -64,9 +64,6 @@ bool stream_position(uint64_t base, uint64_t offset, int64_t &pos) {
     return true;
 }
 
-struct FreeDeleter {
-    void operator()(void *p) const { gen_free_fn(p); }
-};
 
 }  // namespace
 
@@ -181,7 +178,7 @@ int elf_class_of(FILE *f, uint64_t offset, const char *name) {
 }
 
 elf_header *genelf_readXheader(FILE *f, uint64_t base, elf_header *out, int elf_class) {
-    std::unique_ptr<elf_header, FreeDeleter> owned;
+    gen_owned<elf_header> owned;
     elf_header *h = out;
     if (!h) {
         owned.reset(static_cast<elf_header *>(elf_alloc(sizeof(elf_header))));
@@ -325,7 +322,7 @@ elf_section_header *elf_find_section(FILE *f, const char *name, int64_t base) {
         short_read(true);
         return nullptr;
     }
-    std::unique_ptr<elf_section_header, FreeDeleter> headers(
+    gen_owned<elf_section_header> headers(
         elf_read_section_headers(f, nullptr, h.e_shnum, at, h.e_shentsize, elf_class));
     if (!headers || h.e_shstrndx >= h.e_shnum) return nullptr;
 
@@ -347,7 +344,7 @@ elf_section_header *elf_find_section(FILE *f, const char *name, int64_t base) {
         if (offset < table.size() && offset + in_table.size() < table.size()) {
             equal = in_table == wanted;
         } else {
-            std::unique_ptr<char, FreeDeleter> section_name(elf_section_name(f, h.e_shstrndx, headers.get(), i, base));
+            gen_owned<char> section_name(elf_section_name(f, h.e_shstrndx, headers.get(), i, base));
             equal = section_name && section_name.get() == wanted;
         }
         if (equal) {

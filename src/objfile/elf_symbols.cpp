@@ -13,9 +13,6 @@
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void *p) const { gen_free_fn(p); }
-};
 
 bool order_known(int order) { return order == ELF_BIG_ENDIAN || order == ELF_LITTLE_ENDIAN; }
 
@@ -99,9 +96,9 @@ bool elf_walk_symbols(const char *file_name, FILE *f, int64_t base, elf_header *
         return false;
     }
     const uint64_t chunk = count < WALK_CHUNK ? count : WALK_CHUNK;
-    std::unique_ptr<uint8_t, FreeDeleter> block(static_cast<uint8_t *>(elf_alloc(chunk * entry_size)));
-    std::unique_ptr<elf_symbol, FreeDeleter> symbols(static_cast<elf_symbol *>(elf_alloc(chunk * sizeof(elf_symbol))));
-    std::unique_ptr<uint32_t, FreeDeleter> shndx;
+    gen_owned<uint8_t> block(static_cast<uint8_t *>(elf_alloc(chunk * entry_size)));
+    gen_owned<elf_symbol> symbols(static_cast<elf_symbol *>(elf_alloc(chunk * sizeof(elf_symbol))));
+    gen_owned<uint32_t> shndx;
     uint64_t shndx_count = 0;
     bool shndx_loaded = false;
     const bool big = elf_get_byte_order() == ELF_BIG_ENDIAN;
