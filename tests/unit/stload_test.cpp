@@ -347,19 +347,20 @@ TEST_F(StLoad, ObjectMetInTheArchiveFindsItsEntry) {
     ST_UnloadDboFromDla(dbg, &dnm, 1);
     EXPECT_EQ(dnm, nullptr);
 
-    // A name file already held is used as it is; unloading the object of
-    // its last entry releases it.
+    // A name file already held is used as it is, its entry found by magic
+    // string past the others; unloading the object of its last entry
+    // releases it.
     STDnm *held = nullptr;
     ST_UnloadDboFromDla(member(0, &held), &held, 0);
     ASSERT_NE(held, nullptr);
     STDnm *same = held;
-    STDbg *c = member(2, &held);
+    STDbg *c = member(2, &held, 7);
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(held, same);
     EXPECT_EQ(c->iDlo, 2);
     ST_UnloadDboFromDla(c, &held, 0);
     EXPECT_EQ(held, nullptr);
-    EXPECT_EQ(log.all().size(), 1u);
+    EXPECT_EQ(log.all().size(), 2u);
 }
 
 // ---- Name files of objects met directly in the archive, kept between loads
@@ -421,6 +422,31 @@ TEST_F(StLoad, CachedNameFileComesInTheStateAReadGives) {
     EXPECT_EQ(dbg->iDlo, 1);
     ST_UnloadDboFromDla(dbg, &dnm, 1);
     EXPECT_EQ(st::dnm_cache_hits(), hits + 3);
+}
+
+TEST_F(StLoad, CacheDropsTheNameFileUsedLeastRecently) {
+    // Five programs' name files through four places: the fifth takes the
+    // place of the first, which was used least recently.
+    st::dnm_cache_clear();
+    const dlaw::ProgramDesc p = program(2);
+    prog_ = dlaw::write_program(p);
+    auto use = [&](int k) {
+        const std::string d = dir_ + "/p" + std::to_string(k), dla = d + "/prog.dla";
+        if (std::filesystem::create_directory(d)) dlaw::write_files(prog_, p, d, "prog");
+        FILE *fp = std::fopen(dla.c_str(), "rb");
+        ASSERT_NE(fp, nullptr);
+        std::fseek(fp, long(prog_.offsets[0]), SEEK_SET);
+        STDnm *dnm = nullptr;
+        ST_UnloadDboFromDla(ST_LoadDboFromDla(nullptr, &dnm, fp, "a.dbo", dla.c_str(), prog_.offsets[0], 0), &dnm, 0);
+        STDnm_Free(dnm);
+        std::fclose(fp);
+    };
+    for (int k = 0; k < 5; ++k) use(k);
+    const int64_t hits = st::dnm_cache_hits();
+    use(1);
+    EXPECT_EQ(st::dnm_cache_hits(), hits + 1);
+    use(0);
+    EXPECT_EQ(st::dnm_cache_hits(), hits + 1);
 }
 
 TEST_F(StLoad, NameFileChangedHeldOrGivingAMessageIsReadAgain) {
