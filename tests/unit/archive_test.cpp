@@ -111,6 +111,14 @@ TEST(ArchiveReader, NamesSizesAndData) {
               (Names{"sub/dir_long_name.o", "second_long_name_x.o"}));
     EXPECT_EQ(member_names({{"first_long_name.obj", "1"}}, {.long_names = ArLongNames::ArFilenames}),
               Names{"first_long_name.obj"});
+    // Names ended by a line end alone; a NUL behind a line end is padding,
+    // not a sign of NUL-terminated names.
+    const std::string table = std::string("abc_long_name.o\nxyz_long_name.o\n\0", 33);
+    EXPECT_EQ(names_of(read_members(temp_file("newlines.a", ar_magic(ArForm::Common) +
+                                                                ar_header({.name = "//", .size = "33"}) + table + "\n" +
+                                                                ar_header({.name = "/0", .size = "1"}) + "a\n" +
+                                                                ar_header({.name = "/16", .size = "1"}) + "b\n"))),
+              (Names{"abc_long_name.o", "xyz_long_name.o"}));
     // "<filenames>": the k-th cut ".obj" name is completed from line k - 1
     // when the line starts with it; otherwise the cut name stays.
     EXPECT_EQ(member_names({{"c_startup_a.obj.bak", "1"},

@@ -80,7 +80,7 @@ TEST_F(DebugHandler, RequestedEndsFromSectionsAndNeighbours) {
         uint64_t start;
         const debug_range_list *ranges;
         long long size;
-    } cases[] = {{0x3000, &ranges, 0x2000}, {0x4100, &ranges, 0xf00}, {0x3000, nullptr, 0}};
+    } cases[] = {{0x3000, &ranges, 0x2000}, {0x1800, &ranges, 0x800}, {0x3000, nullptr, 0}};
     for (const auto &c : cases) {
         funsize_reset();
         record("f", c.start, c.start, c.ranges);
