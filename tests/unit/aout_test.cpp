@@ -205,7 +205,7 @@ class AoutHandler : public testing_support::HandlerTest {
 
 // Every a.out target has the leading-underscore convention: the report
 // puts "_" back in front of the name it stored without one.
-std::string line(const std::string &stored, unsigned size) { return "_" + testing_support::report_line(stored, size); }
+std::string line(const std::string &stored, unsigned size) { return std::string("_").append(testing_support::report_line(stored, size)); }
 
 TEST_F(AoutHandler, NamesTheStringTableCannotGive) {
     aoutw::AoutFile desc = aoutw::m68k(OMAGIC);
@@ -235,7 +235,7 @@ TEST_F(AoutHandler, SymbolsInAnyOrder) {
     std::string expected;
     for (uint32_t i = 0; i < n; ++i) {
         desc.symbols.push_back(aoutw::text("_f" + std::to_string(i), (n - i) * 16));
-        expected += line("f" + std::to_string(n - 1 - i), 16);
+        expected += line(std::string("f").append(std::to_string(n - 1 - i)), 16);
     }
     EXPECT_TRUE(run(aoutw::write_aout(desc)).out == expected);
     for (aoutw::Symbol &s : desc.symbols) s.value = 0x100;

@@ -62,11 +62,11 @@ TEST_F(DebugHandler, LabelsBoundOrVanishAndUnderscoresGoAndComeBack) {
     funsize_reset();
     record("_main", 0x100, 0x100);
     record("..x", 0x180, 0x180);
-    EXPECT_EQ(report(), "_" + report_line("main", 0x80));
+    EXPECT_EQ(report(), std::string("_").append(report_line("main", 0x80)));
     funsize_add_requested("main");
     funsize_reset();
     EXPECT_EQ(record("_main", 0x100, 0x180), 1);
-    EXPECT_EQ(report(), "_" + report_line("main", 0x80));
+    EXPECT_EQ(report(), std::string("_").append(report_line("main", 0x80)));
 }
 
 // A requested procedure without an end of its own ends with its section, or
