@@ -30,6 +30,7 @@ using testing_support::make_temp_dir;
 using testing_support::read_file;
 using testing_support::write_file;
 using Strings = std::vector<std::string>;
+using Ints = std::vector<int>;
 
 constexpr const char *vp_variables[] = {"NVPATH", "NVSRPATH", "LKS_VP_XSW", "LKS_VP_DEBUG", "LKS_VP_OFF", "LKS_VP_SLOW"};
 
@@ -73,6 +74,10 @@ std::string stat_via(const std::string &path) {
     if (r != 0) return "none, errno " + std::to_string(errno) + ", node " + node;
     return "node " + node + ", " + std::to_string(st.st_size) + " bytes";
 }
+// Files with their contents.
+void files(const std::vector<std::pair<std::string, std::string>> &list) {
+    for (const auto &[path, text] : list) write_file(path, text);
+}
 // A file with its permissions.
 void make(const std::string &path, const std::string &text, int mode) {
     write_file(path, text);
@@ -95,9 +100,7 @@ protected:
         for (const char *v : vp_variables) unsetenv(v);
         gen_viewpathing(0);
         root = fs::canonical(make_temp_dir()).string();
-        n0 = root + "/n0";
-        n1 = root + "/n1";
-        n2 = root + "/n2";
+        n0 = root + "/n0", n1 = root + "/n1", n2 = root + "/n2";
         for (const std::string &d : {n0, n1, n2}) fs::create_directory(d);
         log.emplace();
     }
@@ -150,13 +153,9 @@ TEST_F(ViewPath, InactiveWithoutVariablesOrWithEmptyValues) {
 }
 
 TEST_F(ViewPath, ReadLookupAccessAndStatusGoThroughLowerNodesInOrder) {
-    write_file(n1 + "/only1.txt", "from node 1");
-    write_file(n2 + "/only1.txt", "from node 2");
-    write_file(n2 + "/only2.txt", "from node 2");
-    write_file(n0 + "/both.txt", "top");
-    write_file(n1 + "/both.txt", "lower");
     fs::create_directories(n1 + "/sub/inner");
-    write_file(n1 + "/sub/inner/deep.txt", "12345");
+    files({{n1 + "/only1.txt", "from node 1"}, {n2 + "/only1.txt", "from node 2"}, {n2 + "/only2.txt", "from node 2"},
+           {n0 + "/both.txt", "top"}, {n1 + "/both.txt", "lower"}, {n1 + "/sub/inner/deep.txt", "12345"}});
     make(n0 + "/plain.txt", "p", 0644);
     make(n1 + "/ro.txt", "r", 0444);
     fs::current_path(n0);
@@ -167,22 +166,18 @@ TEST_F(ViewPath, ReadLookupAccessAndStatusGoThroughLowerNodesInOrder) {
     EXPECT_EQ(gen_vp_access("plain.txt", GEN_VP_EXECUTE), 0);
 
     EXPECT_EQ(read_via("only1.txt"), "from node 1");
-    EXPECT_EQ(resolve(n0 + "/only2.txt"), n2 + "/only2.txt");
-    EXPECT_EQ(resolve("both.txt"), "both.txt");
-    EXPECT_EQ(resolve("only1.txt", GEN_VP_INTENT_WRITE), "only1.txt");
     // A path outside the view is not looked up.
-    EXPECT_EQ(resolve(root + "/only1.txt"), root + "/only1.txt");
-    EXPECT_EQ(stat_via("both.txt"), "node 0, 3 bytes");
-    EXPECT_EQ(stat_via("only2.txt"), "node 2, 11 bytes");
-    EXPECT_EQ(stat_via("nowhere.txt"), "none, errno " + std::to_string(ENOENT) + ", node -1");
+    EXPECT_EQ((Strings{resolve(n0 + "/only2.txt"), resolve("both.txt"), resolve("only1.txt", GEN_VP_INTENT_WRITE),
+                       resolve(root + "/only1.txt")}),
+              (Strings{n2 + "/only2.txt", "both.txt", "only1.txt", root + "/only1.txt"}));
+    EXPECT_EQ((Strings{stat_via("both.txt"), stat_via("only2.txt"), stat_via("nowhere.txt")}),
+              (Strings{"node 0, 3 bytes", "node 2, 11 bytes", "none, errno " + std::to_string(ENOENT) + ", node -1"}));
 
     // A missing directory of node 0 is found below as well.
-    EXPECT_EQ(gen_file_size("sub/inner/deep.txt"), 5);
-    EXPECT_EQ(gen_is_directory("sub/inner"), 1);
+    EXPECT_EQ((Ints{int(gen_file_size("sub/inner/deep.txt")), gen_is_directory("sub/inner")}), (Ints{5, 1}));
     // So is a file below a plain file of node 0: not-a-directory goes on.
-    write_file(n0 + "/blocker", "");
     fs::create_directories(n1 + "/blocker");
-    write_file(n1 + "/blocker/in.txt", "in");
+    files({{n0 + "/blocker", ""}, {n1 + "/blocker/in.txt", "in"}});
     EXPECT_EQ(gen_vp_access("blocker/in.txt", GEN_VP_READ), 0);
     EXPECT_EQ(stat_via("blocker/in.txt"), "node 1, 2 bytes");
 
@@ -200,8 +195,7 @@ TEST_F(ViewPath, ReadLookupAccessAndStatusGoThroughLowerNodesInOrder) {
     char **expanded = gen_expand_argfiles(&argc, argv);
     ASSERT_EQ(argc, 3);
     EXPECT_EQ(std::string(expanded[1]) + "," + expanded[2], "one,two");
-    gen_free_fn(expanded[1]);  // the start of the file's text
-    gen_free_fn(expanded);
+    gen_free_fn(expanded[1]), gen_free_fn(expanded);  // expanded[1] is the start of the file's text
 
     // Reads never create anything in node 0.
     EXPECT_FALSE(fs::exists(n0 + "/only1.txt") || fs::exists(n0 + "/sub") || fs::exists(n0 + "/ro.txt"));
@@ -226,9 +220,7 @@ TEST_F(ViewPath, UpdateCopiesTheLowerFileIntoNodeZero) {
     // the copy runs over several blocks.
     ASSERT_TRUE(open_via(n0 + "/a/b/data.bin", O_RDWR));
     EXPECT_EQ(read_file(n0 + "/a/b/data.bin"), std::string(20000, 'x') + "end");
-    EXPECT_EQ(mode_of(n0 + "/a/b/data.bin"), 0666);
-    EXPECT_EQ(mode_of(n0 + "/a"), 0750);
-    EXPECT_EQ(mode_of(n0 + "/a/b"), 0711);
+    EXPECT_EQ((Ints{mode_of(n0 + "/a/b/data.bin"), mode_of(n0 + "/a"), mode_of(n0 + "/a/b")}), (Ints{0666, 0750, 0711}));
 
     // Once in node 0 the copy is used as it is.
     write_file(n1 + "/log.txt", "changed below");
@@ -253,14 +245,12 @@ TEST_F(ViewPath, OpenModesAreClassedAsReadUpdateOrWrite) {
     // permissions (plus write) even though its contents are then dropped.
     make(n1 + "/w.txt", "lower", 0600);
     ASSERT_TRUE(put_via("w.txt", "wb"));
-    EXPECT_EQ(mode_of(n0 + "/w.txt"), 0622);
-    EXPECT_EQ(read_file(n0 + "/w.txt"), "");
+    EXPECT_TRUE(mode_of(n0 + "/w.txt") == 0622 && read_file(n0 + "/w.txt").empty());
 
     // Fast mode: a write open creates the file without looking below; an
     // append open still copies.
     activate_nodes(n0 + ":" + n1, 2);
-    EXPECT_EQ(gen_vp_fopen_intent("wb"), GEN_VP_INTENT_WRITE);
-    EXPECT_EQ(gen_vp_fopen_intent("w+b"), GEN_VP_INTENT_UPDATE);
+    EXPECT_EQ((Ints{gen_vp_fopen_intent("wb"), gen_vp_fopen_intent("w+b")}), (Ints{GEN_VP_INTENT_WRITE, GEN_VP_INTENT_UPDATE}));
     fs::remove(n0 + "/w.txt");
     ASSERT_TRUE(put_via("w.txt", "wb"));
     EXPECT_EQ(mode_of(n0 + "/w.txt"), 0644);
@@ -274,10 +264,8 @@ TEST_F(ViewPath, OpenModesAreClassedAsReadUpdateOrWrite) {
 
 TEST_F(ViewPath, SpellingsOfPathsWithinTheView) {
     const std::string top = root + "/Work", upper = root + "/WORK";
-    fs::create_directories(top + "/deep");
-    fs::create_directories(n1 + "/sub");
-    write_file(n1 + "/sub/f.txt", "f");
-    write_file(top + "/top0.txt", "0");
+    fs::create_directories(top + "/deep"), fs::create_directories(n1 + "/sub");
+    files({{n1 + "/sub/f.txt", "f"}, {top + "/top0.txt", "0"}});
     fs::current_path(top + "/deep");
     activate_nodes(top + ":" + n1);
 
@@ -285,26 +273,16 @@ TEST_F(ViewPath, SpellingsOfPathsWithinTheView) {
     // paths start from the directory current at activation. "^" is node 0
     // whatever the current directory; "^x" is an ordinary name.
     const std::pair<std::string, std::string> cases[] = {
-        {upper + "///", "."},
-        {upper + "/sub\\f.txt", "sub/f.txt"},
-        {root + "\\work\\\\sub/f.txt", "sub/f.txt"},
-        {top + "x/f.txt", "<null>"},
-        {root + "/other", "<null>"},
-        {top + "/sub/../sub/./f.txt", "sub/f.txt"},
-        {"x\\y/", "deep/x/y"},
-        {"..//sub/./f.txt", "sub/f.txt"},
-        {"../..", "<null>"},
-        {".", "deep"},
-        {"^", "."},
-        {"^top0.txt", "deep/^top0.txt"},
+        {upper + "///", "."},           {upper + "/sub\\f.txt", "sub/f.txt"}, {root + "\\work\\\\sub/f.txt", "sub/f.txt"},
+        {top + "x/f.txt", "<null>"},    {root + "/other", "<null>"},       {top + "/sub/../sub/./f.txt", "sub/f.txt"},
+        {"x\\y/", "deep/x/y"},          {"..//sub/./f.txt", "sub/f.txt"},  {"../..", "<null>"},
+        {".", "deep"},                  {"^", "."},                        {"^top0.txt", "deep/^top0.txt"},
     };
     for (const auto &[path, rel] : cases) EXPECT_EQ(relative(path), rel) << path;
 
     // The differently spelled name is looked up below with the relative path.
-    EXPECT_EQ(resolve(upper + "/sub/f.txt"), n1 + "/sub/f.txt");
-    EXPECT_EQ(read_via("^/sub/f.txt"), "f");
-    EXPECT_EQ(read_via("^\\top0.txt"), "0");
-    EXPECT_EQ(resolve("^"), top);
+    EXPECT_EQ((Strings{resolve(upper + "/sub/f.txt"), read_via("^/sub/f.txt"), read_via("^\\top0.txt"), resolve("^")}),
+              (Strings{n1 + "/sub/f.txt", "f", "0", top}));
     EXPECT_EQ(gen_is_directory("^"), 1);
 }
 
@@ -326,8 +304,7 @@ TEST_F(ViewPath, SwitchesAndTheirMessages) {
     EXPECT_TRUE(log->all().empty());
     errno = EDOM;
     gen_viewpathing(7);
-    EXPECT_EQ(errno, EDOM);
-    EXPECT_FALSE(gen_viewpath_active());
+    EXPECT_TRUE(errno == EDOM && !gen_viewpath_active());
     EXPECT_TRUE(said(GEN_MSG_ERROR, "Illegal viewpath option passed to gen_viewpathing"));
 
     // A second activation keeps the nodes it has.
@@ -378,12 +355,9 @@ TEST_F(ViewPath, AtMost128NodesAndComponents) {
     Strings said_infos = infos();
     ASSERT_EQ(said_infos.size(), 129u);
     EXPECT_EQ(said_infos.back(), "Adding viewpath node 128: " + root + "/node127");
-    fs::create_directory(root + "/node127");
-    fs::create_directory(root + "/node128");
-    write_file(root + "/node127/last.txt", "");
-    write_file(root + "/node128/past.txt", "");
-    EXPECT_EQ(resolve("last.txt"), root + "/node127/last.txt");
-    EXPECT_EQ(resolve("past.txt"), "past.txt");
+    fs::create_directory(root + "/node127"), fs::create_directory(root + "/node128");
+    files({{root + "/node127/last.txt", ""}, {root + "/node128/past.txt", ""}});
+    EXPECT_EQ((Strings{resolve("last.txt"), resolve("past.txt")}), (Strings{root + "/node127/last.txt", "past.txt"}));
 
     activate_nodes(n0 + ":" + n1);
     std::string deep = "/a";
@@ -400,20 +374,14 @@ TEST_F(ViewPath, AtMost128NodesAndComponents) {
 
 TEST_F(ViewPath, RemapModeUsesReplacementsFirst) {
     const std::string a = root + "/a", b = root + "/b";
-    fs::create_directories(a);
-    fs::create_directories(b);
-    write_file(a + "/both.txt", "a");
-    write_file(b + "/both.txt", "b");
-    write_file(a + "/aonly.txt", "a");
-    write_file(n1 + "/n1only.txt", "n");
+    fs::create_directories(a), fs::create_directories(b);
+    files({{a + "/both.txt", "a"}, {b + "/both.txt", "b"}, {a + "/aonly.txt", "a"}, {n1 + "/n1only.txt", "n"}});
     activate({{"NVSRPATH", a + ";" + b + ";" + n0 + ";" + n1}, {"LKS_VP_DEBUG", "1"}});
     ASSERT_TRUE(gen_viewpath_active());
-    EXPECT_EQ(resolve(a + "/both.txt"), b + "/both.txt");
+    EXPECT_EQ((Strings{resolve(a + "/both.txt"), resolve(a + "/aonly.txt"), resolve(n0 + "/n1only.txt"),
+                       resolve(root + "/x.txt"), stat_via(a + "/both.txt")}),
+              (Strings{b + "/both.txt", a + "/aonly.txt", n1 + "/n1only.txt", root + "/x.txt", "node 1, 1 bytes"}));
     EXPECT_TRUE(said(GEN_MSG_INFO, "Located file: " + b + "/both.txt"));
-    EXPECT_EQ(resolve(a + "/aonly.txt"), a + "/aonly.txt");
-    EXPECT_EQ(resolve(n0 + "/n1only.txt"), n1 + "/n1only.txt");
-    EXPECT_EQ(resolve(root + "/x.txt"), root + "/x.txt");
-    EXPECT_EQ(stat_via(a + "/both.txt"), "node 1, 1 bytes");
     // NVPATH, when set, wins over NVSRPATH.
     activate({{"NVSRPATH", a + ";" + b}, {"NVPATH", a + ":" + b}});
     EXPECT_EQ(resolve(a + "/both.txt"), a + "/both.txt");
@@ -423,8 +391,7 @@ TEST_F(ViewPath, RemapModeUsesReplacementsFirst) {
 // failed and left nothing behind.
 [[noreturn]] void copy_with_file_size_limit(const char *path, rlim_t limit) {
     signal(SIGXFSZ, SIG_IGN);
-    rlimit r;
-    r.rlim_cur = r.rlim_max = limit;
+    rlimit r{limit, limit};
     setrlimit(RLIMIT_FSIZE, &r);
     std::exit(resolve(path, GEN_VP_INTENT_UPDATE) == path && access(path, F_OK) != 0 ? 0 : 1);
 }
