@@ -17,6 +17,7 @@ namespace {
 using testing_support::make_temp_dir;
 using testing_support::write_file;
 using Args = std::vector<std::string>;
+using Ints = std::vector<int64_t>;
 
 std::string take(char *s) {
     std::string r = s ? s : "<null>";
@@ -26,9 +27,9 @@ std::string take(char *s) {
 
 TEST(Alloc, CountZeroOverflowAndScratchRing) {
     EXPECT_EQ(gen_calloc(0, 100), nullptr);
-    void *p = gen_calloc(3, 5);
+    char *p = static_cast<char *>(gen_calloc(3, 5));
     ASSERT_NE(p, nullptr);
-    for (int i = 0; i < 15; ++i) EXPECT_EQ(static_cast<char *>(p)[i], 0);
+    EXPECT_EQ(std::string(p, 15), std::string(15, '\0'));
     EXPECT_EQ(gen_realloc(p, 0), nullptr);
 
     // The ring is shared by the whole process and never shrinks, so use more
@@ -39,8 +40,7 @@ TEST(Alloc, CountZeroOverflowAndScratchRing) {
     for (int i = 1; i < slots; ++i) EXPECT_NE(gen_scratch_buffer(slots, 16), first);
     EXPECT_EQ(gen_scratch_buffer(slots, 8), first);
     EXPECT_EQ(gen_scratch_buffer(slots, 0), nullptr);
-    char *z = static_cast<char *>(gen_scratch_buffer_zeroed(slots, 64));
-    for (int i = 0; i < 64; ++i) EXPECT_EQ(z[i], 0);
+    EXPECT_EQ(std::string(static_cast<char *>(gen_scratch_buffer_zeroed(slots, 64)), 64), std::string(64, '\0'));
 }
 
 TEST(AllocDeathTest, ExhaustionMessages) {
@@ -55,33 +55,21 @@ TEST(AllocDeathTest, ExhaustionMessages) {
 
 TEST(Strings, NullsCaseAndBounds) {
     EXPECT_EQ(gen_strcat2(nullptr, nullptr), nullptr);
-    EXPECT_EQ(take(gen_strcat2("a", nullptr)), "a");
-    EXPECT_EQ(take(gen_strcat3("a", nullptr, "c")), "ac");
-    EXPECT_EQ(take(gen_strcat4(nullptr, "b", nullptr, "d")), "bd");
-    EXPECT_EQ(take(gen_strndup("abcdef", 3)), "abc");
-    EXPECT_EQ(take(gen_strndup("ab", 5)), "ab");
     EXPECT_EQ(gen_strndup("ab", -1), nullptr);
-    EXPECT_EQ(take(gen_strdup_lower("AbC1")), "abc1");
-    EXPECT_TRUE(gen_strequal(nullptr, nullptr));
-    EXPECT_FALSE(gen_strequal("a", nullptr));
-    EXPECT_TRUE(gen_strequal_nocase("ABC", "abc"));
-    EXPECT_TRUE(gen_strnequal("abcX", "abcY", 3));
-    EXPECT_TRUE(gen_strnequal("a", "b", 0));
-    EXPECT_EQ(gen_strcmp(nullptr, ""), 0);
-    EXPECT_EQ(gen_strncmp("abc", "abd", 3), -1);
-    EXPECT_EQ(gen_strncmp("abc", "abd", 0), 0);
-    EXPECT_EQ(gen_strcmp_nocase("B", "a"), 1);
-    EXPECT_TRUE(gen_strprefix("abc", nullptr));
-    EXPECT_FALSE(gen_strprefix(nullptr, "a"));
-    EXPECT_TRUE(gen_strprefix_nocase("ABc", "ab"));
-    EXPECT_TRUE(gen_strsuffix("file.EXE", ".EXE"));
-    EXPECT_FALSE(gen_strsuffix("e", "exe"));
-    EXPECT_STREQ(gen_basename("a/b\\c.o"), "c.o");
-    EXPECT_STREQ(gen_basename("C:x.o"), "x.o");
-    EXPECT_STREQ(gen_basename("plain"), "plain");
-    EXPECT_EQ(gen_strtoul("0x10", nullptr, 0), 16u);
-    EXPECT_EQ(gen_strtoul("010", nullptr, 0), 8u);
-    EXPECT_EQ(gen_strtoul("4294967297", nullptr, 10), 1u);
+    EXPECT_EQ((Args{take(gen_strcat2("a", nullptr)), take(gen_strcat3("a", nullptr, "c")), take(gen_strcat4(nullptr, "b", nullptr, "d")),
+                    take(gen_strndup("abcdef", 3)), take(gen_strndup("ab", 5)), take(gen_strdup_lower("AbC1")),
+                    gen_basename("a/b\\c.o"), gen_basename("C:x.o"), gen_basename("plain")}),
+              (Args{"a", "ac", "bd", "abc", "ab", "abc1", "c.o", "x.o", "plain"}));
+    // Truth values and comparisons, each against its expected answer.
+    EXPECT_EQ((Ints{gen_strequal(nullptr, nullptr), gen_strequal("a", nullptr), gen_strequal_nocase("ABC", "abc"),
+                    gen_strnequal("abcX", "abcY", 3), gen_strnequal("a", "b", 0), gen_strcmp(nullptr, ""),
+                    gen_strncmp("abc", "abd", 3), gen_strncmp("abc", "abd", 0), gen_strcmp_nocase("B", "a")}),
+              (Ints{1, 0, 1, 1, 1, 0, -1, 0, 1}));
+    EXPECT_EQ((Ints{gen_strprefix("abc", nullptr), gen_strprefix(nullptr, "a"), gen_strprefix_nocase("ABc", "ab"),
+                    gen_strsuffix("file.EXE", ".EXE"), gen_strsuffix("e", "exe")}),
+              (Ints{1, 0, 1, 1, 0}));
+    EXPECT_EQ((Ints{int64_t(gen_strtoul("0x10", nullptr, 0)), int64_t(gen_strtoul("010", nullptr, 0)),
+                    int64_t(gen_strtoul("4294967297", nullptr, 10))}), (Ints{16, 8, 1}));
     char *end = reinterpret_cast<char *>(1);
     EXPECT_EQ(gen_strtoul(nullptr, &end, 0), 0u);
     EXPECT_EQ(end, nullptr);
