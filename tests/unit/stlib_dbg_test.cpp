@@ -30,6 +30,7 @@ class StDbg : public testing::Test {
     void SetUp() override { saved_ = gadr_get_mode(); }
     void TearDown() override { gadr_set_mode(saved_); }
     uint32_t saved_ = 2;
+    MessageLog log;
 };
 
 std::string input_path() { return dbgw::temp_file({}, "input.dbg"); }
@@ -90,7 +91,6 @@ TEST_F(StDbg, HandAssembledOldestAndNewest) {
     p41.preData = -3, p41.postData = 5, p41.iLineStab = 2, p41.iLineStabMax = 7, p41.iFile = 0;
     p41.small = 9, p41.flags = 0x10001;
 
-    MessageLog log;
     FlagScope nocheck(STFLAG_NoSanityCheck, 1);  // the indices of p41 point at tables left out here
     const struct {
         const Bytes &bytes;
@@ -133,7 +133,6 @@ TEST_F(StDbg, HandAssembledOldestAndNewest) {
 }
 
 TEST_F(StDbg, EveryVersionEncodingModeAndLayout) {
-    MessageLog log;
     for (int32_t v : {5, 6, 7, 9, 12, 14, 15, 20, 21, 22, 23, 25, 26, 27, 35, 36, 37, 41})
         for (bool compress : {false, true})
             for (uint32_t mode : {0u, 1u, 2u, 3u})
@@ -171,7 +170,6 @@ TEST_F(StDbg, EveryVersionEncodingModeAndLayout) {
 }
 
 TEST_F(StDbg, HeaderFlagsByVersion) {
-    MessageLog log;
     // Not address-located: no addresses stored, both read as invalid.
     DbgDesc d = sample({41});
     d.located = false;
@@ -226,7 +224,6 @@ TEST_F(StDbg, HeaderFlagsByVersion) {
 }
 
 TEST_F(StDbg, VersionRule) {
-    MessageLog log;
     const std::string path = input_path(), p = "\"" + path + "\" has version ";
     EXPECT_EQ(round_trip(sample({4})), nullptr);
     STDbg *dev = round_trip(sample({42}));
@@ -253,7 +250,6 @@ TEST_F(StDbg, VersionRule) {
 // The object: 5 symbols, 3 lines, 1 file, no frames, 0x100 name-file strings
 // from 0x7000; procedure 1 is changed. Empty message: accepted.
 TEST_F(StDbg, SanityChecks) {
-    MessageLog log;
     const std::string H = E + "[STDbg_CheckHeadSanity] Invalid ", P = E + "[STDbg_CheckProcSanity] Invalid ";
     using Change = std::function<void(STDbg *)>;
     auto proc = [](const std::function<void(STDbg_Proc &)> &f) -> Change {
@@ -372,7 +368,6 @@ TEST_F(StDbg, SanityChecks) {
 }
 
 TEST_F(StDbg, NamesFromTheNameFile) {
-    MessageLog log;
     DbgDesc d = sample({41}, GF_KIND_DBO);
     d.tweak = [](STDbg *w) {
         w->dnmStringBase = 0x1000, w->numDnmStrings = 0x40;
@@ -404,7 +399,6 @@ TEST_F(StDbg, NamesFromTheNameFile) {
 }
 
 TEST_F(StDbg, TruncationAndCorruption) {
-    MessageLog log;
     for (const dbgw::Encoding &enc : {dbgw::Encoding{41, true, 2, 3}, {35, false, 0, 1}, {12, true, 2, 0}}) {
         Bytes full = dbgw::write_dbg(sample(enc, GF_KIND_DBO));
         for (size_t n = 0; n < full.size(); ++n) {
@@ -438,7 +432,6 @@ TEST_F(StDbg, TruncationAndCorruption) {
 }
 
 TEST_F(StDbg, OpenFromStreamsConfigurationsAndMapping) {
-    MessageLog log;
     Bytes bytes = dbgw::write_dbg(sample({41, true, 2, 2}, GF_KIND_DBO));
     bytes.insert(bytes.begin(), 9, 'a');
     FILE *fp = std::fopen(dbgw::temp_file(bytes, "archive.dla").c_str(), "rb");

@@ -32,6 +32,7 @@ class StDnm : public testing::Test {
     void SetUp() override { saved_ = gadr_get_mode(); }
     void TearDown() override { gadr_set_mode(saved_); }
     uint32_t saved_ = 2;
+    MessageLog log;
 };
 
 std::string path_of_input() { return dbgw::temp_file({}, "input.dnm"); }
@@ -87,7 +88,6 @@ TEST_F(StDnm, HandAssembledVersion10) {
         "00000006 00000006 00000006 00000001 00000001"  // dlo file: name, baseName, path, magic pair
         "000003E8 00000044 5B454E4454424C5D");          // timeStamp, offset
     // What the round trips below do not already show of the reader.
-    MessageLog log;
     gadr_set_mode(GADR_MODE_64BIT);
     STDnm *dnm = dbgw::read_dnm(b);
     ASSERT_NE(dnm, nullptr) << log.joined();
@@ -126,7 +126,6 @@ TEST_F(StDnm, HandAssembledVersion10) {
 }
 
 TEST_F(StDnm, EveryVersionEncodingModeAndLayout) {
-    MessageLog log;
     for (int32_t v : {10, 11, 13, 16, 17, 19, 20, 21, 22, 23, 24, 25, 29, 30, 31, 32, 34, 37, 40, 42, 43})
         for (bool compress : {false, true})
             for (uint32_t mode : {0u, 1u, 2u, 3u})
@@ -166,7 +165,6 @@ TEST_F(StDnm, EveryVersionEncodingModeAndLayout) {
 }
 
 TEST_F(StDnm, VersionRule) {
-    MessageLog log;
     const std::string p = "\"" + path_of_input() + "\" has version ";
     EXPECT_EQ(round_trip(sample({9})), nullptr);
     EXPECT_EQ(log.all(), (Lines{E + p + "9, which is no longer supported", failed_at(2)}));
@@ -186,7 +184,6 @@ TEST_F(StDnm, VersionRule) {
 }
 
 TEST_F(StDnm, HeaderFieldsByVersion) {
-    MessageLog log;
     // Address-unit sizes: none before 25, one byte for both in 25-31 (0 reads
     // as 1), two bytes after. byte29a is derived before version 29. The flags
     // byte (from 31): 0xFE and 0xFF keep only their two low bits up to 42.
@@ -220,7 +217,6 @@ TEST_F(StDnm, HeaderFieldsByVersion) {
 // and the failing step (2: the header, 7: sections, 8: Dlo Files); with the
 // checks switched off the same file gets past it.
 TEST_F(StDnm, SanityChecks) {
-    MessageLog log;
     const std::string H = E + "[STDnm_CheckHeadSanity] Invalid ", D = E + "[STDnm_CheckDloFileSanity] Invalid ";
     using Tweak = std::function<void(STDnm *)>;
     auto opaque = [](int index, int32_t max, uint32_t aux = 0) -> Tweak {
@@ -319,7 +315,6 @@ TEST_F(StDnm, SanityChecks) {
 }
 
 TEST_F(StDnm, TruncationAtEveryLength) {
-    MessageLog log;
     for (const dbgw::Encoding &enc : {dbgw::Encoding{43, true, 2, 3}, {39, false, 2, 1}, {36, true, 0, 0}, {16, false, 0, 2}}) {
         Bytes full = dbgw::write_dnm(sample(enc));
         for (size_t n = 0; n < full.size(); ++n) {
@@ -335,7 +330,6 @@ TEST_F(StDnm, TruncationAtEveryLength) {
 }
 
 TEST_F(StDnm, CorruptTables) {
-    MessageLog log;
     // A damaged end marker fails the step of its table.
     Bytes good = dbgw::write_dnm(sample({43}));
     const std::vector<size_t> at = markers(good);
@@ -392,7 +386,6 @@ TEST_F(StDnm, CorruptTables) {
 }
 
 TEST_F(StDnm, ConfigurationsMappingAndPaths) {
-    MessageLog log;
     Bytes bytes = dbgw::write_dnm(sample({43, true, 2, 2}));
     // Configuration 4: strings, attributes and the Dlo File tables only.
     STDnm *dnm = dbgw::read_dnm(bytes, 4);
