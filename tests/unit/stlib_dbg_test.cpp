@@ -22,8 +22,7 @@ using dbgw::MessageLog;
 using Lines = std::vector<std::string>;
 using V = std::vector<int64_t>;
 
-const std::string E = "3|<libst>: ";
-const std::string W = "4|<libst>: ";
+const std::string E = "3|<libst>: ", W = "4|<libst>: ";
 
 class StDbg : public testing::Test {
   protected:

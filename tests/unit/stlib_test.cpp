@@ -18,10 +18,8 @@ using dbgw::MessageLog;
 using Lines = std::vector<std::string>;
 using V = std::vector<int64_t>;
 
-const std::string E = std::to_string(GEN_MSG_ERROR) + "|<libst>: ";
-const std::string W = std::to_string(GEN_MSG_WARNING) + "|<libst>: ";
-const std::string I = std::to_string(GEN_MSG_INFO) + "|<libst>: ";
-const std::string F = std::to_string(GEN_MSG_FATAL) + "|<libst>: ";
+std::string cls(int c) { return std::to_string(c) + "|<libst>: "; }
+const std::string E = cls(GEN_MSG_ERROR), W = cls(GEN_MSG_WARNING), I = cls(GEN_MSG_INFO), F = cls(GEN_MSG_FATAL);
 
 TEST(StConfig, FlagsByNameAndNumber) {
     MessageLog log;

@@ -1,9 +1,6 @@
-// Loading and attaching: symbol tables with their name files, debug objects
-// out of a program's .dla (the walk, temporary slots, failures that are not
-// tried again), objects met directly in an archive (each with a name file of
-// its own, also when the cache serves it), and reference counts. The
-// messages of a missing archive, of a member at the wrong offset and of name
-// files read again per member are checked end to end in debug_e2e_test.
+// Loading and attaching: name files in symbol tables, debug objects out of a
+// program's .dla, objects met directly in an archive (with a name file of
+// their own, also from the cache), reference counts.
 #include <gtest/gtest.h>
 #include <utime.h>
 
@@ -24,9 +21,7 @@ using dbgw::MessageLog;
 using Lines = std::vector<std::string>;
 using V = std::vector<int64_t>;
 
-const std::string E = "3|<libst>: ";
-const std::string W = "4|<libst>: ";
-const std::string I = "5|<libst>: ";
+const std::string E = "3|<libst>: ", W = "4|<libst>: ", I = "5|<libst>: ";
 
 // Objects a, b, c, ... with procedures a1, a2, b1, ...; b2 is named in the
 // name file's strings.
@@ -34,10 +29,9 @@ dlaw::ProgramDesc program(int objects) {
     dlaw::ProgramDesc p;
     p.sections = {{".text", 0x1000, 0x9000}};
     for (int i = 0; i < objects; ++i) {
-        std::string n(1, char('a' + i));
-        uint64_t at = 0x1000 + 0x100 * uint64_t(i);
-        p.objects.push_back(
-            {n + ".dbo", "magic " + n, {{n + "1", at, at + 0x10}, {n + "2", at + 0x10, at + 0x40, i == 1}}});
+        const std::string n(1, char('a' + i));
+        const uint64_t at = 0x1000 + 0x100 * uint64_t(i);
+        p.objects.push_back({n + ".dbo", "magic " + n, {{n + "1", at, at + 0x10}, {n + "2", at + 0x10, at + 0x40, i == 1}}});
     }
     return p;
 }
@@ -72,9 +66,8 @@ class StLoad : public testing::Test {
     std::string dla() const { return dir_ + "/prog.dla"; }
     // Writes the program and loads its name file into a new table, symTab_.
     STDnm *load(const dlaw::ProgramDesc &p) {
-        std::string path = write(p);
-        symTab_ = ST_CreateSymTab();
-        return ST_LoadDnmFile(symTab_, path.c_str(), nullptr, 0, 0);
+        write(p);
+        return ST_LoadDnmFile(symTab_ = ST_CreateSymTab(), dnm_path().c_str(), nullptr, 0, 0);
     }
     // Every procedure name of a walk.
     Lines walk(int unloadTemps) {
@@ -91,8 +84,7 @@ class StLoad : public testing::Test {
         if (!fp_) fp_ = std::fopen(dla().c_str(), "rb");
         EXPECT_NE(fp_, nullptr);
         std::fseek(fp_, long(prog_.offsets[k]), SEEK_SET);
-        std::string name = std::string(1, char('a' + k)) + ".dbo";
-        return ST_LoadDboFromDla(nullptr, dnm, fp_, name.c_str(), dla().c_str(), offset, 0);
+        return ST_LoadDboFromDla(nullptr, dnm, fp_, (std::string(1, char('a' + k)) + ".dbo").c_str(), dla().c_str(), offset, 0);
     }
     STDbg *member(size_t k, STDnm **dnm) { return member(k, dnm, prog_.offsets[k]); }
     // Member k's name file, with the object dropped as the walk does.
@@ -185,8 +177,9 @@ TEST_F(StLoad, BadIndicesLoadTypesAndTemporarySlots) {
 TEST_F(StLoad, FailedAndRefusedObjects) {
     // An archive that cannot be opened: the entries fail and are not tried
     // again, even once the archive is there.
-    STDnm *dnm = load(program(2));
+    write(program(2));
     std::filesystem::remove(dla());
+    STDnm *dnm = ST_LoadDnmFile(symTab_ = ST_CreateSymTab(), dnm_path().c_str(), nullptr, 0, 0);
     ASSERT_NE(dnm, nullptr);
     MessageLog log;
     EXPECT_TRUE(walk(1).empty());
