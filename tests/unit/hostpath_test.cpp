@@ -1,6 +1,5 @@
-// Host paths: classification, normalising and joining, directory parts,
-// full paths, file identity, temporary names and directories, and the file
-// routines, on this host's native separator.
+// Host paths on this host's separator: classification, normalising, joining,
+// full paths, file identity, temporary names and directories, file routines.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>

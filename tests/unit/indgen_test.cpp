@@ -1,6 +1,5 @@
-// Checked allocation, string helpers, checked files and argument files. The
-// messages of a missing argument file and the plain argument-file syntaxes
-// are checked end to end in cli.cases.
+// Checked allocation, string helpers, checked files and argument files (the
+// messages of a missing argument file are checked end to end).
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -1,6 +1,5 @@
-// The debug-information container: header, encodings written and read
-// against hand-assembled bytes, LEB128 limits, truncation, pad bytes and the
-// LZSS scheme of packed tables.
+// The debug-information container: header, both encodings against
+// hand-assembled bytes, LEB128 limits, truncation, pad bytes, packed tables.
 #include <gtest/gtest.h>
 
 #include <cstdio>

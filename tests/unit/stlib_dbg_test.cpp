@@ -1,6 +1,5 @@
-// Debug objects: the reader against hand-assembled bytes and against the
-// writer in every version, encoding, address mode and layout; version rules,
-// sanity checks, name lookups, truncation.
+// Debug objects: hand-assembled bytes, the writer in every version and
+// encoding, version rules, sanity checks, name lookups, truncation.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -1,6 +1,5 @@
-// Name files: the reader against hand-assembled bytes and against the
-// writer in every version, encoding, address mode and layout; version rules,
-// sanity checks, truncation and corrupt tables.
+// Name files: hand-assembled bytes, the writer in every version and
+// encoding, version rules, sanity checks, truncation, corrupt tables.
 #include <gtest/gtest.h>
 
 #include <algorithm>

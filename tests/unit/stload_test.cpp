@@ -293,8 +293,7 @@ TEST_F(StLoad, ObjectMetInTheArchiveFindsItsEntry) {
     // without its sections; not the last entry, so it stays for the caller.
     STDnm *dnm = nullptr;
     STDbg *dbg = member(1, &dnm);
-    ASSERT_NE(dbg, nullptr);
-    ASSERT_NE(dnm, nullptr);
+    ASSERT_TRUE(dbg && dnm);
     EXPECT_EQ(dbg->dnm, dnm);
     EXPECT_EQ((V{dbg->iDlo, STDnm_TableCount(dnm, STDNM_SECTIONS)}), (V{1, 0}));
     int32_t count = 0;

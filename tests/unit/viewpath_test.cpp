@@ -1,6 +1,5 @@
-// View paths: lookup in lower nodes, copy on write, the switches and their
-// messages, all in temporary directory trees. A run of the real program
-// through a two-node view is covered end to end.
+// View paths in temporary directory trees: lookup in lower nodes, copy on
+// write, the switches and their messages.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
