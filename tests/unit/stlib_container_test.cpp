@@ -28,25 +28,23 @@ Bytes header(uint32_t kind, uint32_t compress, uint8_t encoding, uint8_t layout)
     return b;
 }
 
-// The bytes that `body` writes after the header of a fresh container.
-Bytes written(uint32_t mode, uint32_t compress, uint8_t layout, const std::function<void(GFile *)> &body) {
-    GFile *gf = gf_OpenWrite(nullptr, nullptr, GF_KIND_DNM, mode, GFileOptions{compress, layout, 0});
+// The bytes that `body` writes after the header of a fresh container; with
+// the header when `kind` is given.
+Bytes written(uint32_t mode, uint32_t compress, uint8_t layout, const std::function<void(GFile *)> &body,
+              uint32_t kind = 0, uint8_t descriptors = 0) {
+    GFile *gf = gf_OpenWrite(nullptr, nullptr, kind ? kind : GF_KIND_DNM, mode, GFileOptions{compress, layout, descriptors});
     body(gf);
     std::span<const uint8_t> out = gf_Output(gf);
-    Bytes b(out.begin() + GF_HEADER_SIZE, out.end());
+    Bytes b(out.begin() + (kind ? 0 : GF_HEADER_SIZE), out.end());
     gf_CloseWrite(gf);
     return b;
 }
 
 // A container on disk holding `bytes`.
 struct Opened {
-    GFile *gf = nullptr;
-    explicit Opened(const Bytes &bytes) {
-        gf = gf_OpenRead(nullptr, dbgw::temp_file(bytes, "c.bin").c_str(), nullptr, 0);
-    }
-    ~Opened() {
-        if (gf) gf_Close(gf);
-    }
+    GFile *gf;
+    explicit Opened(const Bytes &bytes) : gf(gf_OpenRead(nullptr, dbgw::temp_file(bytes, "c.bin").c_str(), nullptr, 0)) {}
+    ~Opened() { if (gf) gf_Close(gf); }
 };
 
 Bytes body_of(uint8_t encoding, uint32_t compress, uint8_t layout, const Bytes &body) {
@@ -59,16 +57,9 @@ gadr A(uint64_t v) { return dbgw::adr(v); }
 
 TEST(StContainer, HeaderWrittenAndChecked) {
     MessageLog log;
-    auto header_written = [](uint32_t kind, uint32_t mode, GFileOptions opt) {
-        GFile *gf = gf_OpenWrite(nullptr, nullptr, kind, mode, opt);
-        std::span<const uint8_t> out = gf_Output(gf);
-        Bytes b(out.begin(), out.end());
-        gf_CloseWrite(gf);
-        return b;
-    };
-    EXPECT_EQ(header_written(GF_KIND_DBO, GADR_MODE_16BIT_16SEG, {1, 2, 0}), header(2, 1, 0x42, 2));
+    EXPECT_EQ(written(GADR_MODE_16BIT_16SEG, 1, 2, [](GFile *) {}, GF_KIND_DBO), header(2, 1, 0x42, 2));
     EXPECT_TRUE(log.all().empty());
-    EXPECT_EQ(header_written(GF_KIND_DBG, GADR_MODE_64BIT, {0, 0, 1}), header(1, 0, 8, 0));
+    EXPECT_EQ(written(GADR_MODE_64BIT, 0, 0, [](GFile *) {}, GF_KIND_DBG, 1), header(1, 0, 8, 0));
     EXPECT_EQ(log.all(), (Lines{"4|GFile desciptors not supported"}));
     log.clear();
 
