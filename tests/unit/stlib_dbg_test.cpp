@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <memory>
 #include <tuple>
 
 #include "dbg_writer.h"
@@ -40,8 +41,13 @@ DbgDesc sample(const dbgw::Encoding &enc, uint32_t kind = GF_KIND_DBG) {
     d.procs = {{"main", b + 0x1000, b + 0x1040, "_main"}, {"f", b + 0x1040, b + 0x1040, ""}, {"g", b + 0x1100, UINT64_MAX, ""}};
     return d;
 }
-STDbg *round_trip(const DbgDesc &d) { return dbgw::read_dbg(dbgw::write_dbg(d)); }
-const STDbg_Proc *procs(STDbg *dbg, int32_t &n) { return STDbg_Procs(dbg, &n); }
+struct FreeDbg {
+    void operator()(STDbg *d) const { STDbg_Free(d); }
+};
+using Dbg = std::unique_ptr<STDbg, FreeDbg>;
+Dbg read(const Bytes &b) { return Dbg(dbgw::read_dbg(b)); }
+Dbg round_trip(const DbgDesc &d) { return read(dbgw::write_dbg(d)); }
+const STDbg_Proc *procs(const Dbg &dbg, int32_t &n) { return STDbg_Procs(dbg.get(), &n); }
 
 std::string failed_prefix() { return E + "failed while reading \"" + input_path() + "\""; }
 std::string corruption() { return E + "Corruption in symbol file is detected:\n" + input_path(); }
@@ -100,7 +106,7 @@ TEST_F(StDbg, HandAssembledOldestAndNewest) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.version);
         gadr_set_mode(GADR_MODE_16BIT);
-        STDbg *dbg = dbgw::read_dbg(c.bytes);
+        Dbg dbg = read(c.bytes);
         ASSERT_NE(dbg, nullptr) << log.joined();
         // Before version 15 fAdrLocated is the same as fIsDlOFile.
         EXPECT_EQ((V{gadr_get_mode(), dbg->version, dbg->fIsDlOFile, dbg->fAdrLocated}),
@@ -111,7 +117,6 @@ TEST_F(StDbg, HandAssembledOldestAndNewest) {
         ASSERT_EQ(n, 1);
         EXPECT_STREQ(ST_ProcUseName(p), "main");
         EXPECT_EQ(values(*p), values(c.proc));
-        STDbg_Free(dbg);
 
         STDbg *w = STDbg_Create(GF_KIND_DBG);
         w->version = c.version, w->adrMode = c.mode, w->fIsDlOFile = c.version == 5;
@@ -145,7 +150,7 @@ TEST_F(StDbg, EveryVersionEncodingModeAndLayout) {
                             w->producerType = 32, w->producer = v > 20 ? 0xFFFF : 0x7F, w->language = 30;
                         };
                         gadr_set_mode(mode == 2 ? 0 : 2);
-                        STDbg *dbg = round_trip(d);
+                        Dbg dbg = round_trip(d);
                         ASSERT_NE(dbg, nullptr) << log.joined();
                         EXPECT_TRUE(log.all().empty()) << log.joined();
                         EXPECT_STREQ(dbg->magic, "dbg magic 1");
@@ -157,21 +162,20 @@ TEST_F(StDbg, EveryVersionEncodingModeAndLayout) {
                         ASSERT_EQ(n, 3);
                         const int64_t b = mode == 3 ? 0x700000000ll : mode == 1 ? 0x30000 : 0;
                         EXPECT_STREQ(ST_ProcUseName(&p[0]), "main");
-                        EXPECT_STREQ(STDbg_String(dbg, p[0].mangledName), "_main");
+                        EXPECT_STREQ(STDbg_String(dbg.get(), p[0].mangledName), "_main");
                         EXPECT_EQ((V{int64_t(gadr_to_u64(p[0].begin)), int64_t(gadr_to_u64(p[0].end)),
                                      int64_t(gadr_to_u64(p[1].end)), int64_t(gadr_to_u64(p[2].end))}),
                                   (V{b + 0x1000, b + 0x1040, b + 0x1040, -1}));
                         EXPECT_EQ((V{p[0].preData, p[0].postData, p[0].small, p[0].flags}),
                                   (V{12, v >= 9 ? 34 : 0, v >= 6 ? 5 : 0, v >= 26 ? 0x1FFFF : v >= 7 ? 0xFF : 0}));
-                        STDbg_Free(dbg);
-                    }
+                                    }
 }
 
 TEST_F(StDbg, HeaderFlagsByVersion) {
     // Not address-located: no addresses stored, both read as invalid.
     DbgDesc d = sample({41});
     d.located = false;
-    STDbg *dbg = round_trip(d);
+    Dbg dbg = round_trip(d);
     ASSERT_NE(dbg, nullptr) << log.joined();
     EXPECT_EQ(dbg->fAdrLocated, 0);
     int32_t n;
@@ -179,7 +183,6 @@ TEST_F(StDbg, HeaderFlagsByVersion) {
     ASSERT_EQ(n, 3);
     EXPECT_EQ(gadr_to_u64(p[0].begin) & gadr_to_u64(p[0].end), UINT64_MAX);
     EXPECT_STREQ(ST_ProcUseName(&p[1]), "f");
-    STDbg_Free(dbg);
     // From version 15 fIsDlOFile and address-located are independent, in
     // both directions; before, located exactly when it belongs to a name
     // file. A one-byte producer word (before 21) with bit 7 set also gets
@@ -207,7 +210,6 @@ TEST_F(StDbg, HeaderFlagsByVersion) {
         dbg = round_trip(d);
         ASSERT_NE(dbg, nullptr) << log.joined();
         EXPECT_EQ((V{dbg->fIsDlOFile, dbg->fAdrLocated, dbg->producer, dbg->flags}), c.want);
-        STDbg_Free(dbg);
     }
     EXPECT_TRUE(log.all().empty()) << log.joined();
 
@@ -218,15 +220,12 @@ TEST_F(StDbg, HeaderFlagsByVersion) {
     ASSERT_NE(dbg, nullptr);
     EXPECT_EQ(dbg->magic, nullptr);
     EXPECT_EQ(log.all(), (Lines{W + "\"" + input_path() + "\" has a NULL magic string"}));
-    STDbg_Free(dbg);
 }
 
 TEST_F(StDbg, VersionRule) {
     const std::string path = input_path(), p = "\"" + path + "\" has version ";
     EXPECT_EQ(round_trip(sample({4})), nullptr);
-    STDbg *dev = round_trip(sample({42}));
-    ASSERT_NE(dev, nullptr);
-    STDbg_Free(dev);
+    EXPECT_NE(round_trip(sample({42})), nullptr);
     EXPECT_EQ(round_trip(sample({43})), nullptr);
     EXPECT_EQ(log.all(), (Lines{E + p + "4, which is no longer supported", W + p + "42, which is the development version",
                                 E + p + "43, this utility only supports up to version 41"}));
@@ -313,12 +312,11 @@ TEST_F(StDbg, SanityChecks) {
             c.change(w);
         };
         Bytes bytes = dbgw::write_dbg(d);
-        STDbg *dbg = dbgw::read_dbg(bytes);
+        Dbg dbg = read(bytes);
         if (c.message.empty()) {
             EXPECT_NE(dbg, nullptr);
             EXPECT_TRUE(log.all().empty()) << log.joined();
-            STDbg_Free(dbg);
-            continue;
+                continue;
         }
         EXPECT_EQ(dbg, nullptr);
         ASSERT_EQ(log.all().size(), 3u) << log.joined();
@@ -328,10 +326,9 @@ TEST_F(StDbg, SanityChecks) {
         log.clear();
         if (starts(c.message, P)) {
             FlagScope nocheck(STFLAG_NoSanityCheck, 1);
-            dbg = dbgw::read_dbg(bytes);
+            dbg = read(bytes);
             EXPECT_NE(dbg, nullptr);
-            STDbg_Free(dbg);
-        }
+            }
     }
 
     // The whole-object check, after the stream is gone.
@@ -347,11 +344,10 @@ TEST_F(StDbg, SanityChecks) {
 
     // A negative 4-byte offset (before version 36).
     Bytes bytes = dbgw::write_dbg(sample({35, false}));
-    STDbg *dbg = dbgw::read_dbg(bytes);
+    Dbg dbg = read(bytes);
     ASSERT_NE(dbg, nullptr);
     dbgw::patch32(bytes, size_t(dbg->dirPos) + 8, 0x80000000);
-    STDbg_Free(dbg);
-    EXPECT_EQ(dbgw::read_dbg(bytes), nullptr);
+    EXPECT_EQ(read(bytes), nullptr);
     EXPECT_EQ(log.all().front(), H + "offset 0xffffffff80000000 for table with index 2");
     log.clear();
 
@@ -373,7 +369,7 @@ TEST_F(StDbg, NamesFromTheNameFile) {
         p[1].useName = 0x1000 + 1;
         p[2].useName = uint32_t(w->tables[STDBG_STRINGS].count);
     };
-    STDbg *dbg = round_trip(d);
+    Dbg dbg = round_trip(d);
     ASSERT_NE(dbg, nullptr) << log.joined();
     int32_t n;
     const STDbg_Proc *p = procs(dbg, n);
@@ -389,10 +385,10 @@ TEST_F(StDbg, NamesFromTheNameFile) {
     EXPECT_STREQ(ST_ProcUseName(&p[0]), "main");
     EXPECT_STREQ(ST_ProcUseName(nullptr), "");
     EXPECT_TRUE(log.all().empty()) << log.joined();
-    EXPECT_STREQ(STDbg_String(dbg, 0x1041), "<BAD_ISS>");
-    EXPECT_STREQ(STDbg_String(dbg, 0x1030), "<BAD_ISS>");  // past the name file's strings
+    EXPECT_STREQ(STDbg_String(dbg.get(), 0x1041), "<BAD_ISS>");
+    EXPECT_STREQ(STDbg_String(dbg.get(), 0x1030), "<BAD_ISS>");  // past the name file's strings
     EXPECT_EQ(log.all().size(), 2u);
-    STDbg_Free(dbg);
+    dbg.reset();
     STDnm_Release(dnm);
 }
 
@@ -402,7 +398,7 @@ TEST_F(StDbg, TruncationAndCorruption) {
         for (size_t n = 0; n < full.size(); ++n) {
             SCOPED_TRACE(testing::Message() << "version " << enc.version << " length " << n);
             log.clear();
-            EXPECT_EQ(dbgw::read_dbg(Bytes(full.begin(), full.begin() + long(n))), nullptr);
+            EXPECT_EQ(read(Bytes(full.begin(), full.begin() + long(n))), nullptr);
             // Opening is quiet; once the magic string is read, the read
             // reports why and where it failed.
             if (n > 40) {
@@ -414,17 +410,16 @@ TEST_F(StDbg, TruncationAndCorruption) {
     log.clear();
     // A count past the end of the file, and a damaged end marker.
     Bytes bytes = dbgw::write_dbg(sample({35, false}));
-    STDbg *dbg = dbgw::read_dbg(bytes);
+    Dbg dbg = read(bytes);
     ASSERT_NE(dbg, nullptr);
     Bytes bad = bytes;
     dbgw::patch32(bad, size_t(dbg->dirPos) + 4 * dbg->numTables + 10 * STDBG_PROCS, 0x7FFFFFFF);
-    STDbg_Free(dbg);
-    EXPECT_EQ(dbgw::read_dbg(bad), nullptr);
+    EXPECT_EQ(read(bad), nullptr);
     EXPECT_TRUE(log.contains("table \"Procs\" of")) << log.joined();
     EXPECT_TRUE(log.has(E + "Error while allocating tables for \"" + input_path() + "\"")) << log.joined();
     log.clear();
     bytes.back() = 'x';
-    EXPECT_EQ(dbgw::read_dbg(bytes), nullptr);
+    EXPECT_EQ(read(bytes), nullptr);
     EXPECT_TRUE(log.contains("has no end marker")) << log.joined();
     EXPECT_TRUE(starts(log.all().back(), failed_prefix() + " at 0x"));
 }
@@ -435,14 +430,13 @@ TEST_F(StDbg, OpenFromStreamsConfigurationsAndMapping) {
     FILE *fp = std::fopen(dbgw::temp_file(bytes, "archive.dla").c_str(), "rb");
     ASSERT_NE(fp, nullptr);
     std::fseek(fp, 9, SEEK_SET);
-    STDbg *dbg = STDbg_Open(nullptr, fp, nullptr, 3, 0, 0);
+    Dbg dbg(STDbg_Open(nullptr, fp, nullptr, 3, 0, 0));
     ASSERT_NE(dbg, nullptr);
     EXPECT_STREQ(dbg->name, "UNKNOWN");
-    ASSERT_EQ(STDbg_Read(dbg), dbg);
+    ASSERT_EQ(STDbg_Read(dbg.get()), dbg.get());
     int32_t n = -1;
-    EXPECT_EQ(STDbg_Procs(dbg, &n), nullptr);  // configuration 3 leaves the procedures out
+    EXPECT_EQ(procs(dbg, n), nullptr);  // configuration 3 leaves the procedures out
     EXPECT_GT(dbg->tables[STDBG_STRINGS].count, 0);
-    STDbg_Free(dbg);
 
     std::fseek(fp, 9, SEEK_SET);
     STDbg own{};
@@ -467,8 +461,7 @@ TEST_F(StDbg, OpenFromStreamsConfigurationsAndMapping) {
             ASSERT_NE(dbg, nullptr) << log.joined();
             EXPECT_EQ(dbg->tables[STDBG_STRINGS].dir.mapped, v == 36 ? 1 : 0);
             EXPECT_STREQ(ST_ProcUseName(&procs(dbg, n)[2]), "g");
-            STDbg_Free(dbg);
-        }
+            }
     }
     EXPECT_TRUE(log.all().empty()) << log.joined();
 }
