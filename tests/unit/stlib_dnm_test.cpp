@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <memory>
 #include <tuple>
 
 #include "dbg_writer.h"
@@ -36,7 +37,12 @@ class StDnm : public testing::Test {
 std::string path_of_input() { return dbgw::temp_file({}, "input.dnm"); }
 
 int64_t base_for(uint32_t mode) { return mode == GADR_MODE_64BIT ? 0x100000000ll : mode == GADR_MODE_16BIT_16SEG ? 0x20000 : 0; }
-STDnm *round_trip(const DnmDesc &d) { return dbgw::read_dnm(dbgw::write_dnm(d)); }
+struct ReleaseDnm {
+    void operator()(STDnm *d) const { STDnm_Release(d); }
+};
+using Dnm = std::unique_ptr<STDnm, ReleaseDnm>;
+Dnm read(const Bytes &b, int32_t config = 0) { return Dnm(dbgw::read_dnm(b, config)); }
+Dnm round_trip(const DnmDesc &d) { return read(dbgw::write_dnm(d)); }
 int64_t u(gadr a) { return int64_t(gadr_to_u64(a)); }
 
 DnmDesc sample(const dbgw::Encoding &enc) {
@@ -67,7 +73,7 @@ std::string failed_at(int pos) {
 // Reading `bytes` fails: a message holds `part`, and the last one names the
 // failing step.
 void expect_refused(MessageLog &log, const Bytes &bytes, const std::string &part, int pos) {
-    EXPECT_EQ(dbgw::read_dnm(bytes), nullptr);
+    EXPECT_EQ(read(bytes), nullptr);
     EXPECT_TRUE(log.contains(part)) << log.joined();
     EXPECT_EQ(failure(log), failed_at(pos));
     log.clear();
@@ -87,18 +93,17 @@ TEST_F(StDnm, HandAssembledVersion10) {
         "000003E8 00000044 5B454E4454424C5D");          // timeStamp, offset
     // What the round trips below do not already show of the reader.
     gadr_set_mode(GADR_MODE_64BIT);
-    STDnm *dnm = dbgw::read_dnm(b);
+    Dnm dnm = read(b);
     ASSERT_NE(dnm, nullptr) << log.joined();
     EXPECT_TRUE(log.all().empty()) << log.joined();
     EXPECT_EQ(gadr_get_mode(), GADR_MODE_32BIT);
     int32_t n = 0, nf = 0;
-    const STDnm_Section *s = STDnm_Sections(dnm, &n);
-    const STDnm_DloFile *f = STDnm_DloFiles(dnm, &nf);
+    const STDnm_Section *s = STDnm_Sections(dnm.get(), &n);
+    const STDnm_DloFile *f = STDnm_DloFiles(dnm.get(), &nf);
     ASSERT_EQ((V{n, nf}), (V{1, 1}));
     // The low four flags come from sc 1.
     EXPECT_EQ((V{u(s->end), int64_t(s->value64), s->index3, s->flags, f->iTopLevelSourceFile2}), (V{0x2000, 0x10, -1, 0x12, -1}));
-    EXPECT_STREQ(STDnm_String(dnm, f->baseName), "a.o");
-    STDnm_Release(dnm);
+    EXPECT_STREQ(STDnm_String(dnm.get(), f->baseName), "a.o");
 
     // The writer produces the same bytes from the same object.
     STDnm *w = STDnm_Create();
@@ -132,7 +137,7 @@ TEST_F(StDnm, EveryVersionEncodingModeAndLayout) {
                                                     << " layout " << int(layout));
                     Bytes bytes = dbgw::write_dnm(sample({v, compress, layout, mode}));
                     gadr_set_mode(mode == 2 ? 3 : 2);
-                    STDnm *dnm = dbgw::read_dnm(bytes);
+                    Dnm dnm = read(bytes);
                     ASSERT_NE(dnm, nullptr) << log.joined();
                     EXPECT_TRUE(log.all().empty()) << log.joined();
                     EXPECT_STREQ(dnm->magic, v >= 16 ? "dnm magic" : nullptr);
@@ -141,24 +146,23 @@ TEST_F(StDnm, EveryVersionEncodingModeAndLayout) {
                     EXPECT_EQ((V{gadr_get_mode(), u(dnm->lowAdr), u(dnm->highAdr)}), (V{mode, 0x100, v >= 13 ? 0x8000 : -1}));
 
                     int32_t n = 0, nf = 0;
-                    const STDnm_Section *s = STDnm_Sections(dnm, &n);
-                    const STDnm_DloFile *f = STDnm_DloFiles(dnm, &nf);
+                    const STDnm_Section *s = STDnm_Sections(dnm.get(), &n);
+                    const STDnm_DloFile *f = STDnm_DloFiles(dnm.get(), &nf);
                     ASSERT_EQ((V{n, nf}), (V{2, 2}));
                     const int64_t b = base_for(mode);
-                    EXPECT_STREQ(STDnm_String(dnm, s[1].altName), ".data");
+                    EXPECT_STREQ(STDnm_String(dnm.get(), s[1].altName), ".data");
                     EXPECT_EQ((V{u(s[0].begin), u(s[0].end), u(s[1].end), s[1].value32, s[1].sc, s[0].flags,
-                                 STDnm_TableCount(dnm, STDNM_SECTIONS_BY_ADR)}),
+                                 STDnm_TableCount(dnm.get(), STDNM_SECTIONS_BY_ADR)}),
                               (V{b + 0x1000, b + 0x1040, -1, -2, 2, v < 23 ? 0x2 : v < 30 ? 0x1 : 0x201, v >= 30 ? 2 : 0}));
-                    EXPECT_STREQ(STDnm_String(dnm, f[1].magic), "magic-util");
-                    EXPECT_STREQ(STDnm_String(dnm, f[1].objectFileBaseName), v >= 11 ? "util.o" : "");
+                    EXPECT_STREQ(STDnm_String(dnm.get(), f[1].magic), "magic-util");
+                    EXPECT_STREQ(STDnm_String(dnm.get(), f[1].objectFileBaseName), v >= 11 ? "util.o" : "");
                     // Bit 5 from bit 0 before version 17; bit 11 from bit 8
                     // before version 43, from bit 9 after.
                     EXPECT_EQ((V{int64_t(f[1].offset), f[1].timeStamp, f[1].language, f[0].flags, f[1].flags,
-                                 STDnm_TableCount(dnm, STDNM_DLO_FILES_BY_OFFSET)}),
+                                 STDnm_TableCount(dnm.get(), STDNM_DLO_FILES_BY_OFFSET)}),
                               (V{0x1000, 2000, v >= 19 ? 3 : 31, v < 13 ? 0 : v < 17 ? 0xB21 : 0xB01,
                                  v < 13 ? 0 : v < 43 ? 0x200 : 0xA00, v >= 17 ? 2 : 0}));
-                    if (v >= 17) EXPECT_EQ(static_cast<int32_t *>(STDnm_TableEntries(dnm, 17))[1], 1);
-                    STDnm_Release(dnm);
+                    if (v >= 17) EXPECT_EQ(static_cast<int32_t *>(STDnm_TableEntries(dnm.get(), 17))[1], 1);
                 }
 }
 
@@ -167,9 +171,7 @@ TEST_F(StDnm, VersionRule) {
     EXPECT_EQ(round_trip(sample({9})), nullptr);
     EXPECT_EQ(log.all(), (Lines{E + p + "9, which is no longer supported", failed_at(2)}));
     log.clear();
-    STDnm *dev = round_trip(sample({44}));
-    ASSERT_NE(dev, nullptr);
-    STDnm_Release(dev);
+    EXPECT_NE(round_trip(sample({44})), nullptr);
     EXPECT_EQ(log.all(), (Lines{W + p + "44, which is the development version"}));
     for (const char *name : {static_cast<const char *>(nullptr), "funsize"}) {
         log.clear();
@@ -201,12 +203,11 @@ TEST_F(StDnm, HeaderFieldsByVersion) {
             w->bytesPerTextAdrUnit = c.text, w->bytesPerDataAdrUnit = c.data, w->flags = c.flags;
             w->cppAbiStyle = 7, w->encodingType = 1, w->words31[0] = 7;
         };
-        STDnm *d = round_trip(desc);
+        Dnm d = round_trip(desc);
         ASSERT_NE(d, nullptr) << log.joined();
         EXPECT_EQ((V{d->bytesPerTextAdrUnit, d->bytesPerDataAdrUnit, d->flags, c.want[3] < 0 ? -1 : d->byte29a,
                      d->cppAbiStyle, d->encodingType, d->words31[0]}),
                   (V{c.want[0], c.want[1], c.want[2], c.want[3], c.v >= 29 ? 7 : 0, c.v >= 31, c.v >= 31 ? 7 : -1}));
-        STDnm_Release(d);
     }
     EXPECT_TRUE(log.all().empty()) << log.joined();
 }
@@ -268,33 +269,30 @@ TEST_F(StDnm, SanityChecks) {
         if (c.change) c.change(d);
         d.tweak = c.tweak;
         Bytes bytes = dbgw::write_dnm(d);
-        EXPECT_EQ(dbgw::read_dnm(bytes), nullptr);
+        EXPECT_EQ(read(bytes), nullptr);
         EXPECT_EQ(log.all(), (Lines{c.message, E + "Corruption in symbol file is detected:\n" + path_of_input(), failed_at(c.pos)}));
         log.clear();
         FlagScope nocheck(STFLAG_NoSanityCheck, 1);
-        STDnm *dnm = dbgw::read_dnm(bytes);
+        Dnm dnm = read(bytes);
         EXPECT_FALSE(log.contains("Sanity")) << log.joined();
         if (c.pos > 2) EXPECT_NE(dnm, nullptr);
-        if (dnm) STDnm_Release(dnm);
         log.clear();
     }
     // Accepted: languages 16, 30, 31, 255; a time stamp within 100 days.
     for (uint8_t lang : {16, 30, 31, 255}) {
         DnmDesc d = sample({43});
         d.dlos[0].language = lang, d.dlos[0].timeStamp = int32_t(now + 8000000);
-        STDnm *dnm = round_trip(d);
+        Dnm dnm = round_trip(d);
         EXPECT_NE(dnm, nullptr) << int(lang);
-        STDnm_Release(dnm);
     }
     EXPECT_TRUE(log.all().empty()) << log.joined();
 
     // A negative offset (4-byte offsets before version 40 are signed).
     Bytes bytes = dbgw::write_dnm(sample({39, false}));
-    STDnm *ok = dbgw::read_dnm(bytes);
+    Dnm ok = read(bytes);
     ASSERT_NE(ok, nullptr);
     dbgw::patch32(bytes, size_t(ok->dirPos) + 4, 0xFFFFFFF0);
-    STDnm_Release(ok);
-    EXPECT_EQ(dbgw::read_dnm(bytes), nullptr);
+    EXPECT_EQ(read(bytes), nullptr);
     EXPECT_EQ(log.all().front(), H + "offset 0xfffffffffffffff0 for table with index 1");
     log.clear();
     {
@@ -318,7 +316,7 @@ TEST_F(StDnm, TruncationAtEveryLength) {
         for (size_t n = 0; n < full.size(); ++n) {
             SCOPED_TRACE(testing::Message() << "version " << enc.version << " length " << n);
             log.clear();
-            EXPECT_EQ(dbgw::read_dnm(Bytes(full.begin(), full.begin() + long(n))), nullptr);
+            EXPECT_EQ(read(Bytes(full.begin(), full.begin() + long(n))), nullptr);
             ASSERT_FALSE(log.all().empty());
             EXPECT_EQ(failure(log).rfind(E + "failed while reading \"", 0), 0u) << log.joined();
             // The step that failed is explained first.
@@ -341,11 +339,10 @@ TEST_F(StDnm, CorruptTables) {
     // Packed strings (version 37 on, encodingType 0) that unpack to one
     // byte less or more than the table's size.
     Bytes packed = dbgw::write_dnm(sample({39, false}));
-    STDnm *dnm = dbgw::read_dnm(packed);
+    Dnm dnm = read(packed);
     ASSERT_NE(dnm, nullptr);
     size_t maxPos = size_t(dnm->dirPos) + 4 * dnm->numTables;
     uint32_t size = uint32_t(dnm->tables[STDNM_STRINGS].count);
-    STDnm_Release(dnm);
     Bytes bad = packed;
     dbgw::patch32(bad, maxPos, size + 1);
     expect_refused(log, bad, "unpacks to " + std::to_string(size) + " bytes instead of " + std::to_string(size + 1), 6);
@@ -355,7 +352,7 @@ TEST_F(StDnm, CorruptTables) {
     bad = packed;
     dbgw::patch32(bad, maxPos + 10, 0x10000000);
     dbgw::patch32(bad, maxPos + 20, 0x10000000);
-    EXPECT_EQ(dbgw::read_dnm(bad), nullptr);
+    EXPECT_EQ(read(bad), nullptr);
     EXPECT_TRUE(log.contains("table \"Sections\" of")) << log.joined();
     expect_refused(log, bad, "Error while allocating tables for \"" + path_of_input() + "\"", 5);
 
@@ -386,12 +383,11 @@ TEST_F(StDnm, CorruptTables) {
 TEST_F(StDnm, ConfigurationsMappingAndPaths) {
     Bytes bytes = dbgw::write_dnm(sample({43, true, 2, 2}));
     // Configuration 4: strings, attributes and the Dlo File tables only.
-    STDnm *dnm = dbgw::read_dnm(bytes, 4);
+    Dnm dnm = read(bytes, 4);
     ASSERT_NE(dnm, nullptr);
-    EXPECT_EQ(STDnm_TableEntries(dnm, STDNM_SECTIONS), nullptr);
-    EXPECT_EQ((V{STDnm_TableMax(dnm, STDNM_SECTIONS), STDnm_TableCount(dnm, STDNM_DLO_FILES),
-                 STDnm_TableCount(dnm, STDNM_DLO_FILES_BY_OFFSET)}), (V{2, 2, 2}));
-    STDnm_Release(dnm);
+    EXPECT_EQ(STDnm_TableEntries(dnm.get(), STDNM_SECTIONS), nullptr);
+    EXPECT_EQ((V{STDnm_TableMax(dnm.get(), STDNM_SECTIONS), STDnm_TableCount(dnm.get(), STDNM_DLO_FILES),
+                 STDnm_TableCount(dnm.get(), STDNM_DLO_FILES_BY_OFFSET)}), (V{2, 2, 2}));
 
     // Read through the in-memory image: an unpacked string table is served
     // from it, a packed one is unpacked as usual.
@@ -401,17 +397,15 @@ TEST_F(StDnm, ConfigurationsMappingAndPaths) {
         ASSERT_NE(dnm, nullptr) << log.joined();
         EXPECT_EQ(dnm->tables[STDNM_STRINGS].dir.mapped, v == 36 ? 1 : 0);
         int32_t n;
-        EXPECT_STREQ(STDnm_String(dnm, STDnm_DloFiles(dnm, &n)[1].name), "util.dbo");
-        STDnm_Release(dnm);
+        EXPECT_STREQ(STDnm_String(dnm.get(), STDnm_DloFiles(dnm.get(), &n)[1].name), "util.dbo");
     }
     // The mode stays when the flag is off.
     {
         FlagScope keep(STFLAG_setGAdrModeOnBuildReadWrite, 0);
         gadr_set_mode(GADR_MODE_16BIT);
-        dnm = dbgw::read_dnm(bytes);
+        dnm = read(bytes);
         ASSERT_NE(dnm, nullptr);
         EXPECT_EQ(gadr_get_mode(), GADR_MODE_16BIT);
-        STDnm_Release(dnm);
     }
 
     // A name file inside a larger file, read through an open stream, with
