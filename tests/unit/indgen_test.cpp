@@ -93,22 +93,18 @@ TEST(FilesDeathTest, OpenFailuresAppendAndClose) {
                 "Unable to open .*/none/x for output: ");
     EXPECT_EXIT(gen_strtoll(nullptr, nullptr, 10), testing::ExitedWithCode(1), "gen_strtoll\\(\\): str is NULL");
     gen_setprogname(nullptr);
-    EXPECT_EQ(gen_is_directory((dir + "/").c_str()), 1);
-    EXPECT_EQ(gen_is_directory(""), -1);
+    EXPECT_EQ((Ints{gen_is_directory((dir + "/").c_str()), gen_is_directory("")}), (Ints{1, -1}));
 
-    std::string path = dir + "/f";
+    const std::string path = dir + "/f";
     write_file(path, "abc");
     FILE *fp = gen_fopen_or_die(path.c_str(), "log", "ab");
-    EXPECT_EQ(gen_ftell64(fp), 3);
-    EXPECT_EQ(gen_safe_fwrite(path.c_str(), "de", 1, 2, fp), 2);
-    EXPECT_EQ(gen_safe_fclose(path.c_str(), "log", fp), 0);
-    EXPECT_EQ(gen_file_size(path.c_str()), 5);
+    EXPECT_EQ((Ints{gen_ftell64(fp), int64_t(gen_safe_fwrite(path.c_str(), "de", 1, 2, fp)), gen_safe_fclose(path.c_str(), "log", fp),
+                    gen_file_size(path.c_str())}), (Ints{3, 2, 0, 5}));
 
     testing::internal::CaptureStderr();
-    EXPECT_EQ(gen_safe_fclose("x", "archive", nullptr), -1);
     char buf[4];
-    EXPECT_EQ(gen_safe_fread("x", nullptr, 1, 1, stdin), -1);
-    EXPECT_EQ(gen_safe_fread("x", buf, 1, 0, stdin), 0);
+    EXPECT_EQ((Ints{gen_safe_fclose("x", "archive", nullptr), int64_t(gen_safe_fread("x", nullptr, 1, 1, stdin)),
+                    int64_t(gen_safe_fread("x", buf, 1, 0, stdin))}), (Ints{-1, -1, 0}));
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "error: Attempt to close NULL file archive 'x'\nerror: internal: null buffer passed to gen_safe_fread\n");
 }
@@ -155,17 +151,12 @@ TEST(ArgFiles, Syntaxes) {
 
 TEST(Startup, ProgramNameFromPath) {
     gen_init("/opt/tools/FUNSIZE.EXE", 0, 0);
-    EXPECT_STREQ(gen_getprogname(), "FUNSIZE");
     EXPECT_STREQ(gen_getprogpath(), "/opt/tools/FUNSIZE.EXE");
-    gen_init("C:\\tools\\funsize.exe", 0, 0);
-    EXPECT_STREQ(gen_getprogname(), "funsize");
-    gen_init("/opt/tools/funsize.bin", 0, 0);
-    EXPECT_STREQ(gen_getprogname(), "funsize.bin");
     // A relative path is replaced by the running executable's own path.
-    gen_init("relative/name.exe", 0, 0);
-    EXPECT_STREQ(gen_getprogname(), "unit_tests");
-    EXPECT_TRUE(gen_path_is_absolute("~") && gen_path_is_absolute("~/x"));
-    EXPECT_FALSE(gen_path_is_absolute("~x"));
+    auto name_from = [](const char *path) { return gen_init(path, 0, 0), std::string(gen_getprogname()); };
+    EXPECT_EQ((Args{name_from("/opt/tools/FUNSIZE.EXE"), name_from("C:\\tools\\funsize.exe"), name_from("/opt/tools/funsize.bin"),
+                    name_from("relative/name.exe")}), (Args{"FUNSIZE", "funsize", "funsize.bin", "unit_tests"}));
+    EXPECT_TRUE(gen_path_is_absolute("~") && gen_path_is_absolute("~/x") && !gen_path_is_absolute("~x"));
     gen_setprogname(nullptr);
 }
 
