@@ -24,19 +24,15 @@ std::vector<std::string> logs_in(const std::string &dir) {
     for (const auto &e : fs::directory_iterator(dir)) {
         EXPECT_EQ(e.path().filename().string().rfind("prog-", 0), 0u) << e.path();
         EXPECT_EQ(e.path().extension(), ".log");
-        std::ifstream in(e.path());
         std::stringstream text;
-        text << in.rdbuf();
+        text << std::ifstream(e.path()).rdbuf();
         out.push_back(text.str());
     }
     return out;
 }
 
 void die_of_assertion(const char *folder, int notes) {
-    if (folder)
-        setenv("LKS_RNE_DUMP_PATH", folder, 1);
-    else
-        unsetenv("LKS_RNE_DUMP_PATH");
+    folder ? setenv("LKS_RNE_DUMP_PATH", folder, 1) : unsetenv("LKS_RNE_DUMP_PATH");
     gen_eventlog_init("prog");
     for (int i = 1; i <= notes; ++i) gen_eventlog_note("GSWITCH", ("entry " + std::to_string(i) + "\n").c_str());
     gen_assert(false, "x", "f", 3, 0);
@@ -47,15 +43,13 @@ TEST(EventLog, AssertionFailureWritesTheRecentEntriesWhereTheSettingSays) {
     EXPECT_EXIT(die_of_assertion(dir.c_str(), 70), testing::ExitedWithCode(1), "Assertion failed");
     const auto logs = logs_in(dir);
     ASSERT_EQ(logs.size(), 1u);
-    std::string expected = "event log of prog, process ";
-    ASSERT_EQ(logs[0].rfind(expected, 0), 0u) << logs[0];
-    std::string body = logs[0].substr(logs[0].find(", ended by: "));
+    ASSERT_EQ(logs[0].rfind("event log of prog, process ", 0), 0u) << logs[0];
     // The last 64 entries, oldest first, one line each: the assertion's own
     // message is the newest.
     std::string entries;
     for (int i = 8; i <= 70; ++i) entries += "GSWITCH: entry " + std::to_string(i) + "\n";
     entries += "DOMESSAGE Unknown Code: Assertion failed in 'f' on line 3\n";
-    EXPECT_EQ(body, ", ended by: encountered an assertion failure\n" + entries);
+    EXPECT_EQ(logs[0].substr(logs[0].find(", ended by: ")), ", ended by: encountered an assertion failure\n" + entries);
 
     const std::string empty = testing_support::make_temp_dir();
     EXPECT_EXIT(die_of_assertion(nullptr, 1), testing::ExitedWithCode(1), "Assertion failed");

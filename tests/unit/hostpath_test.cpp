@@ -1,6 +1,5 @@
-// Host paths: classification, normalising and joining, directory parts,
-// full paths, file identity, temporary names and directories, and the file
-// routines, on this host's native separator.
+// Host paths on this host's separator: classification, normalising, joining,
+// full paths, file identity, temporary names and directories, file routines.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +10,6 @@
 #include <optional>
 #include <regex>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "indgen.h"
@@ -20,6 +18,9 @@
 #include "run_program.h"
 
 namespace {
+
+using Strings = std::vector<std::string>;
+using Ints = std::vector<int>;
 
 // A path with '/' written in the host's native separator.
 std::string N(std::string s) {
@@ -61,9 +62,7 @@ class HostPath : public testing::Test {
 TEST_F(HostPath, Classification) {
     for (const char *p : {"/x", "\\x", "c:x", "~", "~/x", "~\\x"}) EXPECT_TRUE(gen_is_absolute_path(p)) << p;
     for (const char *p : {"x", "~x", "./x", ""}) EXPECT_FALSE(gen_is_absolute_path(p)) << p;
-    EXPECT_FALSE(gen_is_absolute_path(nullptr));
-    EXPECT_TRUE(gen_is_rooted_path("~x"));
-    EXPECT_FALSE(gen_is_rooted_path("x/y"));
+    EXPECT_TRUE(!gen_is_absolute_path(nullptr) && gen_is_rooted_path("~x") && !gen_is_rooted_path("x/y"));
     EXPECT_TRUE(gen_is_bare_name("name.o"));
     for (const char *p : {"a/b", "a\\b", "c:b", ""}) EXPECT_FALSE(gen_is_bare_name(p)) << p;
     EXPECT_TRUE(gen_is_url("http://host/a"));
@@ -73,10 +72,8 @@ TEST_F(HostPath, Classification) {
 TEST_F(HostPath, NormaliseAndJoin) {
     // Expected results are written with '/' and compared in native form.
     const std::pair<const char *, const char *> normal[] = {
-        {"a/./b/../c", "a/c"}, {"../x/../../y", "../../y"}, {"/../x", "/x"},     {"/..", "/"},
-        {"a//b/", "a/b/"},     {"a/b/..", "a"},             {"./..", ".."},      {"c:\\a\\..\\b", "C:/b"},
-        {"//server/share/../x", "//server/x"},               {"x\\y.z", "x/y.z"},  // nothing to clean
-    };
+        {"a/./b/../c", "a/c"}, {"../x/../../y", "../../y"}, {"/../x", "/x"}, {"/..", "/"}, {"a//b/", "a/b/"}, {"a/b/..", "a"},
+        {"./..", ".."}, {"c:\\a\\..\\b", "C:/b"}, {"//server/share/../x", "//server/x"}, {"x\\y.z", "x/y.z"}};
     for (const auto &[in, out] : normal) EXPECT_EQ(normalized(in), N(out)) << in;
     EXPECT_EQ(normalized("a/./b", false), "a/b");
 
@@ -85,17 +82,13 @@ TEST_F(HostPath, NormaliseAndJoin) {
         const char *a, *b, *out;
         bool native;
     };
+    // An absolute second part is copied as it is.
     const Join joins[] = {
-        {gen_path_join, "c:\\a", "..\\b", "C:/b", true},
-        {gen_path_join, "a/", "b", "a/b", true},
-        {gen_path_join, "a", "/x/../y", "/x/../y", false},  // copied as it is
-        {gen_path_join, "a", "~/x", "a/~/x", true},
-        {gen_path_join, "a", "..", ".", false},
-        {gen_path_join, "", "b", "b", false},
-        {gen_path_join, nullptr, nullptr, "(null)", false},
-        {gen_path_join_relative, "a", nullptr, "a", false},
-        {gen_path_join_relative, "a", "~/x", "~/x", false},
-        {gen_path_join_relative, nullptr, "b", "b", false},
+        {gen_path_join, "c:\\a", "..\\b", "C:/b", true},      {gen_path_join, "a/", "b", "a/b", true},
+        {gen_path_join, "a", "/x/../y", "/x/../y", false},     {gen_path_join, "a", "~/x", "a/~/x", true},
+        {gen_path_join, "a", "..", ".", false},                {gen_path_join, "", "b", "b", false},
+        {gen_path_join, nullptr, nullptr, "(null)", false},    {gen_path_join_relative, "a", nullptr, "a", false},
+        {gen_path_join_relative, "a", "~/x", "~/x", false},    {gen_path_join_relative, nullptr, "b", "b", false},
         {gen_path_join_relative, "a", "b", "a/b", true},
     };
     for (const Join &j : joins)
@@ -104,29 +97,25 @@ TEST_F(HostPath, NormaliseAndJoin) {
     const std::pair<const char *, const char *> dirs[] = {
         {"a/b/c", "a/b"}, {"/a", "/"}, {"c:a", "c:"}, {"c:/a", "c:/"}, {"a", "(null)"}};
     for (const auto &[in, out] : dirs) EXPECT_EQ(take(gen_dirname(in)), out) << in;
-    EXPECT_STREQ(gen_path_tail("c:dir\\f.o"), "f.o");
-    EXPECT_STREQ(gen_path_tail("f.o"), "f.o");
+    EXPECT_EQ(std::string(gen_path_tail("c:dir\\f.o")) + gen_path_tail("f.o"), "f.of.o");
 }
 
 TEST_F(HostPath, FullPathsAndFileIdentity) {
-    EXPECT_EQ(take(gen_full_path("http://host/a/../b")), "http://host/a/../b");
-    EXPECT_EQ(take(gen_full_path("")), "");
     char *cwd = getcwd(nullptr, 0);
     EXPECT_STREQ(gen_getcwd(), cwd);
-    EXPECT_EQ(take(gen_full_path("x/../y.o")), N(std::string(cwd) + "/y.o"));
+    EXPECT_EQ((Strings{take(gen_full_path("http://host/a/../b")), take(gen_full_path("")), take(gen_full_path("x/../y.o"))}),
+              (Strings{"http://host/a/../b", "", N(std::string(cwd) + "/y.o")}));
     std::free(cwd);
     setenv("HOME", dir_.c_str(), 1);
     gen_hostpath_clear_caches();
-    EXPECT_EQ(take(gen_full_path("~//sub/f")), N(dir_ + "/sub/f"));
-    EXPECT_EQ(take(gen_full_path("~")), N(dir_));
+    EXPECT_EQ((Strings{take(gen_full_path("~//sub/f")), take(gen_full_path("~"))}), (Strings{N(dir_ + "/sub/f"), N(dir_)}));
     unsetenv("HOME");
     gen_hostpath_clear_caches();
     EXPECT_EQ(gen_gethome(), nullptr);
 
     std::string f = dir_ + "/File.o";
     testing_support::write_file(f, "x");
-    EXPECT_TRUE(gen_same_file(nullptr, nullptr));
-    EXPECT_FALSE(gen_same_file(f.c_str(), nullptr));
+    EXPECT_TRUE(gen_same_file(nullptr, nullptr) && !gen_same_file(f.c_str(), nullptr));
     EXPECT_TRUE(gen_same_file(f.c_str(), (dir_ + "/./sub/../File.o").c_str()));
     EXPECT_FALSE(gen_same_file(f.c_str(), (dir_ + "/Other.o").c_str()));
     // Spellings that differ in letter case name one file only where the host
@@ -143,8 +132,8 @@ TEST_F(HostPath, TemporaryDirectoryAndNames) {
     setenv("TEMP", dir_.c_str(), 1);
     EXPECT_EQ(std::string(gen_tmpdir(nullptr)), dir_);
     unsetenv("TEMP");
-    EXPECT_EQ(std::string(gen_tmpdir(nullptr)), dir_);  // cached
-    EXPECT_EQ(std::string(gen_tmpdir(dir_.c_str())), dir_);
+    // Cached; a directory given is used.
+    EXPECT_EQ((Strings{gen_tmpdir(nullptr), gen_tmpdir(dir_.c_str())}), (Strings{dir_, dir_}));
     gen_hostpath_clear_caches();
 
     // Default names: lk_, the process in seven digits, a counter, a dot.
@@ -152,9 +141,8 @@ TEST_F(HostPath, TemporaryDirectoryAndNames) {
     ASSERT_NE(name, nullptr);
     EXPECT_TRUE(std::regex_match(name, std::regex(dir_ + "/lk_[0-9a-v]{7}1\\.tmp"))) << name;
     testing_support::write_file(name, "taken");
-    char second[256];
+    char second[256], third[256];
     ASSERT_GE(sizeof second, gen_tmpname_size(dir_.c_str(), "tmp"));
-    char third[256];
     EXPECT_EQ(gen_tmpname_in(dir_.c_str(), second, "tmp", third, "log"), second);
     EXPECT_TRUE(std::regex_match(second, std::regex(dir_ + "/lk_[0-9a-v]{7}2\\.tmp"))) << second;
     EXPECT_EQ(std::string(third), std::string(second).substr(0, std::strlen(second) - 3) + "log");
@@ -162,8 +150,7 @@ TEST_F(HostPath, TemporaryDirectoryAndNames) {
 
     // A fixed stem ends in one dot; once taken, the counter stands in for it.
     setenv("BUILDER_TEMPORARY_NAME", "fixed.", 1);
-    name = gen_tmpname_in(dir_.c_str(), nullptr, "o");
-    EXPECT_EQ(take(name), N(dir_ + "/fixed.o"));
+    EXPECT_EQ(take(gen_tmpname_in(dir_.c_str(), nullptr, "o")), N(dir_ + "/fixed.o"));
     setenv("BUILDER_TEMPORARY_NAME", "fixed", 1);
     testing_support::write_file(dir_ + "/fixed.o", "taken");
     name = gen_tmpname_in(dir_.c_str(), nullptr, "o");
@@ -199,22 +186,15 @@ TEST_F(HostPath, FileRoutines) {
     EXPECT_FALSE(gen_file_exists(G));
     EXPECT_EQ(errno, 1234);
 
-    EXPECT_EQ(gen_mkdir((sub + "/").c_str(), 0755), 0);
-    EXPECT_EQ(gen_mkdir(S, 0755), 0);
-    EXPECT_EQ(gen_mkdir(F, 0755), -1);
-    EXPECT_EQ(std::vector<int>({gen_program_exists(nullptr), gen_program_exists(S), gen_program_exists(F),
-                                gen_program_exists(G)}),
-              std::vector<int>({-1, 0, 1, -1}));
+    EXPECT_EQ((Ints{gen_mkdir((sub + "/").c_str(), 0755), gen_mkdir(S, 0755), gen_mkdir(F, 0755)}), (Ints{0, 0, -1}));
+    EXPECT_EQ((Ints{gen_program_exists(nullptr), gen_program_exists(S), gen_program_exists(F), gen_program_exists(G)}),
+              (Ints{-1, 0, 1, -1}));
 
     testing_support::write_file(g, "g");
     EXPECT_EQ(gen_rename(F, G), 0);
     EXPECT_EQ(testing_support::read_file(g), "f");
-    EXPECT_EQ(gen_rename(G, S), -1);
-    EXPECT_EQ(gen_rename(S, F), -1);
-    EXPECT_EQ(gen_rename("", F), -1);
-    EXPECT_EQ(gen_remove_file(S), -1);
-    EXPECT_EQ(gen_remove_file(G), 0);
-    EXPECT_EQ(gen_remove_file(G), -1);
+    EXPECT_EQ((Ints{gen_rename(G, S), gen_rename(S, F), gen_rename("", F), gen_remove_file(S), gen_remove_file(G),
+                    gen_remove_file(G)}), (Ints{-1, -1, -1, -1, 0, -1}));
 
     int64_t t = 0;
     testing_support::write_file(f, "again");
@@ -228,10 +208,10 @@ TEST_F(HostPath, FileRoutines) {
     ASSERT_EQ(gen_mkdir(bin.c_str(), 0755), 0);
     testing_support::write_file(bin + "/tool", "#!/bin/sh\n");
     setenv("PATH", (std::string("/nonexistent") + plat::search_path_separator() + bin).c_str(), 1);
-    EXPECT_EQ(take(gen_find_program("tool", false, false)), N(bin + "/tool"));
-    EXPECT_EQ(take(gen_find_program("absent", false, false)), "(null)");
-    EXPECT_EQ(take(gen_find_program("x/tool", false, false)), "(null)");
-    EXPECT_EQ(take(gen_find_program((bin + "/../bin/tool").c_str(), false, true)), N(bin + "/tool"));
+    EXPECT_EQ((Strings{take(gen_find_program("tool", false, false)), take(gen_find_program("absent", false, false)),
+                       take(gen_find_program("x/tool", false, false)),
+                       take(gen_find_program((bin + "/../bin/tool").c_str(), false, true))}),
+              (Strings{N(bin + "/tool"), "(null)", "(null)", N(bin + "/tool")}));
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// Checked allocation, string helpers, checked files and argument files. The
-// messages of a missing argument file and the plain argument-file syntaxes
-// are checked end to end in cli.cases.
+// Checked allocation, string helpers, checked files and argument files (the
+// messages of a missing argument file are checked end to end).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -17,6 +16,7 @@ namespace {
 using testing_support::make_temp_dir;
 using testing_support::write_file;
 using Args = std::vector<std::string>;
+using Ints = std::vector<int64_t>;
 
 std::string take(char *s) {
     std::string r = s ? s : "<null>";
@@ -26,9 +26,9 @@ std::string take(char *s) {
 
 TEST(Alloc, CountZeroOverflowAndScratchRing) {
     EXPECT_EQ(gen_calloc(0, 100), nullptr);
-    void *p = gen_calloc(3, 5);
+    char *p = static_cast<char *>(gen_calloc(3, 5));
     ASSERT_NE(p, nullptr);
-    for (int i = 0; i < 15; ++i) EXPECT_EQ(static_cast<char *>(p)[i], 0);
+    EXPECT_EQ(std::string(p, 15), std::string(15, '\0'));
     EXPECT_EQ(gen_realloc(p, 0), nullptr);
 
     // The ring is shared by the whole process and never shrinks, so use more
@@ -39,8 +39,7 @@ TEST(Alloc, CountZeroOverflowAndScratchRing) {
     for (int i = 1; i < slots; ++i) EXPECT_NE(gen_scratch_buffer(slots, 16), first);
     EXPECT_EQ(gen_scratch_buffer(slots, 8), first);
     EXPECT_EQ(gen_scratch_buffer(slots, 0), nullptr);
-    char *z = static_cast<char *>(gen_scratch_buffer_zeroed(slots, 64));
-    for (int i = 0; i < 64; ++i) EXPECT_EQ(z[i], 0);
+    EXPECT_EQ(std::string(static_cast<char *>(gen_scratch_buffer_zeroed(slots, 64)), 64), std::string(64, '\0'));
 }
 
 TEST(AllocDeathTest, ExhaustionMessages) {
@@ -55,33 +54,21 @@ TEST(AllocDeathTest, ExhaustionMessages) {
 
 TEST(Strings, NullsCaseAndBounds) {
     EXPECT_EQ(gen_strcat2(nullptr, nullptr), nullptr);
-    EXPECT_EQ(take(gen_strcat2("a", nullptr)), "a");
-    EXPECT_EQ(take(gen_strcat3("a", nullptr, "c")), "ac");
-    EXPECT_EQ(take(gen_strcat4(nullptr, "b", nullptr, "d")), "bd");
-    EXPECT_EQ(take(gen_strndup("abcdef", 3)), "abc");
-    EXPECT_EQ(take(gen_strndup("ab", 5)), "ab");
     EXPECT_EQ(gen_strndup("ab", -1), nullptr);
-    EXPECT_EQ(take(gen_strdup_lower("AbC1")), "abc1");
-    EXPECT_TRUE(gen_strequal(nullptr, nullptr));
-    EXPECT_FALSE(gen_strequal("a", nullptr));
-    EXPECT_TRUE(gen_strequal_nocase("ABC", "abc"));
-    EXPECT_TRUE(gen_strnequal("abcX", "abcY", 3));
-    EXPECT_TRUE(gen_strnequal("a", "b", 0));
-    EXPECT_EQ(gen_strcmp(nullptr, ""), 0);
-    EXPECT_EQ(gen_strncmp("abc", "abd", 3), -1);
-    EXPECT_EQ(gen_strncmp("abc", "abd", 0), 0);
-    EXPECT_EQ(gen_strcmp_nocase("B", "a"), 1);
-    EXPECT_TRUE(gen_strprefix("abc", nullptr));
-    EXPECT_FALSE(gen_strprefix(nullptr, "a"));
-    EXPECT_TRUE(gen_strprefix_nocase("ABc", "ab"));
-    EXPECT_TRUE(gen_strsuffix("file.EXE", ".EXE"));
-    EXPECT_FALSE(gen_strsuffix("e", "exe"));
-    EXPECT_STREQ(gen_basename("a/b\\c.o"), "c.o");
-    EXPECT_STREQ(gen_basename("C:x.o"), "x.o");
-    EXPECT_STREQ(gen_basename("plain"), "plain");
-    EXPECT_EQ(gen_strtoul("0x10", nullptr, 0), 16u);
-    EXPECT_EQ(gen_strtoul("010", nullptr, 0), 8u);
-    EXPECT_EQ(gen_strtoul("4294967297", nullptr, 10), 1u);
+    EXPECT_EQ((Args{take(gen_strcat2("a", nullptr)), take(gen_strcat3("a", nullptr, "c")), take(gen_strcat4(nullptr, "b", nullptr, "d")),
+                    take(gen_strndup("abcdef", 3)), take(gen_strndup("ab", 5)), take(gen_strdup_lower("AbC1")),
+                    gen_basename("a/b\\c.o"), gen_basename("C:x.o"), gen_basename("plain")}),
+              (Args{"a", "ac", "bd", "abc", "ab", "abc1", "c.o", "x.o", "plain"}));
+    // Truth values and comparisons, each against its expected answer.
+    EXPECT_EQ((Ints{gen_strequal(nullptr, nullptr), gen_strequal("a", nullptr), gen_strequal_nocase("ABC", "abc"),
+                    gen_strnequal("abcX", "abcY", 3), gen_strnequal("a", "b", 0), gen_strcmp(nullptr, ""),
+                    gen_strncmp("abc", "abd", 3), gen_strncmp("abc", "abd", 0), gen_strcmp_nocase("B", "a")}),
+              (Ints{1, 0, 1, 1, 1, 0, -1, 0, 1}));
+    EXPECT_EQ((Ints{gen_strprefix("abc", nullptr), gen_strprefix(nullptr, "a"), gen_strprefix_nocase("ABc", "ab"),
+                    gen_strsuffix("file.EXE", ".EXE"), gen_strsuffix("e", "exe")}),
+              (Ints{1, 0, 1, 1, 0}));
+    EXPECT_EQ((Ints{int64_t(gen_strtoul("0x10", nullptr, 0)), int64_t(gen_strtoul("010", nullptr, 0)),
+                    int64_t(gen_strtoul("4294967297", nullptr, 10))}), (Ints{16, 8, 1}));
     char *end = reinterpret_cast<char *>(1);
     EXPECT_EQ(gen_strtoul(nullptr, &end, 0), 0u);
     EXPECT_EQ(end, nullptr);
@@ -106,22 +93,18 @@ TEST(FilesDeathTest, OpenFailuresAppendAndClose) {
                 "Unable to open .*/none/x for output: ");
     EXPECT_EXIT(gen_strtoll(nullptr, nullptr, 10), testing::ExitedWithCode(1), "gen_strtoll\\(\\): str is NULL");
     gen_setprogname(nullptr);
-    EXPECT_EQ(gen_is_directory((dir + "/").c_str()), 1);
-    EXPECT_EQ(gen_is_directory(""), -1);
+    EXPECT_EQ((Ints{gen_is_directory((dir + "/").c_str()), gen_is_directory("")}), (Ints{1, -1}));
 
-    std::string path = dir + "/f";
+    const std::string path = dir + "/f";
     write_file(path, "abc");
     FILE *fp = gen_fopen_or_die(path.c_str(), "log", "ab");
-    EXPECT_EQ(gen_ftell64(fp), 3);
-    EXPECT_EQ(gen_safe_fwrite(path.c_str(), "de", 1, 2, fp), 2);
-    EXPECT_EQ(gen_safe_fclose(path.c_str(), "log", fp), 0);
-    EXPECT_EQ(gen_file_size(path.c_str()), 5);
+    EXPECT_EQ((Ints{gen_ftell64(fp), int64_t(gen_safe_fwrite(path.c_str(), "de", 1, 2, fp)), gen_safe_fclose(path.c_str(), "log", fp),
+                    gen_file_size(path.c_str())}), (Ints{3, 2, 0, 5}));
 
     testing::internal::CaptureStderr();
-    EXPECT_EQ(gen_safe_fclose("x", "archive", nullptr), -1);
     char buf[4];
-    EXPECT_EQ(gen_safe_fread("x", nullptr, 1, 1, stdin), -1);
-    EXPECT_EQ(gen_safe_fread("x", buf, 1, 0, stdin), 0);
+    EXPECT_EQ((Ints{gen_safe_fclose("x", "archive", nullptr), int64_t(gen_safe_fread("x", nullptr, 1, 1, stdin)),
+                    int64_t(gen_safe_fread("x", buf, 1, 0, stdin))}), (Ints{-1, -1, 0}));
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "error: Attempt to close NULL file archive 'x'\nerror: internal: null buffer passed to gen_safe_fread\n");
 }
@@ -168,17 +151,12 @@ TEST(ArgFiles, Syntaxes) {
 
 TEST(Startup, ProgramNameFromPath) {
     gen_init("/opt/tools/FUNSIZE.EXE", 0, 0);
-    EXPECT_STREQ(gen_getprogname(), "FUNSIZE");
     EXPECT_STREQ(gen_getprogpath(), "/opt/tools/FUNSIZE.EXE");
-    gen_init("C:\\tools\\funsize.exe", 0, 0);
-    EXPECT_STREQ(gen_getprogname(), "funsize");
-    gen_init("/opt/tools/funsize.bin", 0, 0);
-    EXPECT_STREQ(gen_getprogname(), "funsize.bin");
     // A relative path is replaced by the running executable's own path.
-    gen_init("relative/name.exe", 0, 0);
-    EXPECT_STREQ(gen_getprogname(), "unit_tests");
-    EXPECT_TRUE(gen_path_is_absolute("~") && gen_path_is_absolute("~/x"));
-    EXPECT_FALSE(gen_path_is_absolute("~x"));
+    auto name_from = [](const char *path) { return gen_init(path, 0, 0), std::string(gen_getprogname()); };
+    EXPECT_EQ((Args{name_from("/opt/tools/FUNSIZE.EXE"), name_from("C:\\tools\\funsize.exe"), name_from("/opt/tools/funsize.bin"),
+                    name_from("relative/name.exe")}), (Args{"FUNSIZE", "funsize", "funsize.bin", "unit_tests"}));
+    EXPECT_TRUE(gen_path_is_absolute("~") && gen_path_is_absolute("~/x") && !gen_path_is_absolute("~x"));
     gen_setprogname(nullptr);
 }
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "genout.h"
 #include "indgen.h"
@@ -32,10 +33,7 @@ TEST(Messages, PrefixesLineEndsAndSystemErrors) {
     EXPECT_EQ(stderr_of("", [] { gen_error("ends\n"); }), "error: ends\n");
     EXPECT_EQ(stderr_of(nullptr, [] { gen_warning("w"); }), "warning: w\n");
     // A system error adds errno's text (none for 0) and clears errno.
-    EXPECT_EQ(stderr_of("p", [] {
-                  errno = ENOENT;
-                  gen_perror("Error reading from '%s'", "f");
-              }),
+    EXPECT_EQ(stderr_of("p", [] { errno = ENOENT, gen_perror("Error reading from '%s'", "f"); }),
               std::string("p: fatal: Error reading from 'f': ") + std::strerror(ENOENT) + "\n");
     EXPECT_EQ(errno, 0);
     EXPECT_EQ(stderr_of("p", [] { gen_call_message_hook(103, "no error\n"); }), "p: error: no error\n");
@@ -51,14 +49,10 @@ TEST(Messages, CountsByKnownClassAndFlushesOutputFirst) {
     // A report line still in the output buffer comes out before the message.
     testing::internal::CaptureStdout();
     std::fputs("line", stdout);
-    stderr_of("p", [] {
-        gen_error("e");
-        gen_warning("w");
-    });
+    stderr_of("p", [] { gen_error("e"), gen_warning("w"); });
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "line");
-    EXPECT_EQ(gen_error_count[GEN_MSG_ERROR], before[GEN_MSG_ERROR] + 1);
-    EXPECT_EQ(gen_error_count[GEN_MSG_WARNING], before[GEN_MSG_WARNING] + 1);
-    EXPECT_EQ(gen_total_errors, total + 1);
+    EXPECT_EQ((std::vector<uint32_t>{gen_error_count[GEN_MSG_ERROR], gen_error_count[GEN_MSG_WARNING], gen_total_errors}),
+              (std::vector<uint32_t>{before[GEN_MSG_ERROR] + 1, before[GEN_MSG_WARNING] + 1, total + 1}));
 }
 
 TEST(MessagesDeathTest, FatalAndAssertionExits) {

@@ -1,6 +1,5 @@
-// The debug-information container: header, encodings written and read
-// against hand-assembled bytes, LEB128 limits, truncation, pad bytes and the
-// LZSS scheme of packed tables.
+// The debug-information container: header, both encodings against
+// hand-assembled bytes, LEB128 limits, truncation, pad bytes, packed tables.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -18,6 +17,8 @@ namespace {
 using dbgw::Bytes;
 using dbgw::hex;
 using dbgw::MessageLog;
+using Lines = std::vector<std::string>;
+using U = std::vector<uint64_t>;
 
 Bytes header(uint32_t kind, uint32_t compress, uint8_t encoding, uint8_t layout) {
     Bytes b = {0x7F, 'L', 'K', 'S', 0, 0, 0, 1};
@@ -27,57 +28,45 @@ Bytes header(uint32_t kind, uint32_t compress, uint8_t encoding, uint8_t layout)
     return b;
 }
 
-Bytes cat(Bytes a, const Bytes &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-// The bytes that `body` writes after the header of a fresh container.
-Bytes written(uint32_t mode, uint32_t compress, uint8_t layout, const std::function<void(GFile *)> &body) {
-    GFile *gf = gf_OpenWrite(nullptr, nullptr, GF_KIND_DNM, mode, GFileOptions{compress, layout, 0});
+// The bytes that `body` writes after the header of a fresh container; with
+// the header when `kind` is given.
+Bytes written(uint32_t mode, uint32_t compress, uint8_t layout, const std::function<void(GFile *)> &body,
+              uint32_t kind = 0, uint8_t descriptors = 0) {
+    GFile *gf = gf_OpenWrite(nullptr, nullptr, kind ? kind : GF_KIND_DNM, mode, GFileOptions{compress, layout, descriptors});
     body(gf);
     std::span<const uint8_t> out = gf_Output(gf);
-    Bytes b(out.begin() + GF_HEADER_SIZE, out.end());
+    Bytes b(out.begin() + (kind ? 0 : GF_HEADER_SIZE), out.end());
     gf_CloseWrite(gf);
     return b;
 }
 
 // A container on disk holding `bytes`.
 struct Opened {
-    GFile *gf = nullptr;
-    explicit Opened(const Bytes &bytes) {
-        gf = gf_OpenRead(nullptr, dbgw::temp_file(bytes, "c.bin").c_str(), nullptr, 0);
-    }
-    ~Opened() {
-        if (gf) gf_Close(gf);
-    }
+    GFile *gf;
+    explicit Opened(const Bytes &bytes) : gf(gf_OpenRead(nullptr, dbgw::temp_file(bytes, "c.bin").c_str(), nullptr, 0)) {}
+    ~Opened() { if (gf) gf_Close(gf); }
 };
 
 Bytes body_of(uint8_t encoding, uint32_t compress, uint8_t layout, const Bytes &body) {
-    return cat(header(GF_KIND_DNM, compress, encoding, layout), body);
+    Bytes b = header(GF_KIND_DNM, compress, encoding, layout);
+    b.insert(b.end(), body.begin(), body.end());
+    return b;
 }
 
 gadr A(uint64_t v) { return dbgw::adr(v); }
 
 TEST(StContainer, HeaderWrittenAndChecked) {
     MessageLog log;
-    GFile *gf = gf_OpenWrite(nullptr, nullptr, GF_KIND_DBO, GADR_MODE_16BIT_16SEG, GFileOptions{1, 2, 0});
-    std::span<const uint8_t> out = gf_Output(gf);
-    EXPECT_EQ(Bytes(out.begin(), out.end()), header(2, 1, 0x42, 2));
-    gf_CloseWrite(gf);
+    EXPECT_EQ(written(GADR_MODE_16BIT_16SEG, 1, 2, [](GFile *) {}, GF_KIND_DBO), header(2, 1, 0x42, 2));
     EXPECT_TRUE(log.all().empty());
-    gf = gf_OpenWrite(nullptr, nullptr, GF_KIND_DBG, GADR_MODE_64BIT, GFileOptions{0, 0, 1});
-    out = gf_Output(gf);
-    EXPECT_EQ(Bytes(out.begin(), out.end()), header(1, 0, 8, 0));
-    gf_CloseWrite(gf);
-    EXPECT_EQ(log.all(), (std::vector<std::string>{"4|GFile desciptors not supported"}));
+    EXPECT_EQ(written(GADR_MODE_64BIT, 0, 0, [](GFile *) {}, GF_KIND_DBG, 1), header(1, 0, 8, 0));
+    EXPECT_EQ(log.all(), (Lines{"4|GFile desciptors not supported"}));
     log.clear();
 
     {
         Opened o(header(3, 5, 4, 2));
         ASSERT_NE(o.gf, nullptr);
-        EXPECT_EQ(std::vector<uint32_t>({o.gf->kind, o.gf->compress, o.gf->adrMode, o.gf->layout}),
-                  std::vector<uint32_t>({3, 5, GADR_MODE_32BIT, 2}));
+        EXPECT_EQ((U{o.gf->kind, o.gf->compress, o.gf->adrMode, o.gf->layout}), (U{3, 5, GADR_MODE_32BIT, 2}));
     }
     Bytes v0 = header(3, 0, 2, 0);
     v0[7] = 0;  // container version 0 is read as well
@@ -92,7 +81,7 @@ TEST(StContainer, HeaderWrittenAndChecked) {
         bad[at] = value;
         EXPECT_EQ(Opened(bad).gf, nullptr) << at;
     }
-    EXPECT_EQ(log.all(), (std::vector<std::string>{"3|GFile desciptors not supported"}));
+    EXPECT_EQ(log.all(), (Lines{"3|GFile desciptors not supported"}));
     log.clear();
 
     // A short header, at every length.
@@ -118,38 +107,29 @@ TEST(StContainer, FieldEncodingsWrittenAndRead) {
     for (uint32_t compress : {0u, 1u}) {
         SCOPED_TRACE(compress);
         const Bytes &expect = compress ? leb : fixed;
-        EXPECT_EQ(written(GADR_MODE_32BIT, compress, 0,
-                          [](GFile *gf) {
-                              gf_Put8(gf, 0xAB), gf_Put16(gf, 0x1234), gf_PutU32(gf, 0x01020304);
-                              gf_PutS32(gf, -2), gf_PutS32(gf, 64), gf_PutS32(gf, -65);
-                              gf_PutU64(gf, 0x0102030405060708ull), gf_PutIndex(gf, -1), gf_PutIndex(gf, 0);
-                              gf_PutPair(gf, 5, 3), gf_PutTriple(gf, 10, 12, 11);
-                              gf_PutString(gf, "ab"), gf_PutString(gf, nullptr);
-                              gf_PutRange(gf, A(0x1000), A(0x1040)), gf_PutRange(gf, A(0x1000), A(UINT64_MAX));
-                              gf_PutAdr(gf, A(UINT64_MAX));
-                          }),
-                  expect);
+        EXPECT_EQ(written(GADR_MODE_32BIT, compress, 0, [](GFile *gf) {
+            gf_Put8(gf, 0xAB), gf_Put16(gf, 0x1234), gf_PutU32(gf, 0x01020304);
+            gf_PutS32(gf, -2), gf_PutS32(gf, 64), gf_PutS32(gf, -65);
+            gf_PutU64(gf, 0x0102030405060708ull), gf_PutIndex(gf, -1), gf_PutIndex(gf, 0);
+            gf_PutPair(gf, 5, 3), gf_PutTriple(gf, 10, 12, 11), gf_PutString(gf, "ab"), gf_PutString(gf, nullptr);
+            gf_PutRange(gf, A(0x1000), A(0x1040)), gf_PutRange(gf, A(0x1000), A(UINT64_MAX)), gf_PutAdr(gf, A(UINT64_MAX));
+        }), expect);
 
         Opened o(body_of(4, compress, 0, expect));
         GReader r(o.gf, GF_HEADER_SIZE);
-        std::vector<int64_t> got = {r.u8(), r.u16(), r.u32(), r.s32(), r.s32(), r.s32(), int64_t(r.u64()), r.index(),
-                                    r.index()};
-        EXPECT_EQ(got, (std::vector<int64_t>{0xAB, 0x1234, 0x01020304, -2, 64, -65, 0x0102030405060708ll, -1, 0}));
+        EXPECT_EQ((std::vector<int64_t>{r.u8(), r.u16(), r.u32(), r.s32(), r.s32(), r.s32(), int64_t(r.u64()), r.index(), r.index()}),
+                  (std::vector<int64_t>{0xAB, 0x1234, 0x01020304, -2, 64, -65, 0x0102030405060708ll, -1, 0}));
         uint32_t a, b, c, d, e2;
-        r.pair(a, b);
-        r.triple(c, d, e2);
-        EXPECT_EQ(std::vector<uint32_t>({a, b, c, d, e2}), std::vector<uint32_t>({5, 3, 10, 12, 11}));
+        r.pair(a, b), r.triple(c, d, e2);
+        EXPECT_EQ((U{a, b, c, d, e2}), (U{5, 3, 10, 12, 11}));
         char *s = r.string();
         EXPECT_STREQ(s, "ab");
         gen_free_fn(s);
         EXPECT_EQ(r.string(), nullptr);
         gadr g, e, g2, e3;
-        r.range(g, e);
-        r.range(g2, e3);
-        EXPECT_EQ(std::vector<uint64_t>({gadr_to_u64(g), gadr_to_u64(e), gadr_to_u64(e3), gadr_to_u64(r.adr())}),
-                  std::vector<uint64_t>({0x1000, 0x1040, UINT64_MAX, UINT64_MAX}));
-        EXPECT_TRUE(r.ok());
-        EXPECT_EQ(r.left(), 0);
+        r.range(g, e), r.range(g2, e3);
+        EXPECT_EQ((U{gadr_to_u64(g), gadr_to_u64(e), gadr_to_u64(e3), gadr_to_u64(r.adr())}), (U{0x1000, 0x1040, UINT64_MAX, UINT64_MAX}));
+        EXPECT_TRUE(r.ok() && r.left() == 0);
     }
     EXPECT_TRUE(log.all().empty()) << log.joined();
 }
@@ -171,11 +151,8 @@ TEST(StContainer, AddressModes) {
     MessageLog log;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.bytes);
-        Bytes got = written(c.mode, 1, 0, [&](GFile *gf) {
-            gf_PutAdr(gf, A(c.adr));
-            gf_PutRange(gf, A(c.begin), A(c.end));
-        });
-        EXPECT_EQ(got, hex(c.bytes));
+        EXPECT_EQ(written(c.mode, 1, 0, [&](GFile *gf) { gf_PutAdr(gf, A(c.adr)), gf_PutRange(gf, A(c.begin), A(c.end)); }),
+                  hex(c.bytes));
         Opened o(body_of(c.encoding, 1, 0, hex(c.bytes)));
         ASSERT_NE(o.gf, nullptr);
         EXPECT_EQ(o.gf->adrMode, c.mode);
@@ -183,8 +160,7 @@ TEST(StContainer, AddressModes) {
         gadr g = r.adr(), b, e;
         r.range(b, e);
         EXPECT_TRUE(r.ok() && r.left() == 0);
-        EXPECT_EQ(std::vector<uint64_t>({gadr_to_u64(g), gadr_to_u64(b), gadr_to_u64(e)}),
-                  std::vector<uint64_t>({c.adr == 0xFFFF ? UINT64_MAX : c.adr, c.begin, c.end}));
+        EXPECT_EQ((U{gadr_to_u64(g), gadr_to_u64(b), gadr_to_u64(e)}), (U{c.adr == 0xFFFF ? UINT64_MAX : c.adr, c.begin, c.end}));
     }
     EXPECT_TRUE(log.all().empty());
 }
@@ -200,11 +176,9 @@ TEST(StContainer, Arrays32WithLayoutAndPadding) {
     // Layout 0: plain big-endian words, no padding. Layout 2: padded to a
     // multiple of four from the container start (20 + 1 byte written), then
     // little-endian. Another non-zero layout: big-endian after the padding.
-    EXPECT_EQ(put(0, 1, 2), hex("09 01020304 FFFFFFFF"));
     const Bytes le = hex("09 ADACAB 04030201 FFFFFFFF"), be = hex("090909 AB 01020304 FFFFFFFF");
-    EXPECT_EQ(put(2, 1, 2), le);
-    EXPECT_EQ(put(1, 3, 2), be);
-    EXPECT_EQ(put(2, 0, 1), hex("04030201"));
+    EXPECT_EQ((std::vector<Bytes>{put(0, 1, 2), put(2, 1, 2), put(1, 3, 2), put(2, 0, 1)}),
+              (std::vector<Bytes>{hex("09 01020304 FFFFFFFF"), le, be, hex("04030201")}));
 
     MessageLog log;
     auto read = [](const Bytes &body, uint8_t layout, int skip, int32_t *out) {
@@ -237,17 +211,10 @@ TEST(StContainer, Leb128Limits) {
         bool good;
         int64_t value;
     } cases[] = {
-        {"FFFFFFFF0F", 0, true, 0xFFFFFFFF},
-        {"8080808010", 0, false, 0},
-        {"808080808000", 0, false, 0},
-        {"8000", 0, true, 0},
-        {"8080808078", 1, true, INT32_MIN},
-        {"FFFFFFFF07", 1, true, INT32_MAX},
-        {"8080808008", 1, false, 0},
-        {"8080808070", 1, false, 0},
-        {"FFFFFFFFFF7F", 1, false, 0},
-        {"80808080808080808001", 2, true, INT64_MIN},
-        {"80808080808080808002", 2, false, 0},
+        {"FFFFFFFF0F", 0, true, 0xFFFFFFFF},  {"8080808010", 0, false, 0},  {"808080808000", 0, false, 0},
+        {"8000", 0, true, 0},                 {"8080808078", 1, true, INT32_MIN}, {"FFFFFFFF07", 1, true, INT32_MAX},
+        {"8080808008", 1, false, 0},          {"8080808070", 1, false, 0},  {"FFFFFFFFFF7F", 1, false, 0},
+        {"80808080808080808001", 2, true, INT64_MIN}, {"80808080808080808002", 2, false, 0},
         {"8080808080808080808000", 2, false, 0},
     };
     for (const Case &c : cases) {
@@ -259,9 +226,8 @@ TEST(StContainer, Leb128Limits) {
         if (c.good) {
             EXPECT_EQ(v, c.value);
         } else {
-            EXPECT_EQ(log.all(), (std::vector<std::string>{"3|<libst>: LEB128 value at offset 0x14 of \"" +
-                                                           std::string(gf_Name(o.gf)) + "\" does not fit in " +
-                                                           (c.kind == 2 ? "64" : "32") + " bits"}));
+            EXPECT_EQ(log.all(), (Lines{"3|<libst>: LEB128 value at offset 0x14 of \"" + std::string(gf_Name(o.gf)) +
+                                        "\" does not fit in " + (c.kind == 2 ? "64" : "32") + " bits"}));
             // A failed reader stays failed, without another message.
             r.u8();
             EXPECT_FALSE(r.ok());
@@ -290,19 +256,14 @@ TEST(StContainer, TruncationAndBadStrings) {
     }
     // A length past the end is refused before anything is allocated; a
     // string without its zero byte; readers placed outside the container.
-    {
-        Opened o(body_of(4, 1, 0, hex("FFFFFFFF0F 6100")));
+    const std::pair<const char *, const char *> bad[] = {{"FFFFFFFF0F 6100", "4294967295 bytes needed at offset 0x19, 2 left"},
+                                                         {"03 616263", "string at offset 0x14 of"}};
+    for (const auto &[bytes, message] : bad) {
+        Opened o(body_of(4, 1, 0, hex(bytes)));
         GReader r(o.gf, GF_HEADER_SIZE);
         EXPECT_EQ(r.string(), nullptr);
         EXPECT_FALSE(r.ok());
-        EXPECT_TRUE(log.contains("4294967295 bytes needed at offset 0x19, 2 left")) << log.joined();
-        log.clear();
-    }
-    {
-        Opened o(body_of(4, 1, 0, hex("03 616263")));
-        GReader r(o.gf, GF_HEADER_SIZE);
-        EXPECT_EQ(r.string(), nullptr);
-        EXPECT_TRUE(log.contains("string at offset 0x14 of")) << log.joined();
+        EXPECT_TRUE(log.contains(message)) << log.joined();
         log.clear();
     }
     {
@@ -321,9 +282,9 @@ TEST(StContainer, ContainerInsideALargerFile) {
     Bytes body;
     for (int i = 0; i < 6000; ++i) body.push_back(uint8_t(i * 7));
     body.insert(body.end(), {0xAA, 0xBB, 0xCC, 0xDD});
-    Bytes file = cat(Bytes(7, 'x'), body_of(4, 0, 0, body));
-    std::string path = dbgw::temp_file(file, "member.bin");
-    FILE *fp = std::fopen(path.c_str(), "rb");
+    Bytes file = body_of(4, 0, 0, body);
+    file.insert(file.begin(), 7, 'x');
+    FILE *fp = std::fopen(dbgw::temp_file(file, "member.bin").c_str(), "rb");
     ASSERT_NE(fp, nullptr);
     std::fseek(fp, 7, SEEK_SET);
     MessageLog log;
@@ -332,15 +293,11 @@ TEST(StContainer, ContainerInsideALargerFile) {
     EXPECT_EQ(gf->base, 7);
     GReader r(gf, GF_HEADER_SIZE);
     r.skip(6000);
-    EXPECT_EQ(r.fixed32(), 0xAABBCCDDu);
-    EXPECT_EQ(r.pos(), 6024);
-    EXPECT_EQ(GReader(gf, GF_HEADER_SIZE + 5999).u8(), uint8_t(5999 * 7));
+    EXPECT_EQ((U{r.fixed32(), uint64_t(r.pos()), GReader(gf, GF_HEADER_SIZE + 5999).u8()}), (U{0xAABBCCDD, 6024, uint8_t(5999 * 7)}));
     // The same through the in-memory copy.
     ASSERT_EQ(gf_Map(gf), 0);
     GReader mapped(gf, GF_HEADER_SIZE + 6000);
-    EXPECT_EQ(mapped.fixed32(), 0xAABBCCDDu);
-    EXPECT_EQ(mapped.u8(), 0);
-    EXPECT_FALSE(mapped.ok());
+    EXPECT_EQ((U{mapped.fixed32(), mapped.u8(), mapped.ok()}), (U{0xAABBCCDD, 0, false}));
     gf_Close(gf);
     std::fclose(fp);
     EXPECT_EQ(log.all().size(), 1u);
@@ -365,8 +322,8 @@ TEST(StContainer, PackedTables) {
     uint8_t out[16] = {};
     EXPECT_EQ(gf_Unpack(packed, out, 10), 10);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(out), 10), "abcabcabcX");
-    EXPECT_EQ(gf_Unpack(packed, out, 9), 10);   // stops one past the maximum
-    EXPECT_EQ(gf_Unpack(packed, out, 12), 10);  // short of the maximum
+    // Stops one past the maximum; short of the maximum.
+    EXPECT_EQ((U{uint64_t(gf_Unpack(packed, out, 9)), uint64_t(gf_Unpack(packed, out, 12))}), (U{10, 10}));
     // The unwritten window reads as zero bytes.
     std::fill(out, out + 16, 0xEE);
     EXPECT_EQ(gf_Unpack(Bytes{0x00, 0x00, 0x00}, out, 3), 3);

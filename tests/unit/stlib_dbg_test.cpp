@@ -1,10 +1,10 @@
-// Debug objects: the reader against hand-assembled bytes and against the
-// writer in every version, encoding, address mode and layout; version rules,
-// sanity checks, name lookups, truncation.
+// Debug objects: hand-assembled bytes, the writer in every version and
+// encoding, version rules, sanity checks, name lookups, truncation.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
+#include <memory>
 #include <tuple>
 
 #include "dbg_writer.h"
@@ -15,39 +15,46 @@
 namespace {
 
 using dbgw::Bytes;
-using dbgw::hex;
 using dbgw::DbgDesc;
 using dbgw::FlagScope;
+using dbgw::hex;
 using dbgw::MessageLog;
+using Lines = std::vector<std::string>;
+using V = std::vector<int64_t>;
 
-const std::string E = "3|<libst>: ";
-const std::string W = "4|<libst>: ";
+const std::string E = "3|<libst>: ", W = "4|<libst>: ";
 
 class StDbg : public testing::Test {
   protected:
     void SetUp() override { saved_ = gadr_get_mode(); }
     void TearDown() override { gadr_set_mode(saved_); }
     uint32_t saved_ = 2;
+    MessageLog log;
 };
 
 std::string input_path() { return dbgw::temp_file({}, "input.dbg"); }
 
 DbgDesc sample(const dbgw::Encoding &enc, uint32_t kind = GF_KIND_DBG) {
     DbgDesc d;
-    d.enc = enc;
-    d.kind = kind;
+    d.enc = enc, d.kind = kind;
     uint64_t b = enc.mode == GADR_MODE_64BIT ? 0x700000000ull : enc.mode == GADR_MODE_16BIT_16SEG ? 0x30000 : 0;
-    d.procs = {{"main", b + 0x1000, b + 0x1040, "_main"},
-               {"f", b + 0x1040, b + 0x1040, ""},
-               {"g", b + 0x1100, UINT64_MAX, ""}};
+    d.procs = {{"main", b + 0x1000, b + 0x1040, "_main"}, {"f", b + 0x1040, b + 0x1040, ""}, {"g", b + 0x1100, UINT64_MAX, ""}};
     return d;
 }
+struct FreeDbg {
+    void operator()(STDbg *d) const { STDbg_Free(d); }
+};
+using Dbg = std::unique_ptr<STDbg, FreeDbg>;
+Dbg read(const Bytes &b) { return Dbg(dbgw::read_dbg(b)); }
+Dbg round_trip(const DbgDesc &d) { return read(dbgw::write_dbg(d)); }
+const STDbg_Proc *procs(const Dbg &dbg, int32_t &n) { return STDbg_Procs(dbg.get(), &n); }
 
 std::string failed_prefix() { return E + "failed while reading \"" + input_path() + "\""; }
 std::string corruption() { return E + "Corruption in symbol file is detected:\n" + input_path(); }
+bool starts(const std::string &s, const std::string &prefix) { return s.rfind(prefix, 0) == 0; }
 
 // Every value of a procedure, in declaration order (the names aside).
-std::vector<int64_t> values(const STDbg_Proc &p) {
+V values(const STDbg_Proc &p) {
     return {int64_t(gadr_to_u64(p.begin)), int64_t(gadr_to_u64(p.end)), p.preData, p.postData, p.iSym, p.iSymMax,
             p.iLineStab, p.iLineStabFirstByILine, p.iLineStabMax, p.iLine, p.iLineFirstLbrac, p.iLineMax, p.iFile,
             p.iFrameInfo, p.small, p.flags};
@@ -88,7 +95,6 @@ TEST_F(StDbg, HandAssembledOldestAndNewest) {
     p41.preData = -3, p41.postData = 5, p41.iLineStab = 2, p41.iLineStabMax = 7, p41.iFile = 0;
     p41.small = 9, p41.flags = 0x10001;
 
-    MessageLog log;
     FlagScope nocheck(STFLAG_NoSanityCheck, 1);  // the indices of p41 point at tables left out here
     const struct {
         const Bytes &bytes;
@@ -100,24 +106,20 @@ TEST_F(StDbg, HandAssembledOldestAndNewest) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.version);
         gadr_set_mode(GADR_MODE_16BIT);
-        STDbg *dbg = dbgw::read_dbg(c.bytes);
+        Dbg dbg = read(c.bytes);
         ASSERT_NE(dbg, nullptr) << log.joined();
-        EXPECT_EQ(gadr_get_mode(), c.mode);
-        EXPECT_EQ(dbg->version, c.version);
+        // Before version 15 fAdrLocated is the same as fIsDlOFile.
+        EXPECT_EQ((V{gadr_get_mode(), dbg->version, dbg->fIsDlOFile, dbg->fAdrLocated}),
+                  (V{c.mode, c.version, c.version == 5, 1}));
         EXPECT_STREQ(dbg->magic, "m");
-        EXPECT_EQ(dbg->fIsDlOFile, c.version == 5);
-        EXPECT_EQ(dbg->fAdrLocated, 1);  // before version 15 the same as fIsDlOFile
         int32_t n = 0;
-        const STDbg_Proc *p = STDbg_Procs(dbg, &n);
+        const STDbg_Proc *p = procs(dbg, n);
         ASSERT_EQ(n, 1);
         EXPECT_STREQ(ST_ProcUseName(p), "main");
         EXPECT_EQ(values(*p), values(c.proc));
-        STDbg_Free(dbg);
 
         STDbg *w = STDbg_Create(GF_KIND_DBG);
-        w->version = c.version;
-        w->adrMode = c.mode;
-        w->fIsDlOFile = c.version == 5;
+        w->version = c.version, w->adrMode = c.mode, w->fIsDlOFile = c.version == 5;
         w->magic = gen_strdup("m"), w->numTables = 3;
         STDbg_AddString(w, "");
         STDbg_Proc wp = c.proc;
@@ -134,12 +136,10 @@ TEST_F(StDbg, HandAssembledOldestAndNewest) {
 }
 
 TEST_F(StDbg, EveryVersionEncodingModeAndLayout) {
-    MessageLog log;
-    const int32_t versions[] = {5, 6, 7, 9, 12, 14, 15, 20, 21, 22, 23, 25, 26, 27, 35, 36, 37, 41};
-    for (int32_t v : versions) {
-        for (bool compress : {false, true}) {
-            for (uint32_t mode : {0u, 1u, 2u, 3u}) {
-                for (uint8_t layout : {uint8_t(0), uint8_t(2)}) {
+    for (int32_t v : {5, 6, 7, 9, 12, 14, 15, 20, 21, 22, 23, 25, 26, 27, 35, 36, 37, 41})
+        for (bool compress : {false, true})
+            for (uint32_t mode : {0u, 1u, 2u, 3u})
+                for (uint8_t layout : {uint8_t(0), uint8_t(2)})
                     for (uint32_t kind : {uint32_t(GF_KIND_DBG), uint32_t(GF_KIND_DBO)}) {
                         SCOPED_TRACE(testing::Message() << "version " << v << " compress " << compress << " mode "
                                                         << mode << " layout " << int(layout) << " kind " << kind);
@@ -150,51 +150,39 @@ TEST_F(StDbg, EveryVersionEncodingModeAndLayout) {
                             w->producerType = 32, w->producer = v > 20 ? 0xFFFF : 0x7F, w->language = 30;
                         };
                         gadr_set_mode(mode == 2 ? 0 : 2);
-                        STDbg *dbg = dbgw::read_dbg(dbgw::write_dbg(d));
+                        Dbg dbg = round_trip(d);
                         ASSERT_NE(dbg, nullptr) << log.joined();
                         EXPECT_TRUE(log.all().empty()) << log.joined();
-                        EXPECT_EQ(gadr_get_mode(), mode);
-                        EXPECT_EQ(dbg->kind, kind);
                         EXPECT_STREQ(dbg->magic, "dbg magic 1");
-                        EXPECT_EQ(dbg->producerType, v >= 12 ? 32 : 0);
-                        EXPECT_EQ(dbg->producer, v < 12 ? 0u : v > 20 ? 0xFFFFu : 0x7Fu);
-                        EXPECT_EQ(dbg->language, v >= 14 ? 30 : 31);
+                        EXPECT_EQ((V{gadr_get_mode(), dbg->kind, dbg->producerType, dbg->producer, dbg->language}),
+                                  (V{mode, kind, v >= 12 ? 32 : 0, v < 12 ? 0 : v > 20 ? 0xFFFF : 0x7F,
+                                     v >= 14 ? 30 : 31}));
                         int32_t n = 0;
-                        const STDbg_Proc *p = STDbg_Procs(dbg, &n);
+                        const STDbg_Proc *p = procs(dbg, n);
                         ASSERT_EQ(n, 3);
-                        uint64_t b = mode == 3 ? 0x700000000ull : mode == 1 ? 0x30000 : 0;
+                        const int64_t b = mode == 3 ? 0x700000000ll : mode == 1 ? 0x30000 : 0;
                         EXPECT_STREQ(ST_ProcUseName(&p[0]), "main");
-                        EXPECT_STREQ(STDbg_String(dbg, p[0].mangledName), "_main");
-                        EXPECT_EQ(gadr_to_u64(p[0].begin), b + 0x1000);
-                        EXPECT_EQ(gadr_to_u64(p[0].end), b + 0x1040);
-                        EXPECT_EQ(gadr_to_u64(p[1].end), b + 0x1040);
-                        EXPECT_EQ(gadr_to_u64(p[2].end), UINT64_MAX);
-                        EXPECT_EQ(p[0].preData, 12);
-                        EXPECT_EQ(p[0].postData, v >= 9 ? 34u : 0u);
-                        EXPECT_EQ(p[0].small, v >= 6 ? 5 : 0);
-                        EXPECT_EQ(p[0].flags, v >= 26 ? 0x1FFFFu : v >= 7 ? 0xFFu : 0u);
-                        STDbg_Free(dbg);
-                    }
-                }
-            }
-        }
-    }
+                        EXPECT_STREQ(STDbg_String(dbg.get(), p[0].mangledName), "_main");
+                        EXPECT_EQ((V{int64_t(gadr_to_u64(p[0].begin)), int64_t(gadr_to_u64(p[0].end)),
+                                     int64_t(gadr_to_u64(p[1].end)), int64_t(gadr_to_u64(p[2].end))}),
+                                  (V{b + 0x1000, b + 0x1040, b + 0x1040, -1}));
+                        EXPECT_EQ((V{p[0].preData, p[0].postData, p[0].small, p[0].flags}),
+                                  (V{12, v >= 9 ? 34 : 0, v >= 6 ? 5 : 0, v >= 26 ? 0x1FFFF : v >= 7 ? 0xFF : 0}));
+                                    }
 }
 
 TEST_F(StDbg, HeaderFlagsByVersion) {
-    MessageLog log;
     // Not address-located: no addresses stored, both read as invalid.
     DbgDesc d = sample({41});
     d.located = false;
-    STDbg *dbg = dbgw::read_dbg(dbgw::write_dbg(d));
+    Dbg dbg = round_trip(d);
     ASSERT_NE(dbg, nullptr) << log.joined();
     EXPECT_EQ(dbg->fAdrLocated, 0);
     int32_t n;
-    const STDbg_Proc *p = STDbg_Procs(dbg, &n);
+    const STDbg_Proc *p = procs(dbg, n);
     ASSERT_EQ(n, 3);
     EXPECT_EQ(gadr_to_u64(p[0].begin) & gadr_to_u64(p[0].end), UINT64_MAX);
     EXPECT_STREQ(ST_ProcUseName(&p[1]), "f");
-    STDbg_Free(dbg);
     // From version 15 fIsDlOFile and address-located are independent, in
     // both directions; before, located exactly when it belongs to a name
     // file. A one-byte producer word (before 21) with bit 7 set also gets
@@ -205,15 +193,11 @@ TEST_F(StDbg, HeaderFlagsByVersion) {
         int isDlo;  // -1: as the writer sets it
         uint32_t producer;
         uint8_t flags;
-        int wantDlo, wantLocated;
-        uint32_t wantProducer;
-        uint8_t wantFlags;
+        V want;  // fIsDlOFile, fAdrLocated, producer, flags
     } cases[] = {
-        {15, false, 1, 0, 0, 1, 0, 0, 0},
-        {15, true, 0, 0, 0, 0, 1, 0, 0},
-        {14, false, -1, 0, 0, 0, 0, 0, 0},
-        {12, true, -1, 0x80, 0, 1, 1, 0x180, 0},
-        {27, true, -1, 0, 0xFF, 1, 1, 0, 3},
+        {15, false, 1, 0, 0, {1, 0, 0, 0}},          {15, true, 0, 0, 0, {0, 1, 0, 0}},
+        {14, false, -1, 0, 0, {0, 0, 0, 0}},         {12, true, -1, 0x80, 0, {1, 1, 0x180, 0}},
+        {27, true, -1, 0, 0xFF, {1, 1, 0, 3}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.v);
@@ -223,37 +207,28 @@ TEST_F(StDbg, HeaderFlagsByVersion) {
             if (c.isDlo >= 0) w->fIsDlOFile = uint8_t(c.isDlo);
             w->producer = c.producer, w->flags = c.flags;
         };
-        dbg = dbgw::read_dbg(dbgw::write_dbg(d));
+        dbg = round_trip(d);
         ASSERT_NE(dbg, nullptr) << log.joined();
-        EXPECT_EQ(dbg->fIsDlOFile, c.wantDlo);
-        EXPECT_EQ(dbg->fAdrLocated, c.wantLocated);
-        EXPECT_EQ(dbg->producer, c.wantProducer);
-        EXPECT_EQ(dbg->flags, c.wantFlags);
-        STDbg_Free(dbg);
+        EXPECT_EQ((V{dbg->fIsDlOFile, dbg->fAdrLocated, dbg->producer, dbg->flags}), c.want);
     }
     EXPECT_TRUE(log.all().empty()) << log.joined();
 
     // A missing magic string is a warning only.
     d = sample({41});
     d.magic = "";
-    dbg = dbgw::read_dbg(dbgw::write_dbg(d));
+    dbg = round_trip(d);
     ASSERT_NE(dbg, nullptr);
     EXPECT_EQ(dbg->magic, nullptr);
-    EXPECT_EQ(log.all(), (std::vector<std::string>{W + "\"" + input_path() + "\" has a NULL magic string"}));
-    STDbg_Free(dbg);
+    EXPECT_EQ(log.all(), (Lines{W + "\"" + input_path() + "\" has a NULL magic string"}));
 }
 
 TEST_F(StDbg, VersionRule) {
-    MessageLog log;
     const std::string path = input_path(), p = "\"" + path + "\" has version ";
-    EXPECT_EQ(dbgw::read_dbg(dbgw::write_dbg(sample({4}))), nullptr);
-    STDbg *dev = dbgw::read_dbg(dbgw::write_dbg(sample({42})));
-    ASSERT_NE(dev, nullptr);
-    STDbg_Free(dev);
-    EXPECT_EQ(dbgw::read_dbg(dbgw::write_dbg(sample({43}))), nullptr);
-    EXPECT_EQ(log.all(), (std::vector<std::string>{E + p + "4, which is no longer supported",
-                                                   W + p + "42, which is the development version",
-                                                   E + p + "43, this utility only supports up to version 41"}));
+    EXPECT_EQ(round_trip(sample({4})), nullptr);
+    EXPECT_NE(round_trip(sample({42})), nullptr);
+    EXPECT_EQ(round_trip(sample({43})), nullptr);
+    EXPECT_EQ(log.all(), (Lines{E + p + "4, which is no longer supported", W + p + "42, which is the development version",
+                                E + p + "43, this utility only supports up to version 41"}));
     log.clear();
     // Not quiet, under the program's name: the failure is reported too.
     gen_setprogname("funsize");
@@ -263,9 +238,8 @@ TEST_F(StDbg, VersionRule) {
     dbgw::temp_file(dbgw::write_dnm({}), "input.dbg");
     EXPECT_EQ(STDbg_Open(nullptr, nullptr, path.c_str(), 0, 0, 0), nullptr);
     const std::string failed = E + "failed to read \"" + path + "\"";
-    EXPECT_EQ(log.all(), (std::vector<std::string>{E + p + "43, funsize only supports up to version 41", failed,
-                                                   E + "\"" + path + "\" is not a debug object (file kind 3)",
-                                                   failed}));
+    EXPECT_EQ(log.all(), (Lines{E + p + "43, funsize only supports up to version 41", failed,
+                                E + "\"" + path + "\" is not a debug object (file kind 3)", failed}));
 }
 
 // Each check refuses the object with its own message, the corruption
@@ -273,7 +247,6 @@ TEST_F(StDbg, VersionRule) {
 // The object: 5 symbols, 3 lines, 1 file, no frames, 0x100 name-file strings
 // from 0x7000; procedure 1 is changed. Empty message: accepted.
 TEST_F(StDbg, SanityChecks) {
-    MessageLog log;
     const std::string H = E + "[STDbg_CheckHeadSanity] Invalid ", P = E + "[STDbg_CheckProcSanity] Invalid ";
     using Change = std::function<void(STDbg *)>;
     auto proc = [](const std::function<void(STDbg_Proc &)> &f) -> Change {
@@ -301,8 +274,7 @@ TEST_F(StDbg, SanityChecks) {
         {[](STDbg *w) {
              w->producerType = 32, w->language = 255, w->compilationHostType = 6, w->lcMangleVersion = 16;
              w->fCodeCoverageAnalysis = 2, w->numTables = 61, w->iSymGlobal = 5;
-         },
-         ""},
+         }, ""},
         {proc([](STDbg_Proc &p) { p.useName = 0x7777; }), P + "useName (0x7777)"},
         {proc([](STDbg_Proc &p) { p.mangledName = 0x6FFF; }), P + "mangledName (0x6fff)"},
         {proc([](STDbg_Proc &p) { p.useName = 0x7000; }), ""},
@@ -333,33 +305,30 @@ TEST_F(StDbg, SanityChecks) {
         SCOPED_TRACE(c.message);
         DbgDesc d = sample({41}, GF_KIND_DBO);
         d.tweak = [&](STDbg *w) {
-            w->dnmStringBase = 0x7000;
-            w->numDnmStrings = 0x100;
+            w->dnmStringBase = 0x7000, w->numDnmStrings = 0x100;
             STDbg_SetOpaqueTable(w, STDBG_SYMS, 5, 0, nullptr, 0);
             STDbg_SetOpaqueTable(w, STDBG_LINES, 3, 0, nullptr, 0);
             STDbg_SetOpaqueTable(w, STDBG_FILES, 1, 0, nullptr, 0);
             c.change(w);
         };
         Bytes bytes = dbgw::write_dbg(d);
-        STDbg *dbg = dbgw::read_dbg(bytes);
+        Dbg dbg = read(bytes);
         if (c.message.empty()) {
             EXPECT_NE(dbg, nullptr);
             EXPECT_TRUE(log.all().empty()) << log.joined();
-            STDbg_Free(dbg);
-            continue;
+                continue;
         }
         EXPECT_EQ(dbg, nullptr);
         ASSERT_EQ(log.all().size(), 3u) << log.joined();
         EXPECT_EQ(log.all()[0], c.message);
         EXPECT_EQ(log.all()[1], corruption());
-        EXPECT_EQ(log.all()[2].rfind(failed_prefix() + " at 0x", 0), 0u);
+        EXPECT_TRUE(starts(log.all()[2], failed_prefix() + " at 0x"));
         log.clear();
-        if (c.message.rfind(P, 0) == 0) {
+        if (starts(c.message, P)) {
             FlagScope nocheck(STFLAG_NoSanityCheck, 1);
-            dbg = dbgw::read_dbg(bytes);
+            dbg = read(bytes);
             EXPECT_NE(dbg, nullptr);
-            STDbg_Free(dbg);
-        }
+            }
     }
 
     // The whole-object check, after the stream is gone.
@@ -368,20 +337,17 @@ TEST_F(StDbg, SanityChecks) {
         STDbg_SetOpaqueTable(w, STDBG_SYMS, 1, 0, nullptr, 0);
         STDbg_SetOpaqueTable(w, STDBG_SYM_COPY_FORWARD, 2, 0, nullptr, 0);
     };
-    EXPECT_EQ(dbgw::read_dbg(dbgw::write_dbg(d)), nullptr);
-    EXPECT_EQ(log.all(), (std::vector<std::string>{
-                             E + "[STDbg_CheckSanity] Invalid STDbg_SymCopyForwardUpdateLinks (2) > STDbg_Syms (1)",
-                             corruption(), failed_prefix()}));
+    EXPECT_EQ(round_trip(d), nullptr);
+    EXPECT_EQ(log.all(), (Lines{E + "[STDbg_CheckSanity] Invalid STDbg_SymCopyForwardUpdateLinks (2) > STDbg_Syms (1)",
+                                corruption(), failed_prefix()}));
     log.clear();
 
     // A negative 4-byte offset (before version 36).
     Bytes bytes = dbgw::write_dbg(sample({35, false}));
-    STDbg *dbg = dbgw::read_dbg(bytes);
+    Dbg dbg = read(bytes);
     ASSERT_NE(dbg, nullptr);
-    size_t dirPos = size_t(dbg->dirPos);
-    STDbg_Free(dbg);
-    dbgw::patch32(bytes, dirPos + 8, 0x80000000);
-    EXPECT_EQ(dbgw::read_dbg(bytes), nullptr);
+    dbgw::patch32(bytes, size_t(dbg->dirPos) + 8, 0x80000000);
+    EXPECT_EQ(read(bytes), nullptr);
     EXPECT_EQ(log.all().front(), H + "offset 0xffffffff80000000 for table with index 2");
     log.clear();
 
@@ -391,25 +357,22 @@ TEST_F(StDbg, SanityChecks) {
         w->version = version, w->adrMode = mode;
         EXPECT_EQ(STDbg_CheckHeadSanity(w), bad) << version << " " << mode;
     }
-    EXPECT_EQ(log.all(),
-              (std::vector<std::string>{H + "dbg version (93)", H + "dbg version (4)", H + "address mode (11)"}));
+    EXPECT_EQ(log.all(), (Lines{H + "dbg version (93)", H + "dbg version (4)", H + "address mode (11)"}));
     STDbg_Free(w);
 }
 
 TEST_F(StDbg, NamesFromTheNameFile) {
-    MessageLog log;
     DbgDesc d = sample({41}, GF_KIND_DBO);
     d.tweak = [](STDbg *w) {
-        w->dnmStringBase = 0x1000;
-        w->numDnmStrings = 0x40;
+        w->dnmStringBase = 0x1000, w->numDnmStrings = 0x40;
         auto *p = static_cast<STDbg_Proc *>(w->tables[STDBG_PROCS].data);
         p[1].useName = 0x1000 + 1;
         p[2].useName = uint32_t(w->tables[STDBG_STRINGS].count);
     };
-    STDbg *dbg = dbgw::read_dbg(dbgw::write_dbg(d));
+    Dbg dbg = round_trip(d);
     ASSERT_NE(dbg, nullptr) << log.joined();
     int32_t n;
-    const STDbg_Proc *p = STDbg_Procs(dbg, &n);
+    const STDbg_Proc *p = procs(dbg, n);
     EXPECT_STREQ(ST_ProcUseName(&p[1]), "<DBG_BAD_ISS_DNM_NOT_LOADED>");
     EXPECT_STREQ(ST_ProcUseName(&p[2]), "");
 
@@ -422,67 +385,58 @@ TEST_F(StDbg, NamesFromTheNameFile) {
     EXPECT_STREQ(ST_ProcUseName(&p[0]), "main");
     EXPECT_STREQ(ST_ProcUseName(nullptr), "");
     EXPECT_TRUE(log.all().empty()) << log.joined();
-    EXPECT_STREQ(STDbg_String(dbg, 0x1041), "<BAD_ISS>");
-    EXPECT_STREQ(STDbg_String(dbg, 0x1030), "<BAD_ISS>");  // past the name file's strings
+    EXPECT_STREQ(STDbg_String(dbg.get(), 0x1041), "<BAD_ISS>");
+    EXPECT_STREQ(STDbg_String(dbg.get(), 0x1030), "<BAD_ISS>");  // past the name file's strings
     EXPECT_EQ(log.all().size(), 2u);
-    STDbg_Free(dbg);
+    dbg.reset();
     STDnm_Release(dnm);
 }
 
 TEST_F(StDbg, TruncationAndCorruption) {
-    MessageLog log;
-    for (const dbgw::Encoding &enc :
-         {dbgw::Encoding{41, true, 2, 3}, dbgw::Encoding{35, false, 0, 1}, dbgw::Encoding{12, true, 2, 0}}) {
+    for (const dbgw::Encoding &enc : {dbgw::Encoding{41, true, 2, 3}, {35, false, 0, 1}, {12, true, 2, 0}}) {
         Bytes full = dbgw::write_dbg(sample(enc, GF_KIND_DBO));
         for (size_t n = 0; n < full.size(); ++n) {
             SCOPED_TRACE(testing::Message() << "version " << enc.version << " length " << n);
             log.clear();
-            EXPECT_EQ(dbgw::read_dbg(Bytes(full.begin(), full.begin() + long(n))), nullptr);
+            EXPECT_EQ(read(Bytes(full.begin(), full.begin() + long(n))), nullptr);
             // Opening is quiet; once the magic string is read, the read
             // reports why and where it failed.
             if (n > 40) {
                 ASSERT_GE(log.all().size(), 2u);
-                EXPECT_EQ(log.all().back().rfind(failed_prefix(), 0), 0u) << log.joined();
+                EXPECT_TRUE(starts(log.all().back(), failed_prefix())) << log.joined();
             }
         }
     }
     log.clear();
     // A count past the end of the file, and a damaged end marker.
     Bytes bytes = dbgw::write_dbg(sample({35, false}));
-    STDbg *dbg = dbgw::read_dbg(bytes);
+    Dbg dbg = read(bytes);
     ASSERT_NE(dbg, nullptr);
-    size_t maxPos = size_t(dbg->dirPos) + 4 * dbg->numTables + 10 * STDBG_PROCS;
-    STDbg_Free(dbg);
     Bytes bad = bytes;
-    dbgw::patch32(bad, maxPos, 0x7FFFFFFF);
-    EXPECT_EQ(dbgw::read_dbg(bad), nullptr);
+    dbgw::patch32(bad, size_t(dbg->dirPos) + 4 * dbg->numTables + 10 * STDBG_PROCS, 0x7FFFFFFF);
+    EXPECT_EQ(read(bad), nullptr);
     EXPECT_TRUE(log.contains("table \"Procs\" of")) << log.joined();
     EXPECT_TRUE(log.has(E + "Error while allocating tables for \"" + input_path() + "\"")) << log.joined();
     log.clear();
-    bad = bytes;
-    bad[bad.size() - 1] = 'x';
-    EXPECT_EQ(dbgw::read_dbg(bad), nullptr);
+    bytes.back() = 'x';
+    EXPECT_EQ(read(bytes), nullptr);
     EXPECT_TRUE(log.contains("has no end marker")) << log.joined();
-    EXPECT_EQ(log.all().back().rfind(failed_prefix() + " at 0x", 0), 0u);
+    EXPECT_TRUE(starts(log.all().back(), failed_prefix() + " at 0x"));
 }
 
 TEST_F(StDbg, OpenFromStreamsConfigurationsAndMapping) {
-    MessageLog log;
     Bytes bytes = dbgw::write_dbg(sample({41, true, 2, 2}, GF_KIND_DBO));
-    Bytes file(9 + bytes.size(), 'a');
-    std::copy(bytes.begin(), bytes.end(), file.begin() + 9);
-    std::string path = dbgw::temp_file(file, "archive.dla");
-    FILE *fp = std::fopen(path.c_str(), "rb");
+    bytes.insert(bytes.begin(), 9, 'a');
+    FILE *fp = std::fopen(dbgw::temp_file(bytes, "archive.dla").c_str(), "rb");
     ASSERT_NE(fp, nullptr);
     std::fseek(fp, 9, SEEK_SET);
-    STDbg *dbg = STDbg_Open(nullptr, fp, nullptr, 3, 0, 0);
+    Dbg dbg(STDbg_Open(nullptr, fp, nullptr, 3, 0, 0));
     ASSERT_NE(dbg, nullptr);
     EXPECT_STREQ(dbg->name, "UNKNOWN");
-    ASSERT_EQ(STDbg_Read(dbg), dbg);
+    ASSERT_EQ(STDbg_Read(dbg.get()), dbg.get());
     int32_t n = -1;
-    EXPECT_EQ(STDbg_Procs(dbg, &n), nullptr);  // configuration 3 leaves the procedures out
+    EXPECT_EQ(procs(dbg, n), nullptr);  // configuration 3 leaves the procedures out
     EXPECT_GT(dbg->tables[STDBG_STRINGS].count, 0);
-    STDbg_Free(dbg);
 
     std::fseek(fp, 9, SEEK_SET);
     STDbg own{};
@@ -493,24 +447,21 @@ TEST_F(StDbg, OpenFromStreamsConfigurationsAndMapping) {
     // A stream at the wrong position: not quiet, then quiet.
     std::fseek(fp, 3, SEEK_SET);
     EXPECT_EQ(STDbg_Open(nullptr, fp, "member.dbo", 0, 0, 0), nullptr);
-    EXPECT_EQ(log.all(), (std::vector<std::string>{E + "failed to read \"member.dbo\""}));
-    log.clear();
     std::fseek(fp, 3, SEEK_SET);
     EXPECT_EQ(STDbg_Load(nullptr, fp, "member.dbo", 0), nullptr);
-    EXPECT_TRUE(log.all().empty());
+    EXPECT_EQ(log.all(), (Lines{E + "failed to read \"member.dbo\""}));
+    log.clear();
     std::fclose(fp);
 
     // Read through the in-memory image, for both kinds of object.
     for (uint32_t kind : {uint32_t(GF_KIND_DBG), uint32_t(GF_KIND_DBO)}) {
         FlagScope map(kind == GF_KIND_DBO ? STFLAG_useFileMemoryMappingForDlo : STFLAG_useFileMemoryMappingForDbo, 1);
         for (int32_t v : {36, 41}) {
-            dbg = dbgw::read_dbg(dbgw::write_dbg(sample({v}, kind)));
+            dbg = round_trip(sample({v}, kind));
             ASSERT_NE(dbg, nullptr) << log.joined();
             EXPECT_EQ(dbg->tables[STDBG_STRINGS].dir.mapped, v == 36 ? 1 : 0);
-            const STDbg_Proc *p = STDbg_Procs(dbg, &n);
-            EXPECT_STREQ(ST_ProcUseName(&p[2]), "g");
-            STDbg_Free(dbg);
-        }
+            EXPECT_STREQ(ST_ProcUseName(&procs(dbg, n)[2]), "g");
+            }
     }
     EXPECT_TRUE(log.all().empty()) << log.joined();
 }

@@ -1,12 +1,12 @@
-// Name files: the reader against hand-assembled bytes and against the
-// writer in every version, encoding, address mode and layout; version rules,
-// sanity checks, truncation and corrupt tables.
+// Name files: hand-assembled bytes, the writer in every version and
+// encoding, version rules, sanity checks, truncation, corrupt tables.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <memory>
 #include <tuple>
 
 #include "dbg_writer.h"
@@ -21,28 +21,34 @@ using dbgw::hex;
 using dbgw::DnmDesc;
 using dbgw::FlagScope;
 using dbgw::MessageLog;
+using Lines = std::vector<std::string>;
+using V = std::vector<int64_t>;
 
-const std::string E = "3|<libst>: ";
-const std::string W = "4|<libst>: ";
+const std::string E = "3|<libst>: ", W = "4|<libst>: ";
 
-// Keeps the process-wide address mode of the other tests.
 class StDnm : public testing::Test {
   protected:
     void SetUp() override { saved_ = gadr_get_mode(); }
     void TearDown() override { gadr_set_mode(saved_); }
     uint32_t saved_ = 2;
+    MessageLog log;
 };
 
 std::string path_of_input() { return dbgw::temp_file({}, "input.dnm"); }
 
-uint64_t base_for(uint32_t mode) {
-    return mode == GADR_MODE_64BIT ? 0x100000000ull : mode == GADR_MODE_16BIT_16SEG ? 0x20000 : 0;
-}
+int64_t base_for(uint32_t mode) { return mode == GADR_MODE_64BIT ? 0x100000000ll : mode == GADR_MODE_16BIT_16SEG ? 0x20000 : 0; }
+struct ReleaseDnm {
+    void operator()(STDnm *d) const { STDnm_Release(d); }
+};
+using Dnm = std::unique_ptr<STDnm, ReleaseDnm>;
+Dnm read(const Bytes &b, int32_t config = 0) { return Dnm(dbgw::read_dnm(b, config)); }
+Dnm round_trip(const DnmDesc &d) { return read(dbgw::write_dnm(d)); }
+int64_t u(gadr a) { return int64_t(gadr_to_u64(a)); }
 
 DnmDesc sample(const dbgw::Encoding &enc) {
     DnmDesc d;
     d.enc = enc;
-    uint64_t b = base_for(enc.mode);
+    uint64_t b = uint64_t(base_for(enc.mode));
     d.sections = {{".text", b + 0x1000, b + 0x1040, 1}, {".data", b + 0x2000, UINT64_MAX, 2}};
     d.dlos = {{"main.dbo", "main.o", "/src/main.o", "magic-main", 0x44, 1000, 1, 0x301},
               {"util.dbo", "util.o", "/src/util.o", "magic-util", 0x1000, 2000, 3, 0x200}};
@@ -67,7 +73,7 @@ std::string failed_at(int pos) {
 // Reading `bytes` fails: a message holds `part`, and the last one names the
 // failing step.
 void expect_refused(MessageLog &log, const Bytes &bytes, const std::string &part, int pos) {
-    EXPECT_EQ(dbgw::read_dnm(bytes), nullptr);
+    EXPECT_EQ(read(bytes), nullptr);
     EXPECT_TRUE(log.contains(part)) << log.joined();
     EXPECT_EQ(failure(log), failed_at(pos));
     log.clear();
@@ -86,24 +92,18 @@ TEST_F(StDnm, HandAssembledVersion10) {
         "00000006 00000006 00000006 00000001 00000001"  // dlo file: name, baseName, path, magic pair
         "000003E8 00000044 5B454E4454424C5D");          // timeStamp, offset
     // What the round trips below do not already show of the reader.
-    MessageLog log;
     gadr_set_mode(GADR_MODE_64BIT);
-    STDnm *dnm = dbgw::read_dnm(b);
+    Dnm dnm = read(b);
     ASSERT_NE(dnm, nullptr) << log.joined();
     EXPECT_TRUE(log.all().empty()) << log.joined();
     EXPECT_EQ(gadr_get_mode(), GADR_MODE_32BIT);
-    int32_t n = 0;
-    const STDnm_Section *s = STDnm_Sections(dnm, &n);
-    ASSERT_EQ(n, 1);
-    EXPECT_EQ(gadr_to_u64(s->end), 0x2000u);
-    EXPECT_EQ(s->value64, 0x10u);
-    EXPECT_EQ(s->index3, -1);
-    EXPECT_EQ(s->flags, 0x12u);  // low four flags from sc 1
-    const STDnm_DloFile *f = STDnm_DloFiles(dnm, &n);
-    ASSERT_EQ(n, 1);
-    EXPECT_STREQ(STDnm_String(dnm, f->baseName), "a.o");
-    EXPECT_EQ(f->iTopLevelSourceFile2, -1);
-    STDnm_Release(dnm);
+    int32_t n = 0, nf = 0;
+    const STDnm_Section *s = STDnm_Sections(dnm.get(), &n);
+    const STDnm_DloFile *f = STDnm_DloFiles(dnm.get(), &nf);
+    ASSERT_EQ((V{n, nf}), (V{1, 1}));
+    // The low four flags come from sc 1.
+    EXPECT_EQ((V{u(s->end), int64_t(s->value64), s->index3, s->flags, f->iTopLevelSourceFile2}), (V{0x2000, 0x10, -1, 0x12, -1}));
+    EXPECT_STREQ(STDnm_String(dnm.get(), f->baseName), "a.o");
 
     // The writer produces the same bytes from the same object.
     STDnm *w = STDnm_Create();
@@ -129,76 +129,54 @@ TEST_F(StDnm, HandAssembledVersion10) {
 }
 
 TEST_F(StDnm, EveryVersionEncodingModeAndLayout) {
-    MessageLog log;
-    const int32_t versions[] = {10, 11, 13, 16, 17, 19, 20, 21, 22, 23, 24, 25, 29, 30, 31, 32, 34, 37, 40, 42, 43};
-    for (int32_t v : versions) {
-        for (bool compress : {false, true}) {
-            for (uint32_t mode : {0u, 1u, 2u, 3u}) {
+    for (int32_t v : {10, 11, 13, 16, 17, 19, 20, 21, 22, 23, 24, 25, 29, 30, 31, 32, 34, 37, 40, 42, 43})
+        for (bool compress : {false, true})
+            for (uint32_t mode : {0u, 1u, 2u, 3u})
                 for (uint8_t layout : {uint8_t(0), uint8_t(2), uint8_t(1)}) {
                     SCOPED_TRACE(testing::Message() << "version " << v << " compress " << compress << " mode " << mode
                                                     << " layout " << int(layout));
-                    DnmDesc d = sample({v, compress, layout, mode});
-                    Bytes bytes = dbgw::write_dnm(d);
+                    Bytes bytes = dbgw::write_dnm(sample({v, compress, layout, mode}));
                     gadr_set_mode(mode == 2 ? 3 : 2);
-                    STDnm *dnm = dbgw::read_dnm(bytes);
+                    Dnm dnm = read(bytes);
                     ASSERT_NE(dnm, nullptr) << log.joined();
-                    EXPECT_EQ(gadr_get_mode(), mode);
+                    EXPECT_TRUE(log.all().empty()) << log.joined();
                     EXPECT_STREQ(dnm->magic, v >= 16 ? "dnm magic" : nullptr);
                     EXPECT_STREQ(dnm->magic2, v >= 20 ? "dnm magic 2" : v >= 16 ? "dnm magic" : nullptr);
                     EXPECT_STREQ(dnm->string4, v >= 21 ? "fourth" : v >= 16 ? "third" : nullptr);
-                    EXPECT_EQ(gadr_to_u64(dnm->lowAdr), 0x100u);
-                    EXPECT_EQ(gadr_to_u64(dnm->highAdr), v >= 13 ? 0x8000u : UINT64_MAX);
+                    EXPECT_EQ((V{gadr_get_mode(), u(dnm->lowAdr), u(dnm->highAdr)}), (V{mode, 0x100, v >= 13 ? 0x8000 : -1}));
 
-                    int32_t n = 0;
-                    const STDnm_Section *s = STDnm_Sections(dnm, &n);
-                    ASSERT_EQ(n, 2);
-                    uint64_t b = base_for(mode);
-                    EXPECT_STREQ(STDnm_String(dnm, s[1].altName), ".data");
-                    EXPECT_EQ(gadr_to_u64(s[0].begin), b + 0x1000);
-                    EXPECT_EQ(gadr_to_u64(s[0].end), b + 0x1040);
-                    EXPECT_EQ(gadr_to_u64(s[1].end), UINT64_MAX);
-                    EXPECT_EQ(s[1].value32, -2);
-                    EXPECT_EQ(s[1].sc, 2);
-                    EXPECT_EQ(s[0].flags, v < 23 ? 0x2u : v < 30 ? 0x1u : 0x201u);
-                    EXPECT_EQ(STDnm_TableCount(dnm, STDNM_SECTIONS_BY_ADR), v >= 30 ? 2 : 0);
-
-                    const STDnm_DloFile *f = STDnm_DloFiles(dnm, &n);
-                    ASSERT_EQ(n, 2);
-                    EXPECT_STREQ(STDnm_String(dnm, f[1].magic), "magic-util");
-                    EXPECT_STREQ(STDnm_String(dnm, f[1].objectFileBaseName), v >= 11 ? "util.o" : "");
-                    EXPECT_EQ(f[1].offset, 0x1000u);
-                    EXPECT_EQ(f[1].timeStamp, 2000);
-                    EXPECT_EQ(f[1].language, v >= 19 ? 3 : 31);
+                    int32_t n = 0, nf = 0;
+                    const STDnm_Section *s = STDnm_Sections(dnm.get(), &n);
+                    const STDnm_DloFile *f = STDnm_DloFiles(dnm.get(), &nf);
+                    ASSERT_EQ((V{n, nf}), (V{2, 2}));
+                    const int64_t b = base_for(mode);
+                    EXPECT_STREQ(STDnm_String(dnm.get(), s[1].altName), ".data");
+                    EXPECT_EQ((V{u(s[0].begin), u(s[0].end), u(s[1].end), s[1].value32, s[1].sc, s[0].flags,
+                                 STDnm_TableCount(dnm.get(), STDNM_SECTIONS_BY_ADR)}),
+                              (V{b + 0x1000, b + 0x1040, -1, -2, 2, v < 23 ? 0x2 : v < 30 ? 0x1 : 0x201, v >= 30 ? 2 : 0}));
+                    EXPECT_STREQ(STDnm_String(dnm.get(), f[1].magic), "magic-util");
+                    EXPECT_STREQ(STDnm_String(dnm.get(), f[1].objectFileBaseName), v >= 11 ? "util.o" : "");
                     // Bit 5 from bit 0 before version 17; bit 11 from bit 8
                     // before version 43, from bit 9 after.
-                    EXPECT_EQ(f[0].flags, v < 13 ? 0u : v < 17 ? 0xB21u : 0xB01u);
-                    EXPECT_EQ(f[1].flags, v < 13 ? 0u : v < 43 ? 0x200u : 0xA00u);
-                    EXPECT_EQ(STDnm_TableCount(dnm, STDNM_DLO_FILES_BY_OFFSET), v >= 17 ? 2 : 0);
-                    if (v >= 17) {
-                        EXPECT_EQ(static_cast<int32_t *>(STDnm_TableEntries(dnm, 17))[1], 1);
-                    }
-                    EXPECT_TRUE(log.all().empty()) << log.joined();
-                    STDnm_Release(dnm);
+                    EXPECT_EQ((V{int64_t(f[1].offset), f[1].timeStamp, f[1].language, f[0].flags, f[1].flags,
+                                 STDnm_TableCount(dnm.get(), STDNM_DLO_FILES_BY_OFFSET)}),
+                              (V{0x1000, 2000, v >= 19 ? 3 : 31, v < 13 ? 0 : v < 17 ? 0xB21 : 0xB01,
+                                 v < 13 ? 0 : v < 43 ? 0x200 : 0xA00, v >= 17 ? 2 : 0}));
+                    if (v >= 17) EXPECT_EQ(static_cast<int32_t *>(STDnm_TableEntries(dnm.get(), 17))[1], 1);
                 }
-            }
-        }
-    }
 }
 
 TEST_F(StDnm, VersionRule) {
-    MessageLog log;
     const std::string p = "\"" + path_of_input() + "\" has version ";
-    EXPECT_EQ(dbgw::read_dnm(dbgw::write_dnm(sample({9}))), nullptr);
-    EXPECT_EQ(log.all(), (std::vector<std::string>{E + p + "9, which is no longer supported", failed_at(2)}));
+    EXPECT_EQ(round_trip(sample({9})), nullptr);
+    EXPECT_EQ(log.all(), (Lines{E + p + "9, which is no longer supported", failed_at(2)}));
     log.clear();
-    STDnm *dev = dbgw::read_dnm(dbgw::write_dnm(sample({44})));
-    ASSERT_NE(dev, nullptr);
-    STDnm_Release(dev);
-    EXPECT_EQ(log.all(), (std::vector<std::string>{W + p + "44, which is the development version"}));
+    EXPECT_NE(round_trip(sample({44})), nullptr);
+    EXPECT_EQ(log.all(), (Lines{W + p + "44, which is the development version"}));
     for (const char *name : {static_cast<const char *>(nullptr), "funsize"}) {
         log.clear();
         gen_setprogname(name);
-        EXPECT_EQ(dbgw::read_dnm(dbgw::write_dnm(sample({45}))), nullptr);
+        EXPECT_EQ(round_trip(sample({45})), nullptr);
         gen_setprogname(nullptr);
         EXPECT_EQ(log.all().front(),
                   E + p + "45, " + (name ? name : "this utility") + " only supports up to version 43");
@@ -206,18 +184,17 @@ TEST_F(StDnm, VersionRule) {
 }
 
 TEST_F(StDnm, HeaderFieldsByVersion) {
-    MessageLog log;
     // Address-unit sizes: none before 25, one byte for both in 25-31 (0 reads
     // as 1), two bytes after. byte29a is derived before version 29. The flags
     // byte (from 31): 0xFE and 0xFF keep only their two low bits up to 42.
     const struct {
         int32_t v;
         uint8_t text, data, flags;
-        int wantText, wantData, want29a, wantFlags;
+        V want;  // text and data unit sizes, flags, byte29a (-1: not checked)
     } cases[] = {
-        {24, 2, 2, 0, 1, 1, 0, 0},       {25, 0, 0, 0, 1, 1, 0, 0},      {28, 2, 2, 0, 2, 2, 1, 0},
-        {30, 1, 1, 0xFE, 1, 1, -1, 0},   {31, 2, 1, 0xFE, 2, 1, -1, 2},  {32, 17, 32, 0, 17, 32, -1, 0},
-        {42, 1, 1, 0xFF, 1, 1, -1, 3},   {43, 1, 1, 0xFE, 1, 1, -1, 0xFE},
+        {24, 2, 2, 0, {1, 1, 0, 0}},       {25, 0, 0, 0, {1, 1, 0, 0}},      {28, 2, 2, 0, {2, 2, 0, 1}},
+        {30, 1, 1, 0xFE, {1, 1, 0, -1}},   {31, 2, 1, 0xFE, {2, 1, 2, -1}},  {32, 17, 32, 0, {17, 32, 0, -1}},
+        {42, 1, 1, 0xFF, {1, 1, 3, -1}},   {43, 1, 1, 0xFE, {1, 1, 0xFE, -1}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.v);
@@ -226,16 +203,11 @@ TEST_F(StDnm, HeaderFieldsByVersion) {
             w->bytesPerTextAdrUnit = c.text, w->bytesPerDataAdrUnit = c.data, w->flags = c.flags;
             w->cppAbiStyle = 7, w->encodingType = 1, w->words31[0] = 7;
         };
-        STDnm *d = dbgw::read_dnm(dbgw::write_dnm(desc));
+        Dnm d = round_trip(desc);
         ASSERT_NE(d, nullptr) << log.joined();
-        EXPECT_EQ(d->bytesPerTextAdrUnit, c.wantText);
-        EXPECT_EQ(d->bytesPerDataAdrUnit, c.wantData);
-        if (c.want29a >= 0) { EXPECT_EQ(d->byte29a, c.want29a); }
-        EXPECT_EQ(d->flags, c.wantFlags);
-        EXPECT_EQ(d->cppAbiStyle, c.v >= 29 ? 7 : 0);
-        EXPECT_EQ(d->encodingType, c.v >= 31 ? 1 : 0);
-        EXPECT_EQ(d->words31[0], c.v >= 31 ? 7 : -1);
-        STDnm_Release(d);
+        EXPECT_EQ((V{d->bytesPerTextAdrUnit, d->bytesPerDataAdrUnit, d->flags, c.want[3] < 0 ? -1 : d->byte29a,
+                     d->cppAbiStyle, d->encodingType, d->words31[0]}),
+                  (V{c.want[0], c.want[1], c.want[2], c.want[3], c.v >= 29 ? 7 : 0, c.v >= 31, c.v >= 31 ? 7 : -1}));
     }
     EXPECT_TRUE(log.all().empty()) << log.joined();
 }
@@ -244,7 +216,6 @@ TEST_F(StDnm, HeaderFieldsByVersion) {
 // and the failing step (2: the header, 7: sections, 8: Dlo Files); with the
 // checks switched off the same file gets past it.
 TEST_F(StDnm, SanityChecks) {
-    MessageLog log;
     const std::string H = E + "[STDnm_CheckHeadSanity] Invalid ", D = E + "[STDnm_CheckDloFileSanity] Invalid ";
     using Tweak = std::function<void(STDnm *)>;
     auto opaque = [](int index, int32_t max, uint32_t aux = 0) -> Tweak {
@@ -298,39 +269,30 @@ TEST_F(StDnm, SanityChecks) {
         if (c.change) c.change(d);
         d.tweak = c.tweak;
         Bytes bytes = dbgw::write_dnm(d);
-        EXPECT_EQ(dbgw::read_dnm(bytes), nullptr);
-        EXPECT_EQ(log.all(), (std::vector<std::string>{c.message,
-                                                       E + "Corruption in symbol file is detected:\n" + path_of_input(),
-                                                       failed_at(c.pos)}));
+        EXPECT_EQ(read(bytes), nullptr);
+        EXPECT_EQ(log.all(), (Lines{c.message, E + "Corruption in symbol file is detected:\n" + path_of_input(), failed_at(c.pos)}));
         log.clear();
         FlagScope nocheck(STFLAG_NoSanityCheck, 1);
-        STDnm *dnm = dbgw::read_dnm(bytes);
+        Dnm dnm = read(bytes);
         EXPECT_FALSE(log.contains("Sanity")) << log.joined();
-        if (c.pos > 2) {
-            EXPECT_NE(dnm, nullptr);
-        }
-        if (dnm) STDnm_Release(dnm);
+        if (c.pos > 2) EXPECT_NE(dnm, nullptr);
         log.clear();
     }
     // Accepted: languages 16, 30, 31, 255; a time stamp within 100 days.
     for (uint8_t lang : {16, 30, 31, 255}) {
         DnmDesc d = sample({43});
-        d.dlos[0].language = lang;
-        d.dlos[0].timeStamp = int32_t(now + 8000000);
-        STDnm *dnm = dbgw::read_dnm(dbgw::write_dnm(d));
+        d.dlos[0].language = lang, d.dlos[0].timeStamp = int32_t(now + 8000000);
+        Dnm dnm = round_trip(d);
         EXPECT_NE(dnm, nullptr) << int(lang);
-        STDnm_Release(dnm);
     }
     EXPECT_TRUE(log.all().empty()) << log.joined();
 
     // A negative offset (4-byte offsets before version 40 are signed).
     Bytes bytes = dbgw::write_dnm(sample({39, false}));
-    STDnm *ok = dbgw::read_dnm(bytes);
+    Dnm ok = read(bytes);
     ASSERT_NE(ok, nullptr);
-    size_t dirPos = size_t(ok->dirPos);
-    STDnm_Release(ok);
-    dbgw::patch32(bytes, dirPos + 4, 0xFFFFFFF0);
-    EXPECT_EQ(dbgw::read_dnm(bytes), nullptr);
+    dbgw::patch32(bytes, size_t(ok->dirPos) + 4, 0xFFFFFFF0);
+    EXPECT_EQ(read(bytes), nullptr);
     EXPECT_EQ(log.all().front(), H + "offset 0xfffffffffffffff0 for table with index 1");
     log.clear();
     {
@@ -344,32 +306,29 @@ TEST_F(StDnm, SanityChecks) {
         w->version = version, w->adrMode = mode;
         EXPECT_EQ(STDnm_CheckHeadSanity(w), bad) << version << " " << mode;
     }
-    EXPECT_EQ(log.all(), (std::vector<std::string>{H + "dnm version (95)", H + "address mode (4)"}));
+    EXPECT_EQ(log.all(), (Lines{H + "dnm version (95)", H + "address mode (4)"}));
     STDnm_Release(w);
 }
 
 TEST_F(StDnm, TruncationAtEveryLength) {
-    MessageLog log;
-    for (const dbgw::Encoding &enc : {dbgw::Encoding{43, true, 2, 3}, dbgw::Encoding{39, false, 2, 1},
-                                      dbgw::Encoding{36, true, 0, 0}, dbgw::Encoding{16, false, 0, 2}}) {
+    for (const dbgw::Encoding &enc : {dbgw::Encoding{43, true, 2, 3}, {39, false, 2, 1}, {36, true, 0, 0}, {16, false, 0, 2}}) {
         Bytes full = dbgw::write_dnm(sample(enc));
         for (size_t n = 0; n < full.size(); ++n) {
             SCOPED_TRACE(testing::Message() << "version " << enc.version << " length " << n);
             log.clear();
-            EXPECT_EQ(dbgw::read_dnm(Bytes(full.begin(), full.begin() + long(n))), nullptr);
+            EXPECT_EQ(read(Bytes(full.begin(), full.begin() + long(n))), nullptr);
             ASSERT_FALSE(log.all().empty());
             EXPECT_EQ(failure(log).rfind(E + "failed while reading \"", 0), 0u) << log.joined();
             // The step that failed is explained first.
-            if (n >= 20) { EXPECT_GE(log.all().size(), 2u) << log.joined(); }
+            if (n >= 20) EXPECT_GE(log.all().size(), 2u) << log.joined();
         }
     }
 }
 
 TEST_F(StDnm, CorruptTables) {
-    MessageLog log;
     // A damaged end marker fails the step of its table.
     Bytes good = dbgw::write_dnm(sample({43}));
-    std::vector<size_t> at = markers(good);
+    const std::vector<size_t> at = markers(good);
     ASSERT_EQ(at.size(), 3u);
     for (int k = 0; k < 3; ++k) {
         Bytes bad = good;
@@ -380,11 +339,10 @@ TEST_F(StDnm, CorruptTables) {
     // Packed strings (version 37 on, encodingType 0) that unpack to one
     // byte less or more than the table's size.
     Bytes packed = dbgw::write_dnm(sample({39, false}));
-    STDnm *dnm = dbgw::read_dnm(packed);
+    Dnm dnm = read(packed);
     ASSERT_NE(dnm, nullptr);
     size_t maxPos = size_t(dnm->dirPos) + 4 * dnm->numTables;
     uint32_t size = uint32_t(dnm->tables[STDNM_STRINGS].count);
-    STDnm_Release(dnm);
     Bytes bad = packed;
     dbgw::patch32(bad, maxPos, size + 1);
     expect_refused(log, bad, "unpacks to " + std::to_string(size) + " bytes instead of " + std::to_string(size + 1), 6);
@@ -394,7 +352,7 @@ TEST_F(StDnm, CorruptTables) {
     bad = packed;
     dbgw::patch32(bad, maxPos + 10, 0x10000000);
     dbgw::patch32(bad, maxPos + 20, 0x10000000);
-    EXPECT_EQ(dbgw::read_dnm(bad), nullptr);
+    EXPECT_EQ(read(bad), nullptr);
     EXPECT_TRUE(log.contains("table \"Sections\" of")) << log.joined();
     expect_refused(log, bad, "Error while allocating tables for \"" + path_of_input() + "\"", 5);
 
@@ -423,52 +381,42 @@ TEST_F(StDnm, CorruptTables) {
 }
 
 TEST_F(StDnm, ConfigurationsMappingAndPaths) {
-    MessageLog log;
     Bytes bytes = dbgw::write_dnm(sample({43, true, 2, 2}));
     // Configuration 4: strings, attributes and the Dlo File tables only.
-    STDnm *dnm = dbgw::read_dnm(bytes, 4);
+    Dnm dnm = read(bytes, 4);
     ASSERT_NE(dnm, nullptr);
-    EXPECT_EQ(STDnm_TableEntries(dnm, STDNM_SECTIONS), nullptr);
-    EXPECT_EQ(STDnm_TableMax(dnm, STDNM_SECTIONS), 2u);
-    EXPECT_EQ(STDnm_TableCount(dnm, STDNM_DLO_FILES), 2);
-    EXPECT_EQ(STDnm_TableCount(dnm, STDNM_DLO_FILES_BY_OFFSET), 2);
-    STDnm_Release(dnm);
+    EXPECT_EQ(STDnm_TableEntries(dnm.get(), STDNM_SECTIONS), nullptr);
+    EXPECT_EQ((V{STDnm_TableMax(dnm.get(), STDNM_SECTIONS), STDnm_TableCount(dnm.get(), STDNM_DLO_FILES),
+                 STDnm_TableCount(dnm.get(), STDNM_DLO_FILES_BY_OFFSET)}), (V{2, 2, 2}));
 
     // Read through the in-memory image: an unpacked string table is served
     // from it, a packed one is unpacked as usual.
-    {
+    for (int32_t v : {36, 43}) {
         FlagScope map(STFLAG_useFileMemoryMappingForDnm, 1);
-        for (int32_t v : {36, 43}) {
-            dnm = dbgw::read_dnm(dbgw::write_dnm(sample({v})));
-            ASSERT_NE(dnm, nullptr) << log.joined();
-            EXPECT_EQ(dnm->tables[STDNM_STRINGS].dir.mapped, v == 36 ? 1 : 0);
-            int32_t n;
-            EXPECT_STREQ(STDnm_String(dnm, STDnm_DloFiles(dnm, &n)[1].name), "util.dbo");
-            STDnm_Release(dnm);
-        }
+        dnm = round_trip(sample({v}));
+        ASSERT_NE(dnm, nullptr) << log.joined();
+        EXPECT_EQ(dnm->tables[STDNM_STRINGS].dir.mapped, v == 36 ? 1 : 0);
+        int32_t n;
+        EXPECT_STREQ(STDnm_String(dnm.get(), STDnm_DloFiles(dnm.get(), &n)[1].name), "util.dbo");
     }
     // The mode stays when the flag is off.
     {
         FlagScope keep(STFLAG_setGAdrModeOnBuildReadWrite, 0);
         gadr_set_mode(GADR_MODE_16BIT);
-        dnm = dbgw::read_dnm(bytes);
+        dnm = read(bytes);
         ASSERT_NE(dnm, nullptr);
         EXPECT_EQ(gadr_get_mode(), GADR_MODE_16BIT);
-        STDnm_Release(dnm);
     }
 
     // A name file inside a larger file, read through an open stream, with
     // paths derived from the program's path.
-    Bytes file(13 + bytes.size(), 'z');
-    std::copy(bytes.begin(), bytes.end(), file.begin() + 13);
-    std::string path = dbgw::temp_file(file, "archive.bin");
-    FILE *fp = std::fopen(path.c_str(), "rb");
+    bytes.insert(bytes.begin(), 13, 'z');
+    FILE *fp = std::fopen(dbgw::temp_file(bytes, "archive.bin").c_str(), "rb");
     ASSERT_NE(fp, nullptr);
     std::fseek(fp, 13, SEEK_SET);
     STDnm own{};
     ASSERT_EQ(STDnm_Read(&own, fp, "dir.v/prog.x.elf", 0), &own);
-    EXPECT_STREQ(own.dnmPath, "dir.v/prog.x.dnm");
-    EXPECT_STREQ(own.dlaPath, "dir.v/prog.x.dla");
+    EXPECT_EQ(std::string(own.dnmPath) + " " + own.dlaPath, "dir.v/prog.x.dnm dir.v/prog.x.dla");
     EXPECT_EQ(own.tables[STDNM_DLO_FILES].count, 2);
     // Reading the same object again from a damaged stream releases its
     // tables but keeps the object.

@@ -15,11 +15,11 @@ namespace {
 using dbgw::Exited;
 using dbgw::FlagScope;
 using dbgw::MessageLog;
+using Lines = std::vector<std::string>;
+using V = std::vector<int64_t>;
 
-const std::string E = std::to_string(GEN_MSG_ERROR) + "|<libst>: ";
-const std::string W = std::to_string(GEN_MSG_WARNING) + "|<libst>: ";
-const std::string I = std::to_string(GEN_MSG_INFO) + "|<libst>: ";
-const std::string F = std::to_string(GEN_MSG_FATAL) + "|<libst>: ";
+std::string cls(int c) { return std::to_string(c) + "|<libst>: "; }
+const std::string E = cls(GEN_MSG_ERROR), W = cls(GEN_MSG_WARNING), I = cls(GEN_MSG_INFO), F = cls(GEN_MSG_FATAL);
 
 TEST(StConfig, FlagsByNameAndNumber) {
     MessageLog log;
@@ -27,35 +27,29 @@ TEST(StConfig, FlagsByNameAndNumber) {
     // only.
     for (const char *good : {"reportdnmloads", "REPORTDNMLOADS", "51", "51 \t"})
         EXPECT_EQ(ST_LookupDebugFlag(good), 51) << good;
-    EXPECT_EQ(ST_LookupDebugFlag("0"), 0);
-    EXPECT_EQ(ST_LookupDebugFlag("152"), 152);
+    EXPECT_EQ((V{ST_LookupDebugFlag("0"), ST_LookupDebugFlag("152")}), (V{0, 152}));
     EXPECT_TRUE(log.all().empty());
-    std::vector<std::string> expected;
+    Lines expected;
     for (const char *bad : {"51x", "153", "99999999999999999999", " 51", ""}) {
         EXPECT_EQ(ST_LookupDebugFlag(bad), -1) << bad;
         expected.push_back(E + "[ST_SetDebugFlagFName]: no such debug flag (\"" + bad + "\")");
     }
-    EXPECT_EQ(ST_LookupDebugFlag(nullptr), -1);
-    expected.push_back(E + "[ST_SetDebugFlagFName]: no such debug flag (\"NULL\")");
-    EXPECT_EQ(STConfig_GetOption(153), 0u);
+    EXPECT_EQ((V{ST_LookupDebugFlag(nullptr), STConfig_GetOption(153)}), (V{-1, 0}));
     EXPECT_EQ(STConfig_GetOptionName(-1), nullptr);
     EXPECT_EQ(ST_SetDebugFlagFNumber(200, 1), -1);
-    expected.push_back(E + "[STConfig_GetOption]: bad debug flag number (153)");
-    expected.push_back(E + "[STConfig_GetOption]: bad debug flag number (-1)");
-    expected.push_back(E + "[ST_SetDebugFlagFNumber]: bad debug flag number (200)");
+    expected.insert(expected.end(), {E + "[ST_SetDebugFlagFName]: no such debug flag (\"NULL\")",
+                                     E + "[STConfig_GetOption]: bad debug flag number (153)",
+                                     E + "[STConfig_GetOption]: bad debug flag number (-1)",
+                                     E + "[ST_SetDebugFlagFNumber]: bad debug flag number (200)"});
     EXPECT_EQ(log.all(), expected);
     log.clear();
 
     // Setting: by name with a value, by switch (Z off, X on), by number.
     FlagScope keep(STFLAG_reportDnmLoads, 0);
-    EXPECT_EQ(ST_SetDebugFlagFName("reportdnmloads", 7), 0);
-    EXPECT_EQ(STConfig_GetOption(STFLAG_reportDnmLoads), 7u);
-    EXPECT_EQ(ST_SetDebugFlagFromSwitch("Z51"), 0);
-    EXPECT_EQ(STConfig_GetOption(STFLAG_reportDnmLoads), 0u);
-    EXPECT_EQ(ST_SetDebugFlagFromSwitch("XReportDnmLoads"), 0);
-    EXPECT_EQ(STConfig_GetOption(STFLAG_reportDnmLoads), 1u);
-    EXPECT_EQ(ST_SetDebugFlagFNumber(STFLAG_reportDnmLoads, 0), 0);
-    EXPECT_EQ(STConfig_GetOption(STFLAG_reportDnmLoads), 0u);
+    auto flag = [] { return int64_t(STConfig_GetOption(STFLAG_reportDnmLoads)); };
+    EXPECT_EQ((V{ST_SetDebugFlagFName("reportdnmloads", 7), flag(), ST_SetDebugFlagFromSwitch("Z51"), flag(),
+                 ST_SetDebugFlagFromSwitch("XReportDnmLoads"), flag(), ST_SetDebugFlagFNumber(STFLAG_reportDnmLoads, 0), flag()}),
+              (V{0, 7, 0, 0, 0, 1, 0, 0}));
     EXPECT_TRUE(log.all().empty());
     // Refused without a message: empty text, another first letter; with one:
     // an unknown name.
@@ -73,14 +67,12 @@ TEST(StConfig, MessageChannel) {
     ST_Info("i");
     ST_ErrorErrno("errno");
     ST_ReportCorruption(nullptr, 1, "a.dnm");
-    EXPECT_EQ(log.all(), (std::vector<std::string>{E + "e 1", W + "w x", I + "i", "103|<libst>: errno",
+    EXPECT_EQ(log.all(), (Lines{E + "e 1", W + "w x", I + "i", "103|<libst>: errno",
                                                    E + "Corruption in symbol file is detected:\na.dnm"}));
     try {
         ST_Fatal("stop %d", 2);
         FAIL() << "ST_Fatal returned";
-    } catch (const Exited &e) {
-        EXPECT_EQ(e.status, 1);
-    }
+    } catch (const Exited &e) { EXPECT_EQ(e.status, 1); }
     EXPECT_EQ(log.all().back(), F + "stop 2");
 }
 
@@ -101,7 +93,7 @@ TEST(StConfig, CheckedConversions) {
         {ST_Int64ToIndex(0x80000000LL), INT32_MIN, "64-bit int to Index"},
         {ST_Int64ToTableSize(-0x80000001LL), INT32_MAX, "64-bit int to TableSize"},
     };
-    std::vector<std::string> expected;
+    Lines expected;
     for (const auto &c : lossy) {
         EXPECT_EQ(c.got, c.want) << c.what;
         expected.push_back(W + "Value truncated when casting " + c.what + ".");
@@ -109,30 +101,25 @@ TEST(StConfig, CheckedConversions) {
     EXPECT_EQ(log.all(), expected);
     log.clear();
     // Values at the edges fit.
-    EXPECT_EQ(ST_Int64ToInt16(-32768), -32768);
-    EXPECT_EQ(ST_UInt64ToUInt8(255), 255);
-    EXPECT_EQ(ST_Int64ToIndex(INT32_MIN), INT32_MIN);
-    {
-        FlagScope quiet(STFLAG_warnOnIntInfoLost, 0);
-        EXPECT_EQ(ST_Int64ToInt32(0x100000000LL), 0);
-    }
+    EXPECT_EQ((V{ST_Int64ToInt16(-32768), ST_UInt64ToUInt8(255), ST_Int64ToIndex(INT32_MIN)}), (V{-32768, 255, INT32_MIN}));
+    FlagScope quiet(STFLAG_warnOnIntInfoLost, 0);
+    EXPECT_EQ(ST_Int64ToInt32(0x100000000LL), 0);
     EXPECT_TRUE(log.all().empty());
 }
 
 TEST(StConfig, GrowthSizes) {
     MessageLog log;
-    EXPECT_EQ(STTable_GrowSize("op", "T", 1000, 1, 8), 2001);
+    auto grow = [](int32_t count, int32_t need, int32_t size) { return int64_t(STTable_GrowSize("op", "T", count, need, size)); };
+    // count + 2^29 when doubling overflows the limit but that still fits.
+    EXPECT_EQ((V{grow(1000, 1, 8), grow(20000000, 1, 104), grow(0x40000000, 1, 1)}), (V{2001, 0x7FFFFFF0 / 104, 0x60000000}));
     {
         FlagScope stress(STFLAG_stressTableDoubling, 1);
-        EXPECT_EQ(STTable_GrowSize("op", "T", 1000, 1, 8), 1101);
+        EXPECT_EQ(grow(1000, 1, 8), 1101);
     }
-    EXPECT_EQ(STTable_GrowSize("op", "T", 20000000, 1, 104), 0x7FFFFFF0 / 104);
-    // count + 2^29 when doubling overflows the limit but that still fits.
-    EXPECT_EQ(STTable_GrowSize("op", "T", 0x40000000, 1, 1), 0x60000000);
     {
         FlagScope nofix(STFLAG_TableOverflowFixes, 0);
-        EXPECT_EQ(STTable_GrowSize("op", "T", 20000000, 1, 104), 40000001);
-        EXPECT_LT(STTable_GrowSize("op", "T", 0x40000000, 1, 1), 0);
+        EXPECT_EQ(grow(20000000, 1, 104), 40000001);
+        EXPECT_LT(grow(0x40000000, 1, 1), 0);
     }
     EXPECT_TRUE(log.all().empty());
 
@@ -140,7 +127,7 @@ TEST(StConfig, GrowthSizes) {
     EXPECT_THROW(STTable_GrowSize("STDnm_TableDouble", "Labels", 20648881, 1, 104), Exited);
     EXPECT_EQ(log.all().back(), F + "[STDnm_TableDouble]: \"Labels\" table entry limit exceeded");
     // Needing more than 2^29 entries near the limit.
-    EXPECT_EQ(STTable_GrowSize("op", "T", 0x30000000, 0x20000001, 1), 0x7FFFFFF0);
+    EXPECT_EQ(grow(0x30000000, 0x20000001, 1), 0x7FFFFFF0);
     EXPECT_THROW(STTable_GrowSize("STDbg_TableDouble", "Procs", 0x70000000, 0x20000001, 1), Exited);
     EXPECT_EQ(log.all().back(), F + "[STDbg_TableDouble]: \"Procs\" table entry limit exceeded");
 
@@ -148,9 +135,8 @@ TEST(StConfig, GrowthSizes) {
     // the flag switches itself off.
     {
         FlagScope force(STFLAG_ForceTableOverflow, 1);
-        EXPECT_EQ(STTable_GrowSize("op", "T", 1000, 1, 104), 20648881);
-        EXPECT_EQ(STConfig_GetOption(STFLAG_ForceTableOverflow), 0u);
-        EXPECT_EQ(STTable_GrowSize("op", "T", 1000, 1, 104), 2001);
+        EXPECT_EQ((V{grow(1000, 1, 104), STConfig_GetOption(STFLAG_ForceTableOverflow), grow(1000, 1, 104)}),
+                  (V{20648881, 0, 2001}));
     }
 }
 
@@ -163,32 +149,25 @@ TEST(StConfig, AllocForBuild) {
     EXPECT_EQ(STTable_AllocForBuild(&dir, &count, &data, 4), 0);
     ASSERT_NE(data, nullptr);
     auto *v = static_cast<int32_t *>(data);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(v[i], 0);
-    v[0] = 11;
-    v[3] = 44;
-    count = 4;
+    EXPECT_EQ(V(v, v + 4), V(4, 0));
+    v[0] = 11, v[3] = 44, count = 4;
     for (uint32_t trash : {0u, 1u}) {
         FlagScope t(STFLAG_trashOldTableAfterGrowing, trash);
         dir.max += 4;
         STTable_AllocForBuild(&dir, &count, &data, 4);
         v = static_cast<int32_t *>(data);
-        EXPECT_EQ(v[0], 11);
-        EXPECT_EQ(v[3], 44);
-        EXPECT_EQ(v[dir.max - 1], 0);
+        EXPECT_EQ((V{v[0], v[3], v[dir.max - 1]}), (V{11, 44, 0}));
         count = dir.max;
     }
     EXPECT_TRUE(log.all().empty());
     dir.max = 2;
     STTable_AllocForBuild(&dir, &count, &data, 4);
-    EXPECT_EQ(log.all(), (std::vector<std::string>{E + "table is shrinking from 48 to 8"}));
-    EXPECT_EQ(static_cast<int32_t *>(data)[0], 11);
-    EXPECT_EQ(count, 2);
-    dir.max = 0;
-    dir.loaded = 1;
+    EXPECT_EQ(log.all(), (Lines{E + "table is shrinking from 48 to 8"}));
+    EXPECT_EQ((V{static_cast<int32_t *>(data)[0], count}), (V{11, 2}));
+    dir.max = 0, dir.loaded = 1;
     STTable_AllocForBuild(&dir, &count, &data, 4);
     EXPECT_EQ(data, nullptr);
-    EXPECT_EQ(count, 0);
-    EXPECT_EQ(dir.loaded, 0);
+    EXPECT_EQ((V{count, dir.loaded}), (V{0, 0}));
 
     EXPECT_THROW(STTable_AllocForBuild(&dir, &count, nullptr, 4), Exited);
     EXPECT_EQ(log.all().back(), F + "STTable_AllocForBuild: NULL table given.");
@@ -204,9 +183,8 @@ TEST(StConfig, AllocForBuild) {
 TEST(StConfig, TableDoubleOnObjects) {
     MessageLog log;
     STDnm *dnm = STDnm_Create();
-    EXPECT_EQ(STDnm_TableDouble(dnm, 36, 5), -1);
-    EXPECT_EQ(STDnm_TableDouble(dnm, -1, 5), -1);
-    EXPECT_EQ(STDnm_TableMax(dnm, 36), 0xFFFFFFFFu);
+    EXPECT_EQ((V{STDnm_TableDouble(dnm, 36, 5), STDnm_TableDouble(dnm, -1, 5), STDnm_TableMax(dnm, 36)}),
+              (V{-1, -1, 0xFFFFFFFF}));
     EXPECT_EQ(STDnm_TableEntries(dnm, 40), nullptr);
     EXPECT_STREQ(STDnm_TableName(36), "Unknown");
     {
@@ -214,14 +192,11 @@ TEST(StConfig, TableDoubleOnObjects) {
         STDnm_Section s{};
         for (int i = 0; i < 4; ++i) STDnm_AddSection(dnm, &s);
     }
-    EXPECT_EQ(log.all(), (std::vector<std::string>{I + "[STDnm_TableDouble] Sections from 0 to 1",
-                                                   I + "[STDnm_TableDouble] Sections from 1 to 3",
-                                                   I + "[STDnm_TableDouble] Sections from 3 to 7"}));
-    EXPECT_EQ(STDnm_TableMax(dnm, STDNM_SECTIONS), 7u);
-    EXPECT_EQ(STDnm_TableCount(dnm, STDNM_SECTIONS), 4);
+    EXPECT_EQ(log.all(), (Lines{I + "[STDnm_TableDouble] Sections from 0 to 1", I + "[STDnm_TableDouble] Sections from 1 to 3",
+                                I + "[STDnm_TableDouble] Sections from 3 to 7"}));
     // A non-negative value sets the maximum directly.
-    EXPECT_EQ(STDnm_TableDouble(dnm, STDNM_SECTIONS, 5), 0);
-    EXPECT_EQ(STDnm_TableMax(dnm, STDNM_SECTIONS), 5u);
+    EXPECT_EQ((V{STDnm_TableMax(dnm, STDNM_SECTIONS), STDnm_TableCount(dnm, STDNM_SECTIONS),
+                 STDnm_TableDouble(dnm, STDNM_SECTIONS, 5), STDnm_TableMax(dnm, STDNM_SECTIONS)}), (V{7, 4, 0, 5}));
     STDnm_Release(dnm);
 
     STDbg *dbg = STDbg_Create(GF_KIND_DBG);
@@ -250,14 +225,11 @@ TEST(StConfig, StringReferences) {
 // (strings only for name files, all for debug objects, with a message).
 TEST(StConfig, LoadConfigurations) {
     MessageLog log;
-    EXPECT_EQ(STDbg_TablesForConfig(0), 0x1FFFFFu);
-    EXPECT_EQ(STDbg_TablesForConfig(2), 0u);
-    EXPECT_EQ(STDnm_TablesForConfig(1), (1ull << 36) - 1);
+    EXPECT_EQ((V{STDbg_TablesForConfig(0), STDbg_TablesForConfig(2), int64_t(STDnm_TablesForConfig(1))}),
+              (V{0x1FFFFF, 0, (1ll << 36) - 1}));
     EXPECT_TRUE(log.all().empty());
-    EXPECT_EQ(STDnm_TablesForConfig(20), 1ull | 1ull << 30);
-    EXPECT_EQ(STDbg_TablesForConfig(20), 0x1FFFFFu);
-    EXPECT_EQ(log.all(),
-              (std::vector<std::string>{E + "Unknown load configuration", E + "Unknown load configuration"}));
+    EXPECT_EQ((V{int64_t(STDnm_TablesForConfig(20)), STDbg_TablesForConfig(20)}), (V{1 | 1ll << 30, 0x1FFFFF}));
+    EXPECT_EQ(log.all(), (Lines{E + "Unknown load configuration", E + "Unknown load configuration"}));
 }
 
 }  // namespace

@@ -1,9 +1,6 @@
-// Loading and attaching: symbol tables with their name files, debug objects
-// out of a program's .dla (the walk, temporary slots, failures that are not
-// tried again), objects met directly in an archive (each with a name file of
-// its own, also when the cache serves it), and reference counts. The
-// messages of a missing archive, of a member at the wrong offset and of name
-// files read again per member are checked end to end in debug_e2e_test.
+// Loading and attaching: name files in symbol tables, debug objects out of a
+// program's .dla, objects met directly in an archive (with a name file of
+// their own, also from the cache), reference counts.
 #include <gtest/gtest.h>
 #include <utime.h>
 
@@ -22,10 +19,9 @@ namespace {
 using dbgw::FlagScope;
 using dbgw::MessageLog;
 using Lines = std::vector<std::string>;
+using V = std::vector<int64_t>;
 
-const std::string E = "3|<libst>: ";
-const std::string W = "4|<libst>: ";
-const std::string I = "5|<libst>: ";
+const std::string E = "3|<libst>: ", W = "4|<libst>: ", I = "5|<libst>: ";
 
 // Objects a, b, c, ... with procedures a1, a2, b1, ...; b2 is named in the
 // name file's strings.
@@ -33,10 +29,9 @@ dlaw::ProgramDesc program(int objects) {
     dlaw::ProgramDesc p;
     p.sections = {{".text", 0x1000, 0x9000}};
     for (int i = 0; i < objects; ++i) {
-        std::string n(1, char('a' + i));
-        uint64_t at = 0x1000 + 0x100 * uint64_t(i);
-        p.objects.push_back(
-            {n + ".dbo", "magic " + n, {{n + "1", at, at + 0x10}, {n + "2", at + 0x10, at + 0x40, i == 1}}});
+        const std::string n(1, char('a' + i));
+        const uint64_t at = 0x1000 + 0x100 * uint64_t(i);
+        p.objects.push_back({n + ".dbo", "magic " + n, {{n + "1", at, at + 0x10}, {n + "2", at + 0x10, at + 0x40, i == 1}}});
     }
     return p;
 }
@@ -71,9 +66,8 @@ class StLoad : public testing::Test {
     std::string dla() const { return dir_ + "/prog.dla"; }
     // Writes the program and loads its name file into a new table, symTab_.
     STDnm *load(const dlaw::ProgramDesc &p) {
-        std::string path = write(p);
-        symTab_ = ST_CreateSymTab();
-        return ST_LoadDnmFile(symTab_, path.c_str(), nullptr, 0, 0);
+        write(p);
+        return ST_LoadDnmFile(symTab_ = ST_CreateSymTab(), dnm_path().c_str(), nullptr, 0, 0);
     }
     // Every procedure name of a walk.
     Lines walk(int unloadTemps) {
@@ -90,8 +84,7 @@ class StLoad : public testing::Test {
         if (!fp_) fp_ = std::fopen(dla().c_str(), "rb");
         EXPECT_NE(fp_, nullptr);
         std::fseek(fp_, long(prog_.offsets[k]), SEEK_SET);
-        std::string name = std::string(1, char('a' + k)) + ".dbo";
-        return ST_LoadDboFromDla(nullptr, dnm, fp_, name.c_str(), dla().c_str(), offset, 0);
+        return ST_LoadDboFromDla(nullptr, dnm, fp_, (std::string(1, char('a' + k)) + ".dbo").c_str(), dla().c_str(), offset, 0);
     }
     STDbg *member(size_t k, STDnm **dnm) { return member(k, dnm, prog_.offsets[k]); }
     // Member k's name file, with the object dropped as the walk does.
@@ -115,10 +108,8 @@ TEST_F(StLoad, NewTableHoldsTheBuiltInNameFile) {
     symTab_ = ST_CreateSymTab();
     ASSERT_EQ(symTab_->numOrder, 1);
     STDnm *special = symTab_->dnms[symTab_->order[0]];
-    EXPECT_STREQ(special->name, "_special.dnm");
-    EXPECT_EQ(STDnm_TableCount(special, STDNM_STRINGS), 128);
-    EXPECT_STREQ(STDnm_String(special, 1), "<<address_taken>>");
-    EXPECT_EQ(symTab_->language, 31);
+    EXPECT_EQ(std::string(special->name) + " " + STDnm_String(special, 1), "_special.dnm <<address_taken>>");
+    EXPECT_EQ((V{STDnm_TableCount(special, STDNM_STRINGS), symTab_->language}), (V{128, 31}));
     // The walk skips its entry without trying to load anything.
     MessageLog log;
     EXPECT_TRUE(walk(1).empty());
@@ -133,8 +124,7 @@ TEST_F(StLoad, NewTableHoldsTheBuiltInNameFile) {
 TEST_F(StLoad, WalksLoadTemporarilyOrPermanently) {
     STDnm *dnm = load(program(3));
     ASSERT_NE(dnm, nullptr);
-    EXPECT_EQ(dnm->slot, 1);
-    EXPECT_EQ(dnm->refCount, 1);
+    EXPECT_EQ((V{dnm->slot, dnm->refCount}), (V{1, 1}));
 
     MessageLog log;
     FlagScope loads(STFLAG_reportDloLoads, 1);
@@ -151,14 +141,10 @@ TEST_F(StLoad, WalksLoadTemporarilyOrPermanently) {
     // Permanent loads stay: a second walk reads nothing again, and a load
     // with a configuration the object already covers is served as it is.
     log.clear();
-    EXPECT_EQ(walk(0).size(), 6u);
-    EXPECT_EQ(log.all().size(), 3u);
-    EXPECT_EQ(walk(0).size(), 6u);
-    EXPECT_EQ(log.all().size(), 3u);
+    for (int k = 0; k < 2; ++k) EXPECT_EQ((V{int64_t(walk(0).size()), int64_t(log.all().size())}), (V{6, 3}));
     for (int32_t i = 0; i < 3; ++i) {
         ASSERT_NE(entries(dnm)[i].dbg, nullptr);
-        EXPECT_TRUE(entries(dnm)[i].dbg->iDlo == i && entries(dnm)[i].dbg->dnm == dnm) << i;
-        EXPECT_EQ(entries(dnm)[i].dbg->refCount, 1);
+        EXPECT_TRUE(entries(dnm)[i].dbg->iDlo == i && entries(dnm)[i].dbg->dnm == dnm && entries(dnm)[i].dbg->refCount == 1) << i;
     }
     STDbg *first = entries(dnm)[0].dbg;
     EXPECT_EQ(first->tablesLoaded, STDBG_ALL_TABLES);
@@ -169,10 +155,8 @@ TEST_F(StLoad, BadIndicesLoadTypesAndTemporarySlots) {
     STDnm *dnm = load(program(1));
     ASSERT_NE(dnm, nullptr);
     MessageLog log;
-    EXPECT_EQ(ST_LoadDloFile(dnm, 1, 1, 1), nullptr);
-    EXPECT_EQ(ST_LoadDloFile(dnm, -1, 1, 1), nullptr);
-    EXPECT_EQ(ST_UnloadTempDloFilesFromLoadType(symTab_, 1), -1);
-    EXPECT_EQ(ST_UnloadTempDloFilesFromLoadType(symTab_, 6), -1);
+    EXPECT_TRUE(ST_LoadDloFile(dnm, 1, 1, 1) == nullptr && ST_LoadDloFile(dnm, -1, 1, 1) == nullptr);
+    EXPECT_EQ((V{ST_UnloadTempDloFilesFromLoadType(symTab_, 1), ST_UnloadTempDloFilesFromLoadType(symTab_, 6)}), (V{-1, -1}));
     // A bad load type loads permanently.
     STDbg *dbg = ST_LoadDloFile(dnm, 0, 1, 9);
     ASSERT_NE(dbg, nullptr);
@@ -187,17 +171,15 @@ TEST_F(StLoad, BadIndicesLoadTypesAndTemporarySlots) {
     ASSERT_NE(t3, nullptr);
     EXPECT_EQ(symTab_->temp[3], t3);
     EXPECT_EQ(ST_UnloadTempDloFilesFromLoadType(symTab_, 3), 0);
-    EXPECT_EQ(symTab_->temp[3], nullptr);
-    EXPECT_EQ(entries(dnm)[0].dbg, nullptr);
+    EXPECT_TRUE(symTab_->temp[3] == nullptr && entries(dnm)[0].dbg == nullptr);
 }
 
 TEST_F(StLoad, FailedAndRefusedObjects) {
     // An archive that cannot be opened: the entries fail and are not tried
     // again, even once the archive is there.
-    const std::string path = write(program(2));
+    write(program(2));
     std::filesystem::remove(dla());
-    symTab_ = ST_CreateSymTab();
-    STDnm *dnm = ST_LoadDnmFile(symTab_, path.c_str(), nullptr, 0, 0);
+    STDnm *dnm = ST_LoadDnmFile(symTab_ = ST_CreateSymTab(), dnm_path().c_str(), nullptr, 0, 0);
     ASSERT_NE(dnm, nullptr);
     MessageLog log;
     EXPECT_TRUE(walk(1).empty());
@@ -211,7 +193,7 @@ TEST_F(StLoad, FailedAndRefusedObjects) {
     // A file that is not an archive fails each object without a reason.
     testing_support::write_file(dla(), "not an archive at all");
     symTab_ = ST_CreateSymTab();
-    ASSERT_NE(ST_LoadDnmFile(symTab_, path.c_str(), nullptr, 0, 0), nullptr);
+    ASSERT_NE(ST_LoadDnmFile(symTab_, dnm_path().c_str(), nullptr, 0, 0), nullptr);
     log.clear();
     EXPECT_TRUE(walk(1).empty());
     EXPECT_EQ(log.all(), (Lines{E + ".dlo load failed, could not open \"" + dla() + "(a.dbo)\" (errno 0)",
@@ -220,9 +202,7 @@ TEST_F(StLoad, FailedAndRefusedObjects) {
 
     // An object whose magic string is not its entry's.
     dlaw::ProgramDesc p = program(2);
-    p.tweak_entry = [](size_t k, STDnm_DloFile &e) {
-        if (k == 1) e.magic = e.name;
-    };
+    p.tweak_entry = [](size_t k, STDnm_DloFile &e) { e.magic = k == 1 ? e.name : e.magic; };
     ASSERT_NE(load(p), nullptr);
     log.clear();
     EXPECT_EQ(walk(1), (Lines{"a1", "a2"}));
@@ -251,8 +231,7 @@ TEST_F(StLoad, SameNameFileTwiceAndDetached) {
     // The same file for the same program: nothing to do.
     STDnm *again = ST_LoadDnmFile(symTab_, path.c_str(), nullptr, 0, 0);
     ASSERT_NE(again, nullptr);
-    EXPECT_EQ(again->slot, -1);
-    EXPECT_EQ(ST_AttachDnm(symTab_, again, 0, 0), 0);
+    EXPECT_EQ((V{again->slot, ST_AttachDnm(symTab_, again, 0, 0)}), (V{-1, 0}));
     EXPECT_EQ(log.joined(), "");
     // For another program it is refused, unless it replaces the first.
     std::string other = dir_ + "/other.exe";
@@ -260,37 +239,29 @@ TEST_F(StLoad, SameNameFileTwiceAndDetached) {
     STDnm *third = ST_LoadDnmFile(symTab_, other.c_str(), path.c_str(), 0, 0);
     ASSERT_NE(third, nullptr);
     EXPECT_EQ(log.all(), (Lines{W + "Attempted to attach already loaded .dnm \"" + path + "\""}));
-    EXPECT_EQ(ST_AttachDnm(symTab_, third, 0, 0), 7);
-    EXPECT_EQ(ST_AttachDnm(nullptr, third, 0, 0), 1);
     const int32_t slot = first->slot;
-    EXPECT_EQ(ST_AttachDnm(symTab_, third, 1, 0), 0);
-    EXPECT_EQ(third->slot, slot);
-    EXPECT_EQ(first->slot, -1);
-    EXPECT_EQ(symTab_->numOrder, 2);
+    EXPECT_EQ((V{ST_AttachDnm(symTab_, third, 0, 0), ST_AttachDnm(nullptr, third, 0, 0), ST_AttachDnm(symTab_, third, 1, 0)}),
+              (V{7, 1, 0}));
+    EXPECT_EQ((V{third->slot, first->slot, symTab_->numOrder}), (V{slot, -1, 2}));
 
     // Detached, it keeps its slot; an object unloaded meanwhile is not
     // walked again.
     ASSERT_NE(ST_LoadDloFile(third, 0, 1, ST_LOADTYPE_PERMANENT), nullptr);
     const int32_t detached = symTab_->numDetached;
     ST_DetachDnm(symTab_, third, 0);
-    EXPECT_EQ(symTab_->numOrder, 1);
-    EXPECT_EQ(symTab_->numDetached, detached + 1);
+    EXPECT_EQ((V{symTab_->numOrder, symTab_->numDetached}), (V{1, detached + 1}));
     ST_UnloadDloFile(&entries(third)[0]);
     EXPECT_TRUE(entries(third)[0].noLongerLoadable);
-    EXPECT_EQ(ST_AttachDnm(symTab_, third, 0, 0), 0);
-    EXPECT_EQ(third->slot, slot);
-    EXPECT_EQ(symTab_->numDetached, detached);
+    EXPECT_EQ((V{ST_AttachDnm(symTab_, third, 0, 0), third->slot, symTab_->numDetached}), (V{0, slot, detached}));
     EXPECT_EQ(walk(1), (Lines{"b1", "b2"}));
 }
 
 TEST_F(StLoad, ReferenceCountsAndWcharAttributes) {
     STDnm *dnm = ST_LoadDnmFile(nullptr, write(program(1)).c_str(), nullptr, 0, 0);
     ASSERT_NE(dnm, nullptr);
-    EXPECT_EQ(dnm->refCount, 0);
-    STDnm_AttachTo(dnm);
-    STDnm_AttachTo(dnm);
-    STDnm_DetachFrom(dnm);
-    EXPECT_EQ(dnm->refCount, 1);
+    const int32_t before = dnm->refCount;
+    STDnm_AttachTo(dnm), STDnm_AttachTo(dnm), STDnm_DetachFrom(dnm);
+    EXPECT_EQ((V{before, dnm->refCount}), (V{0, 1}));
     STDbg *dbg = ST_LoadDloFile(dnm, 0, 1, ST_LOADTYPE_PERMANENT);
     ASSERT_NE(dbg, nullptr);
     STDbg_AttachTo(dbg);
@@ -306,10 +277,8 @@ TEST_F(StLoad, ReferenceCountsAndWcharAttributes) {
     for (const char *size : {"7", "65"}) EXPECT_EQ(ST_NoteWcharAttributes(symTab_, size, "0"), 1);
     EXPECT_EQ(ST_NoteWcharAttributes(symTab_, "16", "2"), 1);
     EXPECT_FALSE(symTab_->wcharKnown);
-    EXPECT_EQ(ST_NoteWcharAttributes(symTab_, "8", "1"), 0);
-    EXPECT_EQ(ST_NoteWcharAttributes(symTab_, "8", "1"), 0);
-    EXPECT_EQ(ST_NoteWcharAttributes(symTab_, "64", "0"), 1);
-    EXPECT_EQ(symTab_->wcharSize, 8);
+    EXPECT_EQ((V{ST_NoteWcharAttributes(symTab_, "8", "1"), ST_NoteWcharAttributes(symTab_, "8", "1"),
+                 ST_NoteWcharAttributes(symTab_, "64", "0"), symTab_->wcharSize}), (V{0, 0, 1, 8}));
     EXPECT_EQ(log.all(), (Lines{W + "[STDbg_DetachFrom]: refCount underflow",
                                 W + "Invalid value for attribute \"scope.wchar_size\": 7",
                                 W + "Invalid value for attribute \"scope.wchar_size\": 65",
@@ -324,11 +293,9 @@ TEST_F(StLoad, ObjectMetInTheArchiveFindsItsEntry) {
     // without its sections; not the last entry, so it stays for the caller.
     STDnm *dnm = nullptr;
     STDbg *dbg = member(1, &dnm);
-    ASSERT_NE(dbg, nullptr);
-    ASSERT_NE(dnm, nullptr);
+    ASSERT_TRUE(dbg && dnm);
     EXPECT_EQ(dbg->dnm, dnm);
-    EXPECT_EQ(dbg->iDlo, 1);
-    EXPECT_EQ(STDnm_TableCount(dnm, STDNM_SECTIONS), 0);
+    EXPECT_EQ((V{dbg->iDlo, STDnm_TableCount(dnm, STDNM_SECTIONS)}), (V{1, 0}));
     int32_t count = 0;
     const STDbg_Proc *procs = STDbg_Procs(dbg, &count);
     ASSERT_EQ(count, 2);
@@ -342,8 +309,7 @@ TEST_F(StLoad, ObjectMetInTheArchiveFindsItsEntry) {
     dnm = nullptr;
     dbg = member(1, &dnm, 12345);
     ASSERT_NE(dnm, nullptr);
-    EXPECT_EQ(dbg->iDlo, 1);
-    EXPECT_EQ(log.all().size(), 1u);
+    EXPECT_EQ((V{dbg->iDlo, int64_t(log.all().size())}), (V{1, 1}));
     ST_UnloadDboFromDla(dbg, &dnm, 1);
     EXPECT_EQ(dnm, nullptr);
 
@@ -356,8 +322,7 @@ TEST_F(StLoad, ObjectMetInTheArchiveFindsItsEntry) {
     STDnm *same = held;
     STDbg *c = member(2, &held, 7);
     ASSERT_NE(c, nullptr);
-    EXPECT_EQ(held, same);
-    EXPECT_EQ(c->iDlo, 2);
+    EXPECT_TRUE(held == same && c->iDlo == 2);
     ST_UnloadDboFromDla(c, &held, 0);
     EXPECT_EQ(held, nullptr);
     EXPECT_EQ(log.all().size(), 2u);
@@ -390,18 +355,13 @@ TEST_F(StLoad, CachedNameFileComesInTheStateAReadGives) {
     STDnm *dnm = nullptr;
     STDbg *dbg = member(1, &dnm);
     ASSERT_NE(dnm, nullptr);
-    EXPECT_EQ(st::dnm_cache_hits(), hits + 1);
     EXPECT_EQ(dbg->dnm, dnm);
-    EXPECT_EQ(dnm->config, 4);
-    EXPECT_EQ(dnm->refCount, 0);
-    EXPECT_EQ(dnm->slot, -1);
-    EXPECT_EQ(dnm->dlaMtime, 0);
-    EXPECT_EQ(dnm->rebuiltWarnings, 0);
+    EXPECT_EQ((V{st::dnm_cache_hits(), dnm->config, dnm->refCount, dnm->slot, dnm->dlaMtime, dnm->rebuiltWarnings}),
+              (V{hits + 1, 4, 0, -1, 0, 0}));
     EXPECT_STREQ(dnm->dlaPath, dla().c_str());
     for (int32_t i = 0; i < 4; ++i) {
         STDnm_DloFile &e = entries(dnm)[i];
-        EXPECT_EQ(e.owner, dnm) << i;
-        EXPECT_EQ(e.dbg, i == 1 ? dbg : nullptr) << i;
+        EXPECT_TRUE(e.owner == dnm && e.dbg == (i == 1 ? dbg : nullptr)) << i;
         EXPECT_FALSE(e.failed || e.noLongerLoadable || e.loadType) << i;
         EXPECT_EQ(magic_of(dnm, i), std::string("magic ") + char('a' + i));
     }
@@ -444,18 +404,18 @@ TEST_F(StLoad, CacheDropsTheNameFileUsedLeastRecently) {
     for (int k = 0; k < 5; ++k) use(k);
     const int64_t hits = st::dnm_cache_hits();
     use(1);
-    EXPECT_EQ(st::dnm_cache_hits(), hits + 1);
+    const int64_t after1 = st::dnm_cache_hits();
     use(0);
-    EXPECT_EQ(st::dnm_cache_hits(), hits + 1);
+    EXPECT_EQ((V{after1, st::dnm_cache_hits()}), (V{hits + 1, hits + 1}));
 }
 
 TEST_F(StLoad, NameFileChangedHeldOrGivingAMessageIsReadAgain) {
     write(program(3));
     const int64_t hits = st::dnm_cache_hits();
+    // Reads member k's name file and drops it; the cache hits so far.
+    auto hits_after = [&](size_t k) { return STDnm_Free(name_file_of(k)), st::dnm_cache_hits() - hits; };
     MessageLog log;
-    STDnm_Free(name_file_of(0));
-    STDnm_Free(name_file_of(0));
-    EXPECT_EQ(st::dnm_cache_hits(), hits + 1);
+    EXPECT_EQ((V{hits_after(0), hits_after(0)}), (V{0, 1}));
 
     // Another size.
     ASSERT_TRUE(dbgw::rewrite_dnm(dnm_path(), [](STDnm *d) { STDnm_AddString(d, "one more string"); }));
@@ -468,7 +428,7 @@ TEST_F(StLoad, NameFileChangedHeldOrGivingAMessageIsReadAgain) {
     // the same size: its bytes tell; unchanged, it is served.
     st::dnm_cache_clear();
     st::dnm_cache_set_settle(3);
-    STDnm_Free(name_file_of(0));
+    hits_after(0);
     ASSERT_TRUE(dbgw::rewrite_dnm(dnm_path(), [](STDnm *d) {
         char *s = static_cast<char *>(STDnm_TableEntries(d, STDNM_STRINGS));
         for (int32_t i = 0; i + 7 < STDnm_TableCount(d, STDNM_STRINGS); ++i)
@@ -477,31 +437,25 @@ TEST_F(StLoad, NameFileChangedHeldOrGivingAMessageIsReadAgain) {
     dnm = name_file_of(1);
     EXPECT_EQ(magic_of(dnm, 0), "magic z");
     STDnm_Free(dnm);
-    EXPECT_EQ(st::dnm_cache_hits(), hits + 1);
-    STDnm_Free(name_file_of(1));
-    EXPECT_EQ(st::dnm_cache_hits(), hits + 2);
+    EXPECT_EQ((V{st::dnm_cache_hits() - hits, hits_after(1)}), (V{1, 2}));
     st::dnm_cache_set_settle(-1);
 
     // Times set back: another state of the file.
-    STDnm_Free(name_file_of(0));
-    EXPECT_EQ(st::dnm_cache_hits(), hits + 3);
+    EXPECT_EQ(hits_after(0), 3);
     utimbuf earlier{1000000, 1000000};
     ASSERT_EQ(utime(dnm_path().c_str(), &earlier), 0);
-    STDnm_Free(name_file_of(0));
-    EXPECT_EQ(st::dnm_cache_hits(), hits + 3);
+    EXPECT_EQ(hits_after(0), 3);
 
     // While one load holds it, the next one reads a copy of its own; a
     // holder that adds to the tables keeps its own object.
-    STDnm *held = name_file_of(0);
-    STDnm *other = name_file_of(1);
+    STDnm *held = name_file_of(0), *other = name_file_of(1);
     ASSERT_TRUE(held && other && held != other);
     EXPECT_EQ(st::dnm_cache_hits(), hits + 4);
     for (STDnm *d : {held, other})
         for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(entries(d)[i].owner, d);
     const int32_t strings = STDnm_TableCount(held, STDNM_STRINGS);
     STDnm_AddString(held, "added");
-    STDnm_Free(held);
-    STDnm_Free(other);
+    STDnm_Free(held), STDnm_Free(other);
     STDnm *fresh = name_file_of(0);
     EXPECT_EQ(STDnm_TableCount(fresh, STDNM_STRINGS), strings);
     STDnm_Free(fresh);
@@ -510,9 +464,7 @@ TEST_F(StLoad, NameFileChangedHeldOrGivingAMessageIsReadAgain) {
 
     // A read that gave a message is not kept: every member reads again.
     ASSERT_TRUE(dbgw::rewrite_dnm(dnm_path(), [](STDnm *d) { d->version = STDNM_DEV_VERSION; }));
-    for (size_t k = 0; k < 3; ++k) STDnm_Free(name_file_of(k));
-    EXPECT_EQ(log.all().size(), 3u);
-    EXPECT_EQ(st::dnm_cache_hits(), hits + 5);
+    EXPECT_EQ((V{hits_after(0), hits_after(1), hits_after(2), int64_t(log.all().size())}), (V{5, 5, 5, 3}));
 
     // Gone: the read fails as it always did.
     log.clear();

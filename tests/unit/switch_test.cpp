@@ -15,6 +15,7 @@
 namespace {
 
 using dbgw::MessageLog;
+using Lines = std::vector<std::string>;
 
 const std::string W = "4|";
 
@@ -23,14 +24,12 @@ class GenSwitch : public testing::Test {
     void SetUp() override {
         dir_ = testing_support::make_temp_dir();
         file_ = dir_ + "/prog.gsw";
-        unsetenv("LKS_GSW_FixHostBt");
-        unsetenv("LKS_GSW_SampleGSwitch");
+        unsetenv("LKS_GSW_FixHostBt"), unsetenv("LKS_GSW_SampleGSwitch");
         gen_switch_use_file(file_.c_str());
         gen_switch_reset();
     }
     void TearDown() override {
-        unsetenv("LKS_GSW_FixHostBt");
-        unsetenv("LKS_GSW_SampleGSwitch");
+        unsetenv("LKS_GSW_FixHostBt"), unsetenv("LKS_GSW_SampleGSwitch");
         gen_switch_use_file(nullptr);
         gen_switch_reset();
         std::system(("rm -rf '" + dir_ + "'").c_str());
@@ -44,9 +43,7 @@ class GenSwitch : public testing::Test {
         argc_ = int(args_.size());
         gen_switch_init(&argc_, argv_.data());
     }
-    std::vector<std::string> remaining() const {
-        return std::vector<std::string>(argv_.begin(), argv_.begin() + argc_);
-    }
+    Lines remaining() const { return Lines(argv_.begin(), argv_.begin() + argc_); }
 
     std::string dir_, file_;
     std::vector<std::string> args_;
@@ -69,11 +66,9 @@ TEST_F(GenSwitch, DefaultsSwitchFileAndEnvironment) {
     EXPECT_FALSE(gen_switch_get(&GSwitch_FixHostBt));
     EXPECT_EQ(gen_switch_find("FixHostBt")->source, GEN_SWITCH_GSW_FILE);
     EXPECT_EQ(gen_switch_find("SampleGSwitch")->value, 0);
-    EXPECT_EQ(log.all(), (std::vector<std::string>{
-                             W + "Trailing garbage after switch on line 2 for switch SampleGSwitch",
-                             W + "Invalid switch format on line 3: SampleGSwitch",
-                             W + "Invalid switch value format on line 4 for switch SampleGSwitch",
-                         }));
+    EXPECT_EQ(log.all(), (Lines{W + "Trailing garbage after switch on line 2 for switch SampleGSwitch",
+                                W + "Invalid switch format on line 3: SampleGSwitch",
+                                W + "Invalid switch value format on line 4 for switch SampleGSwitch"}));
 
     // The environment: only the single characters 0 and 1 count; the switch
     // file is applied after it.
@@ -89,34 +84,29 @@ TEST_F(GenSwitch, DefaultsSwitchFileAndEnvironment) {
     setenv("LKS_GSW_SampleGSwitch", "1", 1);
     gsw("SampleGSwitch 0\n");
     init();
-    EXPECT_EQ(gen_switch_find("SampleGSwitch")->source, GEN_SWITCH_GSW_FILE);
-    EXPECT_FALSE(gen_switch_get(gen_switch_find("SampleGSwitch")));
+    EXPECT_TRUE(gen_switch_find("SampleGSwitch")->source == GEN_SWITCH_GSW_FILE && !gen_switch_get(gen_switch_find("SampleGSwitch")));
 }
 
 TEST_F(GenSwitch, CommandLineArguments) {
     MessageLog log;
     init({"prog", "-LKSZFixHostBt", "keep", "-LKSArgXsamplegswitch", "-LKSXNoSuch", "-LKSArgZNoSuch", "-LKSX", "--",
           "-LKSXFixHostBt"});
-    EXPECT_EQ(remaining(), (std::vector<std::string>{"prog", "keep", "--", "-LKSXFixHostBt"}));
-    EXPECT_FALSE(gen_switch_get(&GSwitch_FixHostBt));
-    EXPECT_TRUE(gen_switch_get(gen_switch_find("SampleGSwitch")));
-    EXPECT_EQ(gen_switch_find("FixHostBt")->source, GEN_SWITCH_COMMAND_LINE);
-    EXPECT_EQ(gen_switch_find("SampleGSwitch")->source, GEN_SWITCH_COMMAND_LINE_ARG);
+    EXPECT_EQ(remaining(), (Lines{"prog", "keep", "--", "-LKSXFixHostBt"}));
+    EXPECT_TRUE(!gen_switch_get(&GSwitch_FixHostBt) && gen_switch_get(gen_switch_find("SampleGSwitch")));
+    EXPECT_EQ((std::vector<int>{gen_switch_find("FixHostBt")->source, gen_switch_find("SampleGSwitch")->source}),
+              (std::vector<int>{GEN_SWITCH_COMMAND_LINE, GEN_SWITCH_COMMAND_LINE_ARG}));
     EXPECT_STREQ(std::getenv("LKS_GSW_FixHostBt"), "0");
-    EXPECT_EQ(log.all(), (std::vector<std::string>{W + "No LKS switch found for NoSuch, ignoring",
+    EXPECT_EQ(log.all(), (Lines{W + "No LKS switch found for NoSuch, ignoring",
                                                    W + "No LKS XSwitch name specified, ignoring argument."}));
     int argc = 2;
     char **argv = static_cast<char **>(gen_calloc_fn(3, sizeof(char *)));
-    argv[0] = const_cast<char *>("child");
-    argv[1] = const_cast<char *>("in.o");
+    argv[0] = const_cast<char *>("child"), argv[1] = const_cast<char *>("in.o");
     gen_switch_add_child_args(&argc, &argv, true);
     ASSERT_EQ(argc, 4);
     EXPECT_EQ(std::vector<std::string>(argv, argv + 4),
-              (std::vector<std::string>{"child", "-LKSArgZFixHostBt", "-LKSArgXSampleGSwitch", "in.o"}));
+              (Lines{"child", "-LKSArgZFixHostBt", "-LKSArgXSampleGSwitch", "in.o"}));
     EXPECT_EQ(argv[4], nullptr);
-    gen_free_fn(argv[1]);
-    gen_free_fn(argv[2]);
-    gen_free_fn(argv);
+    gen_free_fn(argv[1]), gen_free_fn(argv[2]), gen_free_fn(argv);
 }
 
 TEST_F(GenSwitch, ChangesAtRunTime) {
@@ -125,19 +115,15 @@ TEST_F(GenSwitch, ChangesAtRunTime) {
     gen_switch_get(&GSwitch_FixHostBt);  // read before initialisation
     init();
     gen_switch_set(&GSwitch_FixHostBt, false);
-    EXPECT_FALSE(gen_switch_get(&GSwitch_FixHostBt));
-    EXPECT_EQ(gen_switch_find("FixHostBt")->source, GEN_SWITCH_RUNTIME);
-    EXPECT_TRUE(gen_switch_set_by_name("fixHOSTbt", true, false));
-    EXPECT_TRUE(gen_switch_get(&GSwitch_FixHostBt));
-    EXPECT_FALSE(gen_switch_set_by_name("Unknown", true, false));
-    EXPECT_TRUE(gen_switch_set_by_name("Unknown", true, true));
-    EXPECT_FALSE(gen_switch_set_by_name("", true, true));
-    EXPECT_EQ(log.all(), (std::vector<std::string>{
-                             "3|Attempted to modify switch by name before initialization is done.",
-                             W + "Attempting to modify switch FixHostBt that was used before being initialized.",
-                             W + "Changing switch FixHostBt which has been used in the past.",
-                             W + "Unknown switch name Unknown, ignoring.",
-                         }));
+    EXPECT_TRUE(!gen_switch_get(&GSwitch_FixHostBt) && gen_switch_find("FixHostBt")->source == GEN_SWITCH_RUNTIME);
+    EXPECT_EQ((std::vector<bool>{gen_switch_set_by_name("fixHOSTbt", true, false), gen_switch_get(&GSwitch_FixHostBt),
+                                 gen_switch_set_by_name("Unknown", true, false), gen_switch_set_by_name("Unknown", true, true),
+                                 gen_switch_set_by_name("", true, true)}),
+              (std::vector<bool>{true, true, false, true, false}));
+    EXPECT_EQ(log.all(), (Lines{"3|Attempted to modify switch by name before initialization is done.",
+                                W + "Attempting to modify switch FixHostBt that was used before being initialized.",
+                                W + "Changing switch FixHostBt which has been used in the past.",
+                                W + "Unknown switch name Unknown, ignoring."}));
     int count = 0;
     const char *const *child = gen_switch_child_args(&count);
     ASSERT_EQ(count, 2);
@@ -159,23 +145,18 @@ TEST_F(GenSwitch, ConflictingDefinitionsEndTheRun) {
     // registration may leave them in the name table.
     auto fatal_of = [&](gen_switch_def *def) {
         log.clear();
-        try {
-            gen_switch_register(def);
-        } catch (const dbgw::Exited &e) {
+        try { gen_switch_register(def); } catch (const dbgw::Exited &e) {
             EXPECT_EQ(e.status, 1);
             return log.all().empty() ? std::string() : log.all().back();
         }
         return std::string("no exit");
     };
-    gen_switch_def lines = twin;
-    lines.registered = 0;
-    lines.line = twin.line + 1;
+    gen_switch_def lines = twin, files = twin;
+    lines.registered = files.registered = 0;
+    lines.line = twin.line + 1, files.file = "elsewhere.h";
     EXPECT_EQ(fatal_of(&lines),
               "2|Error: GSwitch FixHostBt is defined on multiple lines of the same file: " + std::string(twin.file) +
                   "#(" + std::to_string(lines.line) + "," + std::to_string(twin.line) + ")");
-    gen_switch_def files = twin;
-    files.registered = 0;
-    files.file = "elsewhere.h";
     EXPECT_EQ(fatal_of(&files),
               "2|Error: GSwitch FixHostBt is defined in multiple files (elsewhere.h, " + std::string(twin.file) + ")");
     gen_switch_def fresh = {"FreshSwitch", 0, nullptr, 0, 0, 0, GEN_SWITCH_RUNTIME, "x.cpp", 1, 0, nullptr};

@@ -1,6 +1,5 @@
-// View paths: lookup in lower nodes, copy on write, the switches and their
-// messages, all in temporary directory trees. A run of the real program
-// through a two-node view is covered end to end.
+// View paths in temporary directory trees: lookup in lower nodes, copy on
+// write, the switches and their messages.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -30,6 +29,7 @@ using testing_support::make_temp_dir;
 using testing_support::read_file;
 using testing_support::write_file;
 using Strings = std::vector<std::string>;
+using Ints = std::vector<int>;
 
 constexpr const char *vp_variables[] = {"NVPATH", "NVSRPATH", "LKS_VP_XSW", "LKS_VP_DEBUG", "LKS_VP_OFF", "LKS_VP_SLOW"};
 
@@ -73,6 +73,10 @@ std::string stat_via(const std::string &path) {
     if (r != 0) return "none, errno " + std::to_string(errno) + ", node " + node;
     return "node " + node + ", " + std::to_string(st.st_size) + " bytes";
 }
+// Files with their contents.
+void files(const std::vector<std::pair<std::string, std::string>> &list) {
+    for (const auto &[path, text] : list) write_file(path, text);
+}
 // A file with its permissions.
 void make(const std::string &path, const std::string &text, int mode) {
     write_file(path, text);
@@ -95,9 +99,7 @@ protected:
         for (const char *v : vp_variables) unsetenv(v);
         gen_viewpathing(0);
         root = fs::canonical(make_temp_dir()).string();
-        n0 = root + "/n0";
-        n1 = root + "/n1";
-        n2 = root + "/n2";
+        n0 = root + "/n0", n1 = root + "/n1", n2 = root + "/n2";
         for (const std::string &d : {n0, n1, n2}) fs::create_directory(d);
         log.emplace();
     }
@@ -140,23 +142,17 @@ TEST_F(ViewPath, InactiveWithoutVariablesOrWithEmptyValues) {
         if (set_empty) activate({{"NVPATH", ""}, {"NVSRPATH", ""}, {"LKS_VP_DEBUG", ""}});
         EXPECT_FALSE(gen_viewpath_active());
         errno = 0;
-        EXPECT_EQ(gen_fopen("only1.txt", "rb"), nullptr);
-        EXPECT_EQ(errno, ENOENT);
+        EXPECT_TRUE(gen_fopen("only1.txt", "rb") == nullptr && errno == ENOENT);
         EXPECT_EQ(resolve("only1.txt"), "only1.txt");
-        EXPECT_EQ(gen_vp_relative(n0.c_str()), nullptr);
-        EXPECT_EQ(gen_vp_access("only1.txt", GEN_VP_EXISTS), -1);
+        EXPECT_TRUE(gen_vp_relative(n0.c_str()) == nullptr && gen_vp_access("only1.txt", GEN_VP_EXISTS) == -1);
         EXPECT_TRUE(log->all().empty());
     }
 }
 
 TEST_F(ViewPath, ReadLookupAccessAndStatusGoThroughLowerNodesInOrder) {
-    write_file(n1 + "/only1.txt", "from node 1");
-    write_file(n2 + "/only1.txt", "from node 2");
-    write_file(n2 + "/only2.txt", "from node 2");
-    write_file(n0 + "/both.txt", "top");
-    write_file(n1 + "/both.txt", "lower");
     fs::create_directories(n1 + "/sub/inner");
-    write_file(n1 + "/sub/inner/deep.txt", "12345");
+    files({{n1 + "/only1.txt", "from node 1"}, {n2 + "/only1.txt", "from node 2"}, {n2 + "/only2.txt", "from node 2"},
+           {n0 + "/both.txt", "top"}, {n1 + "/both.txt", "lower"}, {n1 + "/sub/inner/deep.txt", "12345"}});
     make(n0 + "/plain.txt", "p", 0644);
     make(n1 + "/ro.txt", "r", 0444);
     fs::current_path(n0);
@@ -167,30 +163,24 @@ TEST_F(ViewPath, ReadLookupAccessAndStatusGoThroughLowerNodesInOrder) {
     EXPECT_EQ(gen_vp_access("plain.txt", GEN_VP_EXECUTE), 0);
 
     EXPECT_EQ(read_via("only1.txt"), "from node 1");
-    EXPECT_EQ(resolve(n0 + "/only2.txt"), n2 + "/only2.txt");
-    EXPECT_EQ(resolve("both.txt"), "both.txt");
-    EXPECT_EQ(resolve("only1.txt", GEN_VP_INTENT_WRITE), "only1.txt");
     // A path outside the view is not looked up.
-    EXPECT_EQ(resolve(root + "/only1.txt"), root + "/only1.txt");
-    EXPECT_EQ(stat_via("both.txt"), "node 0, 3 bytes");
-    EXPECT_EQ(stat_via("only2.txt"), "node 2, 11 bytes");
-    EXPECT_EQ(stat_via("nowhere.txt"), "none, errno " + std::to_string(ENOENT) + ", node -1");
+    EXPECT_EQ((Strings{resolve(n0 + "/only2.txt"), resolve("both.txt"), resolve("only1.txt", GEN_VP_INTENT_WRITE),
+                       resolve(root + "/only1.txt")}),
+              (Strings{n2 + "/only2.txt", "both.txt", "only1.txt", root + "/only1.txt"}));
+    EXPECT_EQ((Strings{stat_via("both.txt"), stat_via("only2.txt"), stat_via("nowhere.txt")}),
+              (Strings{"node 0, 3 bytes", "node 2, 11 bytes", "none, errno " + std::to_string(ENOENT) + ", node -1"}));
 
     // A missing directory of node 0 is found below as well.
-    EXPECT_EQ(gen_file_size("sub/inner/deep.txt"), 5);
-    EXPECT_EQ(gen_is_directory("sub/inner"), 1);
+    EXPECT_EQ((Ints{int(gen_file_size("sub/inner/deep.txt")), gen_is_directory("sub/inner")}), (Ints{5, 1}));
     // So is a file below a plain file of node 0: not-a-directory goes on.
-    write_file(n0 + "/blocker", "");
     fs::create_directories(n1 + "/blocker");
-    write_file(n1 + "/blocker/in.txt", "in");
-    EXPECT_EQ(gen_vp_access("blocker/in.txt", GEN_VP_READ), 0);
-    EXPECT_EQ(stat_via("blocker/in.txt"), "node 1, 2 bytes");
+    files({{n0 + "/blocker", ""}, {n1 + "/blocker/in.txt", "in"}});
+    EXPECT_TRUE(gen_vp_access("blocker/in.txt", GEN_VP_READ) == 0 && stat_via("blocker/in.txt") == "node 1, 2 bytes");
 
     // A lower file counts as writable: it is copied up when opened.
     for (int mode : {int(GEN_VP_EXISTS), GEN_VP_READ | GEN_VP_WRITE}) EXPECT_EQ(gen_vp_access("ro.txt", mode), 0);
     errno = 0;
-    EXPECT_EQ(gen_vp_access("none.txt", GEN_VP_WRITE), -1);
-    EXPECT_EQ(errno, ENOENT);
+    EXPECT_TRUE(gen_vp_access("none.txt", GEN_VP_WRITE) == -1 && errno == ENOENT);
 
     // Argument files are sized and read through the view too.
     write_file(n1 + "/args.txt", "one\ntwo\n");
@@ -200,8 +190,7 @@ TEST_F(ViewPath, ReadLookupAccessAndStatusGoThroughLowerNodesInOrder) {
     char **expanded = gen_expand_argfiles(&argc, argv);
     ASSERT_EQ(argc, 3);
     EXPECT_EQ(std::string(expanded[1]) + "," + expanded[2], "one,two");
-    gen_free_fn(expanded[1]);  // the start of the file's text
-    gen_free_fn(expanded);
+    gen_free_fn(expanded[1]), gen_free_fn(expanded);  // expanded[1] is the start of the file's text
 
     // Reads never create anything in node 0.
     EXPECT_FALSE(fs::exists(n0 + "/only1.txt") || fs::exists(n0 + "/sub") || fs::exists(n0 + "/ro.txt"));
@@ -210,8 +199,7 @@ TEST_F(ViewPath, ReadLookupAccessAndStatusGoThroughLowerNodesInOrder) {
 TEST_F(ViewPath, UpdateCopiesTheLowerFileIntoNodeZero) {
     make(n1 + "/log.txt", "old;", 0640);
     fs::create_directories(n1 + "/a/b");
-    chmod((n1 + "/a").c_str(), 0750);
-    chmod((n1 + "/a/b").c_str(), 0711);
+    chmod((n1 + "/a").c_str(), 0750), chmod((n1 + "/a/b").c_str(), 0711);
     make(n1 + "/a/b/data.bin", std::string(20000, 'x') + "end", 0444);
     fs::current_path(n0);
     activate({{"NVPATH", n0 + ":" + n1}, {"LKS_VP_DEBUG", "1"}});
@@ -219,16 +207,13 @@ TEST_F(ViewPath, UpdateCopiesTheLowerFileIntoNodeZero) {
     // The copy takes the lower permissions plus write for everyone.
     ASSERT_TRUE(put_via("log.txt", "ab", "new"));
     EXPECT_EQ(read_file(n0 + "/log.txt") + read_file(n1 + "/log.txt"), "old;newold;");
-    EXPECT_EQ(mode_of(n0 + "/log.txt"), 0662);
-    EXPECT_TRUE(said(GEN_MSG_INFO, "Copied file to log.txt"));
+    EXPECT_TRUE(mode_of(n0 + "/log.txt") == 0662 && said(GEN_MSG_INFO, "Copied file to log.txt"));
 
     // Missing directories are made with the lower directories' permissions;
     // the copy runs over several blocks.
     ASSERT_TRUE(open_via(n0 + "/a/b/data.bin", O_RDWR));
     EXPECT_EQ(read_file(n0 + "/a/b/data.bin"), std::string(20000, 'x') + "end");
-    EXPECT_EQ(mode_of(n0 + "/a/b/data.bin"), 0666);
-    EXPECT_EQ(mode_of(n0 + "/a"), 0750);
-    EXPECT_EQ(mode_of(n0 + "/a/b"), 0711);
+    EXPECT_EQ((Ints{mode_of(n0 + "/a/b/data.bin"), mode_of(n0 + "/a"), mode_of(n0 + "/a/b")}), (Ints{0666, 0750, 0711}));
 
     // Once in node 0 the copy is used as it is.
     write_file(n1 + "/log.txt", "changed below");
@@ -238,8 +223,7 @@ TEST_F(ViewPath, UpdateCopiesTheLowerFileIntoNodeZero) {
     // Nothing to copy: the update opens the path as it stands.
     ASSERT_TRUE(put_via("fresh.txt", "ab"));
     EXPECT_EQ(mode_of(n0 + "/fresh.txt"), 0644);
-    EXPECT_FALSE(open_via("nodir/x.txt", O_WRONLY | O_APPEND | O_CREAT, 0666));
-    EXPECT_FALSE(fs::exists(n0 + "/nodir"));
+    EXPECT_FALSE(open_via("nodir/x.txt", O_WRONLY | O_APPEND | O_CREAT, 0666) || fs::exists(n0 + "/nodir"));
 }
 
 TEST_F(ViewPath, OpenModesAreClassedAsReadUpdateOrWrite) {
@@ -253,14 +237,12 @@ TEST_F(ViewPath, OpenModesAreClassedAsReadUpdateOrWrite) {
     // permissions (plus write) even though its contents are then dropped.
     make(n1 + "/w.txt", "lower", 0600);
     ASSERT_TRUE(put_via("w.txt", "wb"));
-    EXPECT_EQ(mode_of(n0 + "/w.txt"), 0622);
-    EXPECT_EQ(read_file(n0 + "/w.txt"), "");
+    EXPECT_TRUE(mode_of(n0 + "/w.txt") == 0622 && read_file(n0 + "/w.txt").empty());
 
     // Fast mode: a write open creates the file without looking below; an
     // append open still copies.
     activate_nodes(n0 + ":" + n1, 2);
-    EXPECT_EQ(gen_vp_fopen_intent("wb"), GEN_VP_INTENT_WRITE);
-    EXPECT_EQ(gen_vp_fopen_intent("w+b"), GEN_VP_INTENT_UPDATE);
+    EXPECT_EQ((Ints{gen_vp_fopen_intent("wb"), gen_vp_fopen_intent("w+b")}), (Ints{GEN_VP_INTENT_WRITE, GEN_VP_INTENT_UPDATE}));
     fs::remove(n0 + "/w.txt");
     ASSERT_TRUE(put_via("w.txt", "wb"));
     EXPECT_EQ(mode_of(n0 + "/w.txt"), 0644);
@@ -274,10 +256,8 @@ TEST_F(ViewPath, OpenModesAreClassedAsReadUpdateOrWrite) {
 
 TEST_F(ViewPath, SpellingsOfPathsWithinTheView) {
     const std::string top = root + "/Work", upper = root + "/WORK";
-    fs::create_directories(top + "/deep");
-    fs::create_directories(n1 + "/sub");
-    write_file(n1 + "/sub/f.txt", "f");
-    write_file(top + "/top0.txt", "0");
+    fs::create_directories(top + "/deep"), fs::create_directories(n1 + "/sub");
+    files({{n1 + "/sub/f.txt", "f"}, {top + "/top0.txt", "0"}});
     fs::current_path(top + "/deep");
     activate_nodes(top + ":" + n1);
 
@@ -285,26 +265,16 @@ TEST_F(ViewPath, SpellingsOfPathsWithinTheView) {
     // paths start from the directory current at activation. "^" is node 0
     // whatever the current directory; "^x" is an ordinary name.
     const std::pair<std::string, std::string> cases[] = {
-        {upper + "///", "."},
-        {upper + "/sub\\f.txt", "sub/f.txt"},
-        {root + "\\work\\\\sub/f.txt", "sub/f.txt"},
-        {top + "x/f.txt", "<null>"},
-        {root + "/other", "<null>"},
-        {top + "/sub/../sub/./f.txt", "sub/f.txt"},
-        {"x\\y/", "deep/x/y"},
-        {"..//sub/./f.txt", "sub/f.txt"},
-        {"../..", "<null>"},
-        {".", "deep"},
-        {"^", "."},
-        {"^top0.txt", "deep/^top0.txt"},
+        {upper + "///", "."},           {upper + "/sub\\f.txt", "sub/f.txt"}, {root + "\\work\\\\sub/f.txt", "sub/f.txt"},
+        {top + "x/f.txt", "<null>"},    {root + "/other", "<null>"},       {top + "/sub/../sub/./f.txt", "sub/f.txt"},
+        {"x\\y/", "deep/x/y"},          {"..//sub/./f.txt", "sub/f.txt"},  {"../..", "<null>"},
+        {".", "deep"},                  {"^", "."},                        {"^top0.txt", "deep/^top0.txt"},
     };
     for (const auto &[path, rel] : cases) EXPECT_EQ(relative(path), rel) << path;
 
     // The differently spelled name is looked up below with the relative path.
-    EXPECT_EQ(resolve(upper + "/sub/f.txt"), n1 + "/sub/f.txt");
-    EXPECT_EQ(read_via("^/sub/f.txt"), "f");
-    EXPECT_EQ(read_via("^\\top0.txt"), "0");
-    EXPECT_EQ(resolve("^"), top);
+    EXPECT_EQ((Strings{resolve(upper + "/sub/f.txt"), read_via("^/sub/f.txt"), read_via("^\\top0.txt"), resolve("^")}),
+              (Strings{n1 + "/sub/f.txt", "f", "0", top}));
     EXPECT_EQ(gen_is_directory("^"), 1);
 }
 
@@ -326,8 +296,7 @@ TEST_F(ViewPath, SwitchesAndTheirMessages) {
     EXPECT_TRUE(log->all().empty());
     errno = EDOM;
     gen_viewpathing(7);
-    EXPECT_EQ(errno, EDOM);
-    EXPECT_FALSE(gen_viewpath_active());
+    EXPECT_TRUE(errno == EDOM && !gen_viewpath_active());
     EXPECT_TRUE(said(GEN_MSG_ERROR, "Illegal viewpath option passed to gen_viewpathing"));
 
     // A second activation keeps the nodes it has.
@@ -338,11 +307,9 @@ TEST_F(ViewPath, SwitchesAndTheirMessages) {
     EXPECT_EQ(resolve(n0 + "/kept.txt"), n1 + "/kept.txt");
 
     log->clear();
-    char *placeholder[1] = {nullptr};
-    char **nodes = placeholder;
+    char *placeholder[1] = {nullptr}, **nodes = placeholder;
     int count = 5;
-    EXPECT_EQ(gen_getviewpathnodes(&nodes, &count), -1);
-    EXPECT_TRUE(nodes == nullptr && count == 0);
+    EXPECT_TRUE(gen_getviewpathnodes(&nodes, &count) == -1 && nodes == nullptr && count == 0);
     EXPECT_TRUE(said(GEN_MSG_ERROR, "[gen_getviewpathnodes]: not implemented"));
 }
 
@@ -359,8 +326,7 @@ TEST_F(ViewPath, NodesAreResolvedAndAnAlternateRootIsKept) {
 
     gen_vp_ignore_alternate_root = true;
     activate({{"NVPATH", root + "/link0:" + n1}, {"LKS_VP_DEBUG", "1"}});
-    EXPECT_TRUE(said(GEN_MSG_INFO, "Ignoring alternate root: " + root + "/link0"));
-    EXPECT_EQ(relative(root + "/link0/f.txt"), "<null>");
+    EXPECT_TRUE(said(GEN_MSG_INFO, "Ignoring alternate root: " + root + "/link0") && relative(root + "/link0/f.txt") == "<null>");
 
     // A relative node is resolved from the current directory; as written it
     // is no alternate root.
@@ -375,45 +341,34 @@ TEST_F(ViewPath, AtMost128NodesAndComponents) {
     for (int i = 1; i < 130; ++i) list += ":" + root + "/node" + std::to_string(i);
     fs::current_path(n0);
     activate({{"NVPATH", list}, {"LKS_VP_DEBUG", "1"}});
-    Strings said_infos = infos();
-    ASSERT_EQ(said_infos.size(), 129u);
-    EXPECT_EQ(said_infos.back(), "Adding viewpath node 128: " + root + "/node127");
-    fs::create_directory(root + "/node127");
-    fs::create_directory(root + "/node128");
-    write_file(root + "/node127/last.txt", "");
-    write_file(root + "/node128/past.txt", "");
-    EXPECT_EQ(resolve("last.txt"), root + "/node127/last.txt");
-    EXPECT_EQ(resolve("past.txt"), "past.txt");
+    ASSERT_EQ(infos().size(), 129u);
+    EXPECT_EQ(infos().back(), "Adding viewpath node 128: " + root + "/node127");
+    fs::create_directory(root + "/node127"), fs::create_directory(root + "/node128");
+    files({{root + "/node127/last.txt", ""}, {root + "/node128/past.txt", ""}});
+    EXPECT_EQ((Strings{resolve("last.txt"), resolve("past.txt")}), (Strings{root + "/node127/last.txt", "past.txt"}));
 
     activate_nodes(n0 + ":" + n1);
-    std::string deep = "/a";
-    for (int i = 1; i < 128; ++i) deep += "/a";
+    std::string deep;
+    for (int i = 0; i < 128; ++i) deep += "/a";
+    const std::string too_deep = deep + "/a";
     EXPECT_EQ(resolve(deep), deep);
     EXPECT_TRUE(log->all().empty());
-    const std::string too_deep = deep + "/a";
     EXPECT_EQ(resolve(too_deep), too_deep);
     EXPECT_TRUE(said(GEN_MSG_ERROR, "[V2_compath]: too many directory components for \"" + too_deep + "\""));
-    log->clear();
     EXPECT_EQ(relative(too_deep.substr(1)), "<null>");
     EXPECT_TRUE(said(GEN_MSG_ERROR, "[V_compath]: too many directory components for \"" + too_deep.substr(1) + "\""));
 }
 
 TEST_F(ViewPath, RemapModeUsesReplacementsFirst) {
     const std::string a = root + "/a", b = root + "/b";
-    fs::create_directories(a);
-    fs::create_directories(b);
-    write_file(a + "/both.txt", "a");
-    write_file(b + "/both.txt", "b");
-    write_file(a + "/aonly.txt", "a");
-    write_file(n1 + "/n1only.txt", "n");
+    fs::create_directories(a), fs::create_directories(b);
+    files({{a + "/both.txt", "a"}, {b + "/both.txt", "b"}, {a + "/aonly.txt", "a"}, {n1 + "/n1only.txt", "n"}});
     activate({{"NVSRPATH", a + ";" + b + ";" + n0 + ";" + n1}, {"LKS_VP_DEBUG", "1"}});
     ASSERT_TRUE(gen_viewpath_active());
-    EXPECT_EQ(resolve(a + "/both.txt"), b + "/both.txt");
+    EXPECT_EQ((Strings{resolve(a + "/both.txt"), resolve(a + "/aonly.txt"), resolve(n0 + "/n1only.txt"),
+                       resolve(root + "/x.txt"), stat_via(a + "/both.txt")}),
+              (Strings{b + "/both.txt", a + "/aonly.txt", n1 + "/n1only.txt", root + "/x.txt", "node 1, 1 bytes"}));
     EXPECT_TRUE(said(GEN_MSG_INFO, "Located file: " + b + "/both.txt"));
-    EXPECT_EQ(resolve(a + "/aonly.txt"), a + "/aonly.txt");
-    EXPECT_EQ(resolve(n0 + "/n1only.txt"), n1 + "/n1only.txt");
-    EXPECT_EQ(resolve(root + "/x.txt"), root + "/x.txt");
-    EXPECT_EQ(stat_via(a + "/both.txt"), "node 1, 1 bytes");
     // NVPATH, when set, wins over NVSRPATH.
     activate({{"NVSRPATH", a + ";" + b}, {"NVPATH", a + ":" + b}});
     EXPECT_EQ(resolve(a + "/both.txt"), a + "/both.txt");
@@ -423,8 +378,7 @@ TEST_F(ViewPath, RemapModeUsesReplacementsFirst) {
 // failed and left nothing behind.
 [[noreturn]] void copy_with_file_size_limit(const char *path, rlim_t limit) {
     signal(SIGXFSZ, SIG_IGN);
-    rlimit r;
-    r.rlim_cur = r.rlim_max = limit;
+    rlimit r{limit, limit};
     setrlimit(RLIMIT_FSIZE, &r);
     std::exit(resolve(path, GEN_VP_INTENT_UPDATE) == path && access(path, F_OK) != 0 ? 0 : 1);
 }
