@@ -78,7 +78,9 @@ uint64_t sort_and_check(const std::vector<uint32_t> &keys, bool stable) {
     for (size_t i = 0; i < v.size(); ++i) got[i] = v[i].key;
     EXPECT_EQ(got, expected);
     auto out_of_order = [](const Keyed &a, const Keyed &b) { return a.key == b.key && a.id > b.id; };
-    if (stable) EXPECT_EQ(std::adjacent_find(v.begin(), v.end(), out_of_order), v.end()) << "equal keys out of order";
+    if (stable) {
+        EXPECT_EQ(std::adjacent_find(v.begin(), v.end(), out_of_order), v.end()) << "equal keys out of order";
+    }
     return compares;
 }
 

@@ -162,12 +162,14 @@ TEST_F(StDnm, EveryVersionEncodingModeAndLayout) {
                                  STDnm_TableCount(dnm.get(), STDNM_DLO_FILES_BY_OFFSET)}),
                               (V{0x1000, 2000, v >= 19 ? 3 : 31, v < 13 ? 0 : v < 17 ? 0xB21 : 0xB01,
                                  v < 13 ? 0 : v < 43 ? 0x200 : 0xA00, v >= 17 ? 2 : 0}));
-                    if (v >= 17) EXPECT_EQ(static_cast<int32_t *>(STDnm_TableEntries(dnm.get(), 17))[1], 1);
+                    if (v >= 17) {
+                        EXPECT_EQ(static_cast<int32_t *>(STDnm_TableEntries(dnm.get(), 17))[1], 1);
+                    }
                 }
 }
 
 TEST_F(StDnm, VersionRule) {
-    const std::string p = "\"" + path_of_input() + "\" has version ";
+    const std::string p = std::string("\"").append(path_of_input()) + "\" has version ";
     EXPECT_EQ(round_trip(sample({9})), nullptr);
     EXPECT_EQ(log.all(), (Lines{E + p + "9, which is no longer supported", failed_at(2)}));
     log.clear();
@@ -275,7 +277,9 @@ TEST_F(StDnm, SanityChecks) {
         FlagScope nocheck(STFLAG_NoSanityCheck, 1);
         Dnm dnm = read(bytes);
         EXPECT_FALSE(log.contains("Sanity")) << log.joined();
-        if (c.pos > 2) EXPECT_NE(dnm, nullptr);
+        if (c.pos > 2) {
+            EXPECT_NE(dnm, nullptr);
+        }
         log.clear();
     }
     // Accepted: languages 16, 30, 31, 255; a time stamp within 100 days.
@@ -320,7 +324,9 @@ TEST_F(StDnm, TruncationAtEveryLength) {
             ASSERT_FALSE(log.all().empty());
             EXPECT_EQ(failure(log).rfind(E + "failed while reading \"", 0), 0u) << log.joined();
             // The step that failed is explained first.
-            if (n >= 20) EXPECT_GE(log.all().size(), 2u) << log.joined();
+            if (n >= 20) {
+                EXPECT_GE(log.all().size(), 2u) << log.joined();
+            }
         }
     }
 }
@@ -376,7 +382,7 @@ TEST_F(StDnm, CorruptTables) {
     };
     expect_refused(log, dbgw::write_dnm(d), "does not end with a zero byte", 6);
     // A wrong kind of file; no container at all.
-    expect_refused(log, dbgw::write_dbg({}), "\"" + path_of_input() + "\" is not a name file (file kind 1)", 1);
+    expect_refused(log, dbgw::write_dbg({}), std::string("\"").append(path_of_input()) + "\" is not a name file (file kind 1)", 1);
     expect_refused(log, Bytes{'n', 'o', 't'}, "", 1);
 }
 

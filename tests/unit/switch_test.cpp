@@ -93,8 +93,8 @@ TEST_F(GenSwitch, CommandLineArguments) {
           "-LKSXFixHostBt"});
     EXPECT_EQ(remaining(), (Lines{"prog", "keep", "--", "-LKSXFixHostBt"}));
     EXPECT_TRUE(!gen_switch_get(&GSwitch_FixHostBt) && gen_switch_get(gen_switch_find("SampleGSwitch")));
-    EXPECT_EQ((std::vector<int>{gen_switch_find("FixHostBt")->source, gen_switch_find("SampleGSwitch")->source}),
-              (std::vector<int>{GEN_SWITCH_COMMAND_LINE, GEN_SWITCH_COMMAND_LINE_ARG}));
+    EXPECT_EQ((std::vector<uint32_t>{gen_switch_find("FixHostBt")->source, gen_switch_find("SampleGSwitch")->source}),
+              (std::vector<uint32_t>{GEN_SWITCH_COMMAND_LINE, GEN_SWITCH_COMMAND_LINE_ARG}));
     EXPECT_STREQ(std::getenv("LKS_GSW_FixHostBt"), "0");
     EXPECT_EQ(log.all(), (Lines{W + "No LKS switch found for NoSuch, ignoring",
                                                    W + "No LKS XSwitch name specified, ignoring argument."}));
