@@ -12,15 +12,6 @@
 
 namespace {
 
-// The Windows build runs behind a script that collects its streams in files
-// and has its standard input closed, so redirections and pipes around it
-// reach the script, not the program.
-#ifdef FUNSIZE_WINE_RUN
-#define SKIP_BEHIND_WRAPPER() GTEST_SKIP() << "the program's streams are not its own here"
-#else
-#define SKIP_BEHIND_WRAPPER() (void)0
-#endif
-
 using testing_support::make_temp_dir;
 using testing_support::RunResult;
 using testing_support::run_program;
