@@ -14,18 +14,39 @@ set -eu
 bin=$1
 shift
 tmp=$(mktemp)
-trap 'rm -f "$tmp"' EXIT
 runs=0
 bad=0
 slowest=0
+pairs=$(mktemp -d)
+trap 'rm -f "$tmp"; rm -rf "$pairs"' EXIT
+# An input that joins a name file and its .dla (fuzz/fuzz_pair.h) is split
+# into the two files side by side, and both are run, as the fuzz target does.
+operands() {
+    rm -f "$pairs"/in.*
+    if python3 - "$1" "$pairs/in" <<'PY'
+import sys
+data = open(sys.argv[1], 'rb').read()
+cut = data.find(b'\n#funsize-pair#\n')
+if cut < 0:
+    sys.exit(1)
+open(sys.argv[2] + '.dnm', 'wb').write(data[:cut])
+open(sys.argv[2] + '.dla', 'wb').write(data[cut + 16:])
+PY
+    then
+        echo "$pairs/in.dla $pairs/in.dnm"
+    else
+        echo "$1"
+    fi
+}
 for dir in "$@"; do
     for f in "$dir"/*; do
         [ -f "$f" ] || continue
+        for operand in $(operands "$f"); do
         for mode in "" -func=main; do
             status=0
             start=$(date +%s%N)
             ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
-                timeout -s KILL 1 "$bin" $mode "$f" >/dev/null 2>"$tmp" || status=$?
+                timeout -s KILL 1 "$bin" $mode "$operand" >/dev/null 2>"$tmp" || status=$?
             ms=$(( ($(date +%s%N) - start) / 1000000 ))
             [ "$ms" -gt "$slowest" ] && slowest=$ms
             runs=$((runs + 1))
@@ -33,8 +54,9 @@ for dir in "$@"; do
                 0|1|2|3|255) grep -q -e Sanitizer -e 'runtime error' "$tmp" || continue ;;
             esac
             bad=$((bad + 1))
-            echo "status $status: $f $mode"
+            echo "status $status: $f $operand $mode"
             head -n 5 "$tmp" | sed 's/^/    /'
+        done
         done
     done
 done

@@ -276,6 +276,7 @@ TEST_F(StLoad, ReferenceCountsAndWcharAttributes) {
     symTab_ = ST_CreateSymTab();
     for (const char *size : {"7", "65"}) EXPECT_EQ(ST_NoteWcharAttributes(symTab_, size, "0"), 1);
     EXPECT_EQ(ST_NoteWcharAttributes(symTab_, "16", "2"), 1);
+    EXPECT_EQ(ST_NoteWcharAttributes(symTab_, "16", nullptr), 1);
     EXPECT_FALSE(symTab_->wcharKnown);
     EXPECT_EQ((V{ST_NoteWcharAttributes(symTab_, "8", "1"), ST_NoteWcharAttributes(symTab_, "8", "1"),
                  ST_NoteWcharAttributes(symTab_, "64", "0"), symTab_->wcharSize}), (V{0, 0, 1, 8}));
@@ -283,6 +284,7 @@ TEST_F(StLoad, ReferenceCountsAndWcharAttributes) {
                                 W + "Invalid value for attribute \"scope.wchar_size\": 7",
                                 W + "Invalid value for attribute \"scope.wchar_size\": 65",
                                 W + "Invalid value for attribute \"scope.wchar_signed\": 2",
+                                W + "Invalid value for attribute \"scope.wchar_signed\": (null)",
                                 W + "Got inconsistent information for wchar_t: size 8 bits vs 64 bits, sign 1 vs 0"}));
 }
 
