@@ -10,6 +10,7 @@
 #include "genout.h"
 #include "indgen.h"
 #include "indgensys.h"
+#include "instream.h"
 #include "objfile.h"
 
 format_handler handler_table[HANDLER_SLOTS];
@@ -44,8 +45,9 @@ std::string copy_to_temporary(FILE *in, const char *name) {
     temporary_copies().push_back(copy);
     char buf[1 << 16];
     size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) gen_safe_fwrite64(copy.c_str(), buf, 1, int64_t(n), out);
-    if (std::ferror(in)) gen_fatal(1, "failed reading input file '%s'", name);
+    InStream source(in, name);
+    while ((n = source.read(buf, sizeof buf)) > 0) gen_safe_fwrite64(copy.c_str(), buf, 1, int64_t(n), out);
+    if (source.error()) gen_fatal(1, "failed reading input file '%s'", name);
     gen_safe_fclose(copy.c_str(), "temporary file", out);
     return copy;
 }
