@@ -58,17 +58,20 @@ TEST_F(GenSwitch, DefaultsSwitchFileAndEnvironment) {
     EXPECT_EQ(gen_switch_find("fixhostbt")->source, GEN_SWITCH_COMPILED_IN);
     EXPECT_EQ(gen_switch_find("NoSuchSwitch"), nullptr);
 
-    // Bad lines warn and change nothing; line ends may be CR, LF or both.
-    // (Comments, names in any case and unknown names are checked end to end.)
+    // Bad lines warn and change nothing; line ends may be CR, LF or both; a
+    // name no switch has is reported after the file. (Comments and names in
+    // any case are checked end to end.)
     gen_switch_reset();
-    gsw("fixhostbt 0\rSampleGSwitch 1 extra\r\nSampleGSwitch\nSampleGSwitch x\n");
+    gsw("fixhostbt 0\rSampleGSwitch 1 extra\r\nSampleGSwitch\nSampleGSwitch x\nSampleGSwitch 2\nNoSuchName 1\n");
     init();
     EXPECT_FALSE(gen_switch_get(&GSwitch_FixHostBt));
     EXPECT_EQ(gen_switch_find("FixHostBt")->source, GEN_SWITCH_GSW_FILE);
     EXPECT_EQ(gen_switch_find("SampleGSwitch")->value, 0);
     EXPECT_EQ(log.all(), (Lines{W + "Trailing garbage after switch on line 2 for switch SampleGSwitch",
                                 W + "Invalid switch format on line 3: SampleGSwitch",
-                                W + "Invalid switch value format on line 4 for switch SampleGSwitch"}));
+                                W + "Invalid switch value format on line 4 for switch SampleGSwitch",
+                                W + "Invalid switch value 2 on line 5 for switch SampleGSwitch",
+                                W + "Unknown switch specified in .gsw file: NoSuchName"}));
 
     // The environment: only the single characters 0 and 1 count; the switch
     // file is applied after it.
