@@ -2,6 +2,7 @@
 #include "case_inputs.h"
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <stdexcept>
@@ -131,7 +132,7 @@ void program(const std::vector<Words> &lines, const std::string &base, const std
     dlaw::ProgramDesc p;
     std::vector<Words> entries;  // changes to the name file's object entries
     std::vector<std::string> left_out;
-    bool dev_version = false;
+    std::vector<std::function<void(STDnm *)>> rewrites;  // of the name file once written
     for (const Words &w : lines) {
         if (w[0] == "mode" && w.size() == 2 && w[1] == "64") {
             p.mode = GADR_MODE_64BIT;
@@ -148,7 +149,12 @@ void program(const std::vector<Words> &lines, const std::string &base, const std
         } else if (w[0] == "entry" && w.size() == 3 && w[2].rfind("offset=", 0) == 0) {
             entries.push_back(w);
         } else if (w[0] == "dev-version" && w.size() == 1) {
-            dev_version = true;
+            rewrites.push_back([](STDnm *d) { d->version = STDNM_DEV_VERSION; });
+        } else if (w[0] == "update-links" && w.size() == 1) {
+            rewrites.push_back([](STDnm *d) {
+                int32_t link[1] = {2};
+                STDnm_SetIndexTable(d, STDNM_DLO_FILE_UPDATE_LINKS, link, 1);
+            });
         } else if (w[0] == "without" && w.size() == 2) {
             left_out.push_back(w[1]);
         } else {
@@ -160,8 +166,9 @@ void program(const std::vector<Words> &lines, const std::string &base, const std
             if (w[1] == p.objects[k].member) e.offset = number(w[2].substr(7));
     };
     dlaw::write_files(dlaw::write_program(p), p, dir, base);
-    if (dev_version && !dbgw::rewrite_dnm(dir + "/" + base + ".dnm", [](STDnm *d) { d->version = STDNM_DEV_VERSION; }))
-        throw std::runtime_error("the name file could not be rewritten");
+    for (const auto &rewrite : rewrites)
+        if (!dbgw::rewrite_dnm(dir + "/" + base + ".dnm", rewrite))
+            throw std::runtime_error("the name file could not be rewritten");
     for (const std::string &name : left_out) std::filesystem::remove(dir + "/" + name);
 }
 

@@ -12,7 +12,7 @@
 //                     section NAME BEGIN END; object MEMBER MAGIC...;
 //                     proc NAME BEGIN END [dnm] and unlocated (of the object
 //                     above); entry MEMBER offset=V (in the name file);
-//                     dev-version (of the name file); without FILE
+//                     dev-version, update-links (of the name file); without FILE
 // Numbers are C literals; ELF sections are numbered from 1 in the order given.
 #pragma once
 
