@@ -141,13 +141,12 @@ int dispatch_file(FILE *f, FILE *f2, input_desc *d) {
 
 int walk_input(const char *name, const char *mode) {
     FILE *f = gen_fopen(name, mode);
-    if (!f) gen_fatal(1, "unable to open input file '%s'", name);
     // An operand without a position (a pipe or a FIFO) is read once, into a
     // temporary copy; both handles read the copy, under the operand's name.
     // A FIFO is thus never opened a second time after its writer has gone.
     const char *path = name;
     std::string copy;
-    if (gen_ftell64(f) < 0) {
+    if (f && gen_ftell64(f) < 0) {
         copy = copy_to_temporary(f, name);
         std::fclose(f);
         path = copy.c_str();
