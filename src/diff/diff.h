@@ -11,32 +11,57 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace fdiff {
 
-// One function of one side, as the report would print it.
-struct Entry {
-    std::string path;    // file: relative to the side's directory, or the file's base name
+// A file, or a member of an archive, whose functions took part.
+struct Unit {
+    std::string path;    // relative to the side's directory, or the file's base name
     std::string member;  // archive member, or empty
-    std::string name;
+    // What it is matched by and listed as: "path(member)" in a directory,
+    // the member's name or the file's base name otherwise.
+    std::string key;
+};
+
+// One function of one side, as the report would print it. The name lives
+// in the side's name store.
+struct Entry {
+    const char *name;
+    uint32_t name_length;
+    uint32_t unit;  // index into Side::units
     uint64_t size;
+    std::string_view name_view() const { return {name, name_length}; }
 };
 
 enum class SideKind { file, directory, saved_report };
 
+// Everything read from one operand.
 struct Side {
     SideKind kind = SideKind::file;
+    std::string operand;
+    std::vector<Unit> units;
     std::vector<Entry> entries;  // in the order the report met them
+    std::deque<std::string> name_store;
+
+    Side() = default;
+    Side(const Side &) = delete;
+    Side &operator=(const Side &) = delete;
+    Side(Side &&) = default;
+    Side &operator=(Side &&) = default;
+    uint32_t add_unit(std::string path, std::string member, bool by_member);
+    void add(uint32_t unit, std::string_view name, uint64_t size);
 };
 
 // A matched function. A side that lacks it has has_old or has_new false and
-// a size of 0 there.
+// a size of 0 there. Unit and name point into the sides compared, which
+// outlive the comparison.
 struct Function {
-    std::string path;
-    std::string member;
-    std::string name;
+    const Unit *unit;
+    std::string_view name;
     bool has_old = false;
     bool has_new = false;
     uint64_t old_size = 0;
@@ -53,8 +78,8 @@ struct Summary {
 };
 
 struct Comparison {
-    // Every matched function, the largest absolute change first, ties by
-    // name, then by file.
+    // The matched functions, the largest absolute change first, ties by name,
+    // then by file; unchanged ones only when they were asked for.
     std::vector<Function> functions;
     Summary summary;
     bool one_side = false;       // only NEW was given (the page draws a single build)
@@ -69,8 +94,9 @@ std::string summary_line(const Summary &s);
 // "Total: Before=B, After=A, chg +P.PP%"
 std::string total_line(const Summary &s);
 
-// Matches the functions of two sides.
-Comparison compare(const Side &old_side, const Side &new_side);
+// Matches the functions of two sides; `keep_unchanged` keeps the unchanged
+// functions in the list (they count in the summary either way).
+Comparison compare(const Side &old_side, const Side &new_side, bool keep_unchanged);
 
 enum class Format { text, markdown, csv, json };
 struct OutputOptions {

@@ -125,6 +125,21 @@ int funsize_report(const char *file_name, const debug_range_list *debug_ranges);
 // warnings for an archive member.
 int funsize_report_input(const input_desc *d, const debug_range_list *debug_ranges);
 
+// A report line handed to a caller instead of printed: the input's name
+// (the archive's for a member), the member's name or null, the function's
+// name as the report prints it, its address and size.
+struct funsize_line {
+    const char *file;
+    const char *member;
+    const char *name;
+    uint64_t address;
+    uint64_t size;
+};
+using funsize_sink = void (*)(void *context, const funsize_line &line);
+// While a sink is set, funsize_report hands it every line it would print,
+// prints nothing and warns of no missing name; null restores printing.
+void funsize_set_sink(funsize_sink sink, void *context);
+
 // Allocates a zeroed section table of `count` entries (section_table,
 // section_count) and frees it again.
 void funsize_alloc_sections(uint32_t count);

@@ -436,10 +436,56 @@ class LineBuffer {
 
 }  // namespace
 
+namespace {
+
+funsize_sink line_sink;
+void *line_sink_context;
+// The input being reported, when the report was asked for through
+// funsize_report_input.
+const input_desc *reported_input;
+
+// The report's lines, handed to the sink instead of printed.
+int hand_over(const char *file_name, uint64_t count, char lead) {
+    funsize_line line{file_name, nullptr, nullptr, 0, 0};
+    if (reported_input && reported_input->in_archive) {
+        line.file = reported_input->archive_name;
+        line.member = reported_input->member_name;
+    }
+    std::string led;
+    int missing = 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        const function_record &r = funsize_table.records[i];
+        if (r.name && std::strcmp(r.name, FUNSIZE_BOUNDARY_NAME) == 0) continue;
+        if (r.section == 0) {
+            ++missing;
+            continue;
+        }
+        line.name = r.name ? r.name : "";
+        if (lead) {
+            led.assign(1, lead).append(line.name);
+            line.name = led.c_str();
+        }
+        gadr size;
+        gadr_subtract(size, r.end, r.start);
+        line.address = gadr_to_u64(r.start);
+        line.size = gadr_to_u64(size);
+        line_sink(line_sink_context, line);
+    }
+    return missing;
+}
+
+}  // namespace
+
+void funsize_set_sink(funsize_sink sink, void *context) {
+    line_sink = sink;
+    line_sink_context = context;
+}
+
 int funsize_report(const char *file_name, const debug_range_list *debug_ranges) {
     const uint32_t n = funsize_table.requested_count;
     if (n == 0 && funsize_table.sized_count < funsize_table.next) close_sizes(debug_ranges);
     uint64_t count = n ? n : funsize_table.next;
+    if (line_sink) return hand_over(file_name, count, restored_leading_character());
     const std::string prefix = file_prefix(file_name);
     const char lead = restored_leading_character();
     int missing = 0;
@@ -484,7 +530,9 @@ void funsize_free_sections() {
 int funsize_report_input(const input_desc *d, const debug_range_list *debug_ranges) {
     const int saved_warnings = opt_warnings;
     if (d->in_archive) opt_warnings = 0;
+    reported_input = d;
     const int result = funsize_report(opt_gcompare ? d->member_name : d->name, debug_ranges);
+    reported_input = nullptr;
     opt_warnings = saved_warnings;
     return result;
 }

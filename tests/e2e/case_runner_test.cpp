@@ -4,6 +4,7 @@
 //   === what the case shows
 //   cwd: work               optional: the runs start in this subdirectory
 //   program: bin/funsize    optional: the runs start a copy of the binary put there
+//   tool: funsize-diff      optional: the runs start the comparison program
 //   cut: x.o 120            optional, repeatable: input x.o cut to 120 bytes
 //   absent: work/x.o        optional: a file the runs must not make
 //   --- file args.txt       an input: the lines below, or with "from PATH" a copy
@@ -61,7 +62,7 @@ struct Step {
 
 struct Case {
     std::string file, title;
-    std::map<std::string, std::string> settings;  // "cwd:", "program:", "absent:"
+    std::map<std::string, std::string> settings;  // "cwd:", "program:", "tool:", "absent:"
     std::vector<std::pair<std::string, uint64_t>> cuts;
     std::vector<Input> inputs;
     std::vector<Step> runs;
@@ -189,6 +190,7 @@ TEST_P(CaseTest, MatchesExpectedOutput) {
     ASSERT_EQ(make_inputs(c, dir), "");
     auto setting = [&](const char *key) { return c.settings.count(key) ? c.settings.at(key) : ""; };
     std::string program = FUNSIZE_BINARY, argv0 = "funsize", cwd = dir + "/" + setting("cwd:");
+    if (setting("tool:") == "funsize-diff") program = argv0 = FUNSIZE_DIFF_BINARY;
     if (!setting("program:").empty()) {
         program = argv0 = dir + "/" + setting("program:");
         fs::create_directories(fs::path(program).parent_path());
