@@ -2,8 +2,10 @@
 """Writes a 64-bit little-endian ELF relocatable object with N function
 symbols in one .text section, each function 16 bytes long.
 
-usage: gen_elf.py N OUTPUT [--no-sizes]
+usage: gen_elf.py N OUTPUT [--no-sizes] [--grow=K] [--rename=K]
 With --no-sizes every symbol has size 0, so that sizes must be derived.
+--grow=K gives every K-th function a size of 24, --rename=K renames every
+K-th function (a second build of the same program, for comparisons).
 """
 import struct
 import sys
@@ -13,12 +15,16 @@ def main():
     n = int(sys.argv[1])
     out = sys.argv[2]
     sized = '--no-sizes' not in sys.argv
+    options = dict(a[2:].split('=') for a in sys.argv[3:] if '=' in a)
+    grow = int(options.get('grow', 0))
+    rename = int(options.get('rename', 0))
 
     names = bytearray(b'\0')
     offsets = []
     for i in range(n):
         offsets.append(len(names))
-        names += b'function_%07d\0' % i
+        renamed = rename and i % rename == rename - 1
+        names += (b'renamed__%07d\0' if renamed else b'function_%07d\0') % i
     shstr = b'\0.text\0.symtab\0.strtab\0.shstrtab\0'
     text_size = 16 * n
 
@@ -26,7 +32,8 @@ def main():
     pack = struct.Struct('<IBBHQQ').pack_into
     for i in range(n):
         # st_name, st_info (GLOBAL FUNC), st_other, st_shndx, st_value, st_size
-        pack(sym, 24 * (i + 1), offsets[i], 0x12, 0, 1, 16 * i, 16 if sized else 0)
+        size = 24 if grow and i % grow == grow - 1 else 16
+        pack(sym, 24 * (i + 1), offsets[i], 0x12, 0, 1, 16 * i, size if sized else 0)
 
     ehsize = 64
     symtab_off = ehsize

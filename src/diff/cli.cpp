@@ -126,9 +126,7 @@ void read_side(const char *operand, Side &side) {
     case ReadStatus::failed: fail("%s:%s", operand, error.c_str());
     case ReadStatus::unrecognised: break;
     }
-    side.units.clear();
-    side.entries.clear();
-    side.name_store.clear();
+    side.clear();
     side.kind = SideKind::file;
     switch (read_object_file(operand, gen_basename(operand), true, side)) {
     case ReadStatus::read: break;

@@ -1,6 +1,7 @@
 // Matching the functions of two sides: by unit, then by name and order of
 // occurrence within the unit.
 #include <algorithm>
+#include <cstring>
 #include <unordered_map>
 
 #include "diff.h"
@@ -14,9 +15,75 @@ constexpr uint32_t none = UINT32_MAX;
 // The entries of each unit of a side, in the order the report met them.
 std::vector<std::vector<uint32_t>> entries_by_unit(const Side &side) {
     std::vector<std::vector<uint32_t>> by_unit(side.units.size());
-    for (uint32_t i = 0; i < side.entries.size(); ++i) by_unit[side.entries[i].unit].push_back(i);
+    for (size_t r = 0; r < side.runs.size(); ++r) {
+        const uint32_t end = r + 1 < side.runs.size() ? side.runs[r + 1].first : uint32_t(side.entries.size());
+        std::vector<uint32_t> &list = by_unit[side.runs[r].unit];
+        for (uint32_t i = side.runs[r].first; i < end; ++i) list.push_back(i);
+    }
     return by_unit;
 }
+
+uint64_t name_hash(const char *s) {
+    uint64_t h = 0xcbf29ce484222325u;
+    for (; *s; ++s) h = (h ^ uint8_t(*s)) * 0x100000001b3u;
+    return h ^ (h >> 29);
+}
+
+// The OLD entries of one unit by name: an open-addressed table of chains,
+// each chain the entries of one name in order of occurrence. Taking an
+// entry moves its chain's head on.
+class NameChains {
+  public:
+    NameChains(const Side &side, const std::vector<uint32_t> &list, size_t from) : side_(side), list_(list) {
+        size_t size = 16;
+        while (size < 2 * (list.size() - from)) size *= 2;
+        mask_ = size - 1;
+        slots_.assign(size, Slot{none, none, 0});
+        next_.assign(list.size(), none);
+        for (size_t i = from; i < list.size(); ++i) {
+            const char *n = name(uint32_t(i));
+            Slot &slot = find(n, name_hash(n));
+            if (slot.head == none && slot.tail == none) {
+                slot.head = slot.tail = uint32_t(i);
+            } else {
+                next_[slot.tail] = uint32_t(i);
+                slot.tail = uint32_t(i);
+            }
+        }
+    }
+    // The position in `list` of the next unmatched entry of this name, or none.
+    uint32_t take(const char *n) {
+        Slot &slot = find(n, name_hash(n));
+        const uint32_t i = slot.head;
+        if (i != none) slot.head = next_[i];
+        return i;
+    }
+
+  private:
+    struct Slot {
+        uint32_t head;  // none once the chain is used up
+        uint32_t tail;  // none while the slot is free
+        uint32_t tag;   // high bits of the name's hash
+    };
+    const char *name(uint32_t i) const { return side_.entries[list_[i]].name; }
+    // The slot of the name, or the free slot where it goes.
+    Slot &find(const char *n, uint64_t hash) {
+        const uint32_t tag = uint32_t(hash >> 32);
+        for (size_t k = hash & mask_;; k = (k + 1) & mask_) {
+            Slot &slot = slots_[k];
+            if (slot.tail == none) {
+                slot.tag = tag;
+                return slot;
+            }
+            if (slot.tag == tag && std::strcmp(name(slot.tail), n) == 0) return slot;
+        }
+    }
+    const Side &side_;
+    const std::vector<uint32_t> &list_;
+    size_t mask_;
+    std::vector<Slot> slots_;
+    std::vector<uint32_t> next_;
+};
 
 class Matcher {
   public:
@@ -32,7 +99,7 @@ class Matcher {
         const std::vector<uint32_t> &n = news ? *news : empty;
         size_t same = 0;
         while (same < o.size() && same < n.size() &&
-               old_.entries[o[same]].name_view() == new_.entries[n[same]].name_view()) {
+               std::strcmp(old_.entries[o[same]].name, new_.entries[n[same]].name) == 0) {
             add(o[same], n[same]);
             ++same;
         }
@@ -40,26 +107,14 @@ class Matcher {
             for (size_t j = same; j < n.size(); ++j) add(none, n[j]);
             return;
         }
-        // Each name's OLD entries as a chain in order of occurrence.
-        std::unordered_map<std::string_view, std::pair<uint32_t, uint32_t>> chains;  // first, last
-        chains.reserve(o.size() - same);
-        next_.assign(o.size(), none);
-        for (size_t i = same; i < o.size(); ++i) {
-            auto [it, fresh] = chains.try_emplace(old_.entries[o[i]].name_view(), uint32_t(i), uint32_t(i));
-            if (!fresh) {
-                next_[it->second.second] = uint32_t(i);
-                it->second.second = uint32_t(i);
-            }
-        }
+        NameChains chains(old_, o, same);
         std::vector<bool> taken(o.size(), false);
         for (size_t j = same; j < n.size(); ++j) {
-            auto it = chains.find(new_.entries[n[j]].name_view());
-            if (it == chains.end() || it->second.first == none) {
+            const uint32_t i = chains.take(new_.entries[n[j]].name);
+            if (i == none) {
                 add(none, n[j]);
                 continue;
             }
-            const uint32_t i = it->second.first;
-            it->second.first = next_[i];
             taken[i] = true;
             add(o[i], n[j]);
         }
@@ -71,18 +126,14 @@ class Matcher {
     void add(uint32_t o, uint32_t n) {
         Function f{};
         if (o != none) {
-            const Entry &e = old_.entries[o];
-            f.unit = &old_.units[e.unit];
-            f.name = e.name_view();
+            f.name = old_.entries[o].name;
             f.has_old = true;
-            f.old_size = e.size;
+            f.old_size = old_.entries[o].size;
         }
         if (n != none) {
-            const Entry &e = new_.entries[n];
-            f.unit = &new_.units[e.unit];
-            f.name = e.name_view();
+            f.name = new_.entries[n].name;
             f.has_new = true;
-            f.new_size = e.size;
+            f.new_size = new_.entries[n].size;
         }
         Summary &s = c_.summary;
         s.total_old += f.old_size;
@@ -100,14 +151,22 @@ class Matcher {
             ++s.shrunk;
             s.down += f.old_size - f.new_size;
         }
-        if (keep_unchanged_ || f.changed()) c_.functions.push_back(f);
+        if (!keep_unchanged_ && !f.changed()) return;
+        f.unit = n != none ? &new_.units[unit_of(new_, n)] : &old_.units[unit_of(old_, o)];
+        c_.functions.push_back(f);
+    }
+
+    // The unit of an entry: the run that holds it.
+    static uint32_t unit_of(const Side &side, uint32_t entry) {
+        auto it = std::upper_bound(side.runs.begin(), side.runs.end(), entry,
+                                   [](uint32_t e, const UnitRun &r) { return e < r.first; });
+        return (it - 1)->unit;
     }
 
     const Side &old_;
     const Side &new_;
     bool keep_unchanged_;
     Comparison &c_;
-    std::vector<uint32_t> next_;
 };
 
 uint64_t magnitude(int64_t v) { return v < 0 ? uint64_t(0) - uint64_t(v) : uint64_t(v); }

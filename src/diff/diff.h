@@ -27,14 +27,17 @@ struct Unit {
     std::string key;
 };
 
-// One function of one side, as the report would print it. The name lives
-// in the side's name store.
+// One function of one side, as the report would print it. The name lives,
+// NUL-terminated, in the side's name store.
 struct Entry {
     const char *name;
-    uint32_t name_length;
-    uint32_t unit;  // index into Side::units
     uint64_t size;
-    std::string_view name_view() const { return {name, name_length}; }
+};
+
+// The entries from `first` up to the next run's first belong to `unit`.
+struct UnitRun {
+    uint32_t first;
+    uint32_t unit;  // index into Side::units
 };
 
 enum class SideKind { file, directory, saved_report };
@@ -45,6 +48,7 @@ struct Side {
     std::string operand;
     std::vector<Unit> units;
     std::vector<Entry> entries;  // in the order the report met them
+    std::vector<UnitRun> runs;
     std::deque<std::string> name_store;
 
     Side() = default;
@@ -54,6 +58,7 @@ struct Side {
     Side &operator=(Side &&) = default;
     uint32_t add_unit(std::string path, std::string member, bool by_member);
     void add(uint32_t unit, std::string_view name, uint64_t size);
+    void clear();
 };
 
 // A matched function. A side that lacks it has has_old or has_new false and

@@ -55,14 +55,24 @@ uint32_t Side::add_unit(std::string path, std::string member, bool by_member) {
 }
 
 void Side::add(uint32_t unit, std::string_view name, uint64_t size) {
-    if (name_store.empty() || name_store.back().capacity() - name_store.back().size() < name.size()) {
+    // A block is never grown past its first capacity, so that the names
+    // already in it stay where they are.
+    if (name_store.empty() || name_store.back().capacity() - name_store.back().size() < name.size() + 1) {
         name_store.emplace_back();
-        name_store.back().reserve(std::max(name_block, name.size()));
+        name_store.back().reserve(std::max(name_block, name.size() + 1));
     }
     std::string &block = name_store.back();
     const char *at = block.data() + block.size();
-    block.append(name);
-    entries.push_back(Entry{at, uint32_t(name.size()), unit, size});
+    block.append(name).push_back('\0');
+    if (runs.empty() || runs.back().unit != unit) runs.push_back(UnitRun{uint32_t(entries.size()), unit});
+    entries.push_back(Entry{at, size});
+}
+
+void Side::clear() {
+    units.clear();
+    entries.clear();
+    runs.clear();
+    name_store.clear();
 }
 
 std::string unit_label(const std::string &path, const std::string &member) {
