@@ -195,6 +195,8 @@ int diff_main(int argc, char **argv) {
     read_side(operands[0], old_side);
     read_side(operands[1], new_side);
     gen_exit_fn = gen_exit;
+    // The readers' table is not needed any more; the matching is.
+    funsize_release_table();
     if ((old_side.kind == SideKind::directory) != (new_side.kind == SideKind::directory)) {
         const bool old_is_dir = old_side.kind == SideKind::directory;
         fail("'%s' is a directory and '%s' is not: compare a directory with a directory", old_is_dir ? operands[0] : operands[1],

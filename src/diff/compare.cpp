@@ -1,6 +1,7 @@
 // Matching the functions of two sides: by unit, then by name and order of
 // occurrence within the unit.
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <unordered_map>
 
@@ -12,77 +13,127 @@ namespace {
 
 constexpr uint32_t none = UINT32_MAX;
 
-// The entries of each unit of a side, in the order the report met them.
-std::vector<std::vector<uint32_t>> entries_by_unit(const Side &side) {
-    std::vector<std::vector<uint32_t>> by_unit(side.units.size());
+// The entries of one unit in the order the report met them: a range of
+// the side's entries when the unit is one run (the usual case), a list
+// otherwise.
+struct UnitEntries {
+    uint32_t first = 0;
+    uint32_t count = 0;
+    std::vector<uint32_t> list;
+    size_t size() const { return list.empty() ? count : list.size(); }
+    uint32_t operator[](size_t i) const { return list.empty() ? first + uint32_t(i) : list[i]; }
+};
+
+std::vector<UnitEntries> entries_by_unit(const Side &side) {
+    std::vector<UnitEntries> by_unit(side.units.size());
+    std::vector<uint32_t> runs_of(side.units.size(), 0);
+    for (const UnitRun &run : side.runs) ++runs_of[run.unit];
     for (size_t r = 0; r < side.runs.size(); ++r) {
         const uint32_t end = r + 1 < side.runs.size() ? side.runs[r + 1].first : uint32_t(side.entries.size());
-        std::vector<uint32_t> &list = by_unit[side.runs[r].unit];
-        for (uint32_t i = side.runs[r].first; i < end; ++i) list.push_back(i);
+        const uint32_t u = side.runs[r].unit;
+        if (runs_of[u] == 1) {
+            by_unit[u].first = side.runs[r].first;
+            by_unit[u].count = end - side.runs[r].first;
+        } else {
+            for (uint32_t i = side.runs[r].first; i < end; ++i) by_unit[u].list.push_back(i);
+        }
     }
     return by_unit;
 }
 
+// FNV-1a over the bytes, then a finishing mix so that names differing in
+// their last characters only (function_1, function_2, ...) spread over the
+// whole table rather than into neighbouring slots.
 uint64_t name_hash(const char *s) {
     uint64_t h = 0xcbf29ce484222325u;
     for (; *s; ++s) h = (h ^ uint8_t(*s)) * 0x100000001b3u;
-    return h ^ (h >> 29);
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdu;
+    h ^= h >> 33;
+    h *= 0xc4ceb9fe1a85ec53u;
+    return h ^ (h >> 33);
 }
 
-// The OLD entries of one unit by name: an open-addressed table of chains,
-// each chain the entries of one name in order of occurrence. Taking an
-// entry moves its chain's head on.
-class NameChains {
+// The entries of one unit pair that wait for a partner, by name: for each
+// name a chain of the entries met so far on one side and not yet paired, in
+// order of occurrence. At most one side of a name waits at any time. An
+// open-addressed table that grows; a name keeps its slot once it has one.
+class Waiting {
   public:
-    NameChains(const Side &side, const std::vector<uint32_t> &list, size_t from) : side_(side), list_(list) {
-        size_t size = 16;
-        while (size < 2 * (list.size() - from)) size *= 2;
-        mask_ = size - 1;
-        slots_.assign(size, Slot{none, none, 0});
-        next_.assign(list.size(), none);
-        for (size_t i = from; i < list.size(); ++i) {
-            const char *n = name(uint32_t(i));
-            Slot &slot = find(n, name_hash(n));
-            if (slot.head == none && slot.tail == none) {
-                slot.head = slot.tail = uint32_t(i);
-            } else {
-                next_[slot.tail] = uint32_t(i);
-                slot.tail = uint32_t(i);
-            }
-        }
+    Waiting(size_t olds, size_t news) : slots_(16) {
+        next_[0].assign(olds, none);
+        next_[1].assign(news, none);
     }
-    // The position in `list` of the next unmatched entry of this name, or none.
-    uint32_t take(const char *n) {
-        Slot &slot = find(n, name_hash(n));
-        const uint32_t i = slot.head;
-        if (i != none) slot.head = next_[i];
-        return i;
+    size_t count() const { return count_; }
+    // Whether entries of this name wait on either side.
+    bool any(const char *name, uint64_t hash) {
+        const Slot *slot = find(name, hash);
+        return slot && slot->head != none;
+    }
+    // Entry `pos` of side `s` (0 OLD, 1 NEW) meets the waiting entries of
+    // its name: gives the position of its partner on the other side, or
+    // none when it waits itself.
+    uint32_t offer(int s, uint32_t pos, const char *name, uint64_t hash) {
+        Slot *slot = find(name, hash);
+        if (slot && slot->head != none && slot->side != s) {
+            const uint32_t partner = slot->head;
+            slot->head = next_[slot->side][partner];
+            --count_;
+            return partner;
+        }
+        if (!slot) slot = insert(name, hash);
+        if (slot->head == none) {
+            slot->head = slot->tail = pos;
+            slot->side = uint8_t(s);
+        } else {
+            next_[s][slot->tail] = pos;
+            slot->tail = pos;
+        }
+        ++count_;
+        return none;
     }
 
   private:
     struct Slot {
-        uint32_t head;  // none once the chain is used up
-        uint32_t tail;  // none while the slot is free
-        uint32_t tag;   // high bits of the name's hash
+        const char *name = nullptr;  // null while the slot is free
+        uint64_t hash = 0;
+        uint32_t head = none;  // none while no entry of the name waits
+        uint32_t tail = none;
+        uint8_t side = 0;
     };
-    const char *name(uint32_t i) const { return side_.entries[list_[i]].name; }
-    // The slot of the name, or the free slot where it goes.
-    Slot &find(const char *n, uint64_t hash) {
-        const uint32_t tag = uint32_t(hash >> 32);
-        for (size_t k = hash & mask_;; k = (k + 1) & mask_) {
+    Slot *find(const char *name, uint64_t hash) {
+        const size_t mask = slots_.size() - 1;
+        for (size_t k = hash & mask;; k = (k + 1) & mask) {
             Slot &slot = slots_[k];
-            if (slot.tail == none) {
-                slot.tag = tag;
-                return slot;
-            }
-            if (slot.tag == tag && std::strcmp(name(slot.tail), n) == 0) return slot;
+            if (!slot.name) return nullptr;
+            if (slot.hash == hash && std::strcmp(slot.name, name) == 0) return &slot;
         }
     }
-    const Side &side_;
-    const std::vector<uint32_t> &list_;
-    size_t mask_;
+    Slot *insert(const char *name, uint64_t hash) {
+        if (2 * (used_ + 1) > slots_.size()) grow();
+        const size_t mask = slots_.size() - 1;
+        size_t k = hash & mask;
+        while (slots_[k].name) k = (k + 1) & mask;
+        ++used_;
+        slots_[k].name = name;
+        slots_[k].hash = hash;
+        return &slots_[k];
+    }
+    void grow() {
+        std::vector<Slot> old(slots_.size() * 2);
+        old.swap(slots_);
+        const size_t mask = slots_.size() - 1;
+        for (const Slot &slot : old) {
+            if (!slot.name) continue;
+            size_t k = slot.hash & mask;
+            while (slots_[k].name) k = (k + 1) & mask;
+            slots_[k] = slot;
+        }
+    }
+    std::array<std::vector<uint32_t>, 2> next_;
     std::vector<Slot> slots_;
-    std::vector<uint32_t> next_;
+    size_t used_ = 0;
+    size_t count_ = 0;
 };
 
 class Matcher {
@@ -91,35 +142,45 @@ class Matcher {
         : old_(old_side), new_(new_side), keep_unchanged_(keep_unchanged), c_(c) {}
 
     // Matches the entries of one OLD unit (or none) with those of one NEW
-    // unit (or none). Equal names at equal positions from the start pair up
-    // at once; the rest pair by name, the n-th occurrence with the n-th.
-    void match(const std::vector<uint32_t> *olds, const std::vector<uint32_t> *news) {
-        static const std::vector<uint32_t> empty;
-        const std::vector<uint32_t> &o = olds ? *olds : empty;
-        const std::vector<uint32_t> &n = news ? *news : empty;
-        size_t same = 0;
-        while (same < o.size() && same < n.size() &&
-               std::strcmp(old_.entries[o[same]].name, new_.entries[n[same]].name) == 0) {
-            add(o[same], n[same]);
-            ++same;
-        }
-        if (same == o.size()) {
-            for (size_t j = same; j < n.size(); ++j) add(none, n[j]);
-            return;
-        }
-        NameChains chains(old_, o, same);
-        std::vector<bool> taken(o.size(), false);
-        for (size_t j = same; j < n.size(); ++j) {
-            const uint32_t i = chains.take(new_.entries[n[j]].name);
-            if (i == none) {
-                add(none, n[j]);
-                continue;
-            }
-            taken[i] = true;
+    // unit (or none): the n-th occurrence of a name with the n-th. Both
+    // lists are walked side by side; an entry whose name waits on neither
+    // side pairs with the entry at the same step when the names agree, and
+    // otherwise pairs with the first entry of its name that waits on the
+    // other side, or waits itself. Two builds of one program list their
+    // functions in much the same order, so few entries ever wait.
+    void match(const UnitEntries *olds, const UnitEntries *news) {
+        static const UnitEntries empty;
+        const UnitEntries &o = olds ? *olds : empty;
+        const UnitEntries &n = news ? *news : empty;
+        Waiting waiting(o.size(), n.size());
+        std::vector<bool> paired_old(o.size()), paired_new(n.size());
+        auto pair = [&](uint32_t i, uint32_t j) {
+            paired_old[i] = paired_new[j] = true;
             add(o[i], n[j]);
+        };
+        for (size_t i = 0, j = 0; i < o.size() || j < n.size(); ++i, ++j) {
+            const char *on = i < o.size() ? old_.entries[o[i]].name : nullptr;
+            const char *nn = j < n.size() ? new_.entries[n[j]].name : nullptr;
+            if (on && nn && std::strcmp(on, nn) == 0) {
+                const uint64_t h = waiting.count() ? name_hash(on) : 0;
+                if (!waiting.count() || !waiting.any(on, h)) {
+                    pair(uint32_t(i), uint32_t(j));
+                    continue;
+                }
+            }
+            if (on) {
+                const uint32_t partner = waiting.offer(0, uint32_t(i), on, name_hash(on));
+                if (partner != none) pair(uint32_t(i), partner);
+            }
+            if (nn) {
+                const uint32_t partner = waiting.offer(1, uint32_t(j), nn, name_hash(nn));
+                if (partner != none) pair(partner, uint32_t(j));
+            }
         }
-        for (size_t i = same; i < o.size(); ++i)
-            if (!taken[i]) add(o[i], none);
+        for (size_t i = 0; i < o.size(); ++i)
+            if (!paired_old[i]) add(o[i], none);
+        for (size_t j = 0; j < n.size(); ++j)
+            if (!paired_new[j]) add(none, n[j]);
     }
 
   private:

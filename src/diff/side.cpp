@@ -33,6 +33,11 @@ void collect(void *context, const funsize_line &line) {
     Collector &c = *static_cast<Collector *>(context);
     const char *member = line.member ? line.member : "";
     if (c.unit == UINT32_MAX || c.last_member != member) {
+        // A new report: the table holds at most this many lines, so the
+        // entries grow once, not by doubling.
+        std::vector<Entry> &entries = c.side->entries;
+        if (entries.capacity() < entries.size() + funsize_table.next)
+            entries.reserve(std::max(entries.size() + funsize_table.next, 2 * entries.capacity()));
         c.last_member = member;
         c.unit = c.side->add_unit(c.path, member, c.by_member);
     }

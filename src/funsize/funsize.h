@@ -87,6 +87,9 @@ bool funsize_split_decorated(const char *name, std::string &function, std::strin
 // report has been printed, so the table keeps pointers instead of copies.
 void funsize_names_stable(bool stable);
 void funsize_reserve(uint64_t count);
+// Gives back the memory a large input made the table take, between inputs
+// of a run without requested names.
+void funsize_release_table();
 void funsize_add_requested(const char *name);
 void funsize_reset();
 

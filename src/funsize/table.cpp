@@ -252,6 +252,13 @@ void funsize_init_table() {
     funsize_table.capacity = FUNSIZE_INITIAL_CAPACITY;
 }
 
+void funsize_release_table() {
+    if (funsize_table.capacity <= FUNSIZE_INITIAL_CAPACITY) return;
+    free_names();
+    gen_free_fn(funsize_table.records);
+    funsize_init_table();
+}
+
 void funsize_reserve(uint64_t count) {
     if (funsize_table.capacity >= count) return;
     uint64_t capacity = count + count / 16 + FUNSIZE_INITIAL_CAPACITY;
@@ -281,9 +288,10 @@ void funsize_reset() {
     }
     free_names();
     // The requested records were never moved, so they still stand first in
-    // the order their names were given.
-    std::stable_sort(records_begin(), records_end(),
-                     [](const function_record &a, const function_record &b) { return a.order < b.order; });
+    // the order their names were given. Without any, nothing is kept.
+    if (funsize_table.requested_count)
+        std::stable_sort(records_begin(), records_end(),
+                         [](const function_record &a, const function_record &b) { return a.order < b.order; });
     funsize_table.found_count = 0;
     funsize_table.sized_count = 0;
     // Each handler says afresh whether its names outlive the report.
