@@ -41,3 +41,6 @@ gzip -9 -n -f extended/many.o
 
 # The sample that the README runs.
 cp arm/sample.o ../sample.o
+
+# The inputs of the build comparisons (funsize-diff).
+./make_diff.sh
