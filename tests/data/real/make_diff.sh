@@ -8,7 +8,7 @@ cd "$(dirname "$0")"
 funsize=$(realpath "${1:-../../../build/funsize}")
 src=src/diff
 out=diff
-rm -rf $out && mkdir -p $out/x86_64 $out/coff $out/build-old/lib $out/build-old/src $out/build-new/lib $out/build-new/src
+rm -rf $out && mkdir -p $out/x86_64 $out/coff $out/tree-old/lib $out/tree-old/src $out/tree-new/lib $out/tree-new/src
 cc="gcc -fno-asynchronous-unwind-tables"
 
 # The same sources at two optimisation levels.
@@ -24,11 +24,11 @@ for m in alpha beta gamma; do $cc -O1 -c $src/$m.c -o $out/x86_64/$m.o; done
 (cd $out/x86_64 && ar rcD libparts-old.a alpha.o beta.o && ar rcD libparts-new.a beta.o gamma.o && rm alpha.o beta.o gamma.o)
 
 # Two build trees, each with a file that is no object.
-cp $out/x86_64/shapes_v1.o $out/build-old/src/shapes.o
-cp $out/x86_64/shapes_v2.o $out/build-new/src/shapes.o
-cp $out/x86_64/libparts-old.a $out/build-old/lib/libparts.a
-cp $out/x86_64/libparts-new.a $out/build-new/lib/libparts.a
-echo "built by make_diff.sh" | tee $out/build-old/NOTES.txt > $out/build-new/NOTES.txt
+cp $out/x86_64/shapes_v1.o $out/tree-old/src/shapes.o
+cp $out/x86_64/shapes_v2.o $out/tree-new/src/shapes.o
+cp $out/x86_64/libparts-old.a $out/tree-old/lib/libparts.a
+cp $out/x86_64/libparts-new.a $out/tree-new/lib/libparts.a
+echo "built by make_diff.sh" | tee $out/tree-old/NOTES.txt > $out/tree-new/NOTES.txt
 
 # COFF objects of the two versions from the Windows cross compiler.
 mingw="x86_64-w64-mingw32-gcc -fno-asynchronous-unwind-tables"
