@@ -1,0 +1,375 @@
+// The funsize-diff page in a real browser. Each test makes a page from a
+// short description, appends driver.js and its own steps, lets headless
+// Chromium run them and reads back what the driver saw from the dumped DOM.
+// A screenshot of each page (without the driver) is left in the build
+// folder, tests/pages/NAME.png.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "page_input.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string read_file(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_file(const fs::path &path, const std::string &text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+std::string page_of(const fdiff::Comparison &c) {
+    FILE *f = std::tmpfile();
+    if (!f) return "";
+    const bool ok = fdiff::write_html(f, c);
+    std::string text;
+    if (ok) {
+        std::rewind(f);
+        char buf[65536];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    }
+    std::fclose(f);
+    return text;
+}
+
+// The text of an element as the DOM dump writes it.
+std::string unescape(const std::string &s) {
+    static const std::pair<const char *, const char *> entities[] = {
+        {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&#39;", "'"}, {"&nbsp;", "\xc2\xa0"}, {"&amp;", "&"}};
+    std::string out;
+    for (size_t i = 0; i < s.size();) {
+        bool replaced = false;
+        if (s[i] == '&') {
+            for (const auto &[from, to] : entities) {
+                if (s.compare(i, std::strlen(from), from) == 0) {
+                    out.append(to);
+                    i += std::strlen(from);
+                    replaced = true;
+                    break;
+                }
+            }
+        }
+        if (!replaced) out.push_back(s[i++]);
+    }
+    return out;
+}
+
+std::string quoted(const std::string &s) { return std::string("'").append(s).append("'"); }
+
+int chromium(const std::string &name, const std::string &options, const fs::path &page, const fs::path &output) {
+    const fs::path profile = fs::path(FUNSIZE_PAGE_OUT) / ("profile-" + name);
+    std::string command = quoted(FUNSIZE_CHROMIUM);
+    command.append(" --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1280,900")
+        .append(" --user-data-dir=").append(quoted(profile.string()))
+        .append(" ").append(options)
+        .append(" ").append(quoted("file://" + page.string()))
+        .append(" >").append(quoted(output.string()))
+        .append(" 2>").append(quoted(output.string() + ".err"));
+    const int status = std::system(command.c_str());
+    fs::remove_all(profile);
+    return status;
+}
+
+struct Seen {
+    std::map<std::string, std::string> values;
+    std::string at(const std::string &key) const {
+        const auto it = values.find(key);
+        return it == values.end() ? "(not reported)" : it->second;
+    }
+};
+
+// Opens the page with the driver and `steps` (the body of an async function)
+// and returns what the driver reported; also writes NAME.html and NAME.png.
+Seen open_page(const std::string &name, const std::string &page, const std::string &steps) {
+    const fs::path dir = FUNSIZE_PAGE_OUT;
+    fs::create_directories(dir);
+    const fs::path plain = dir / (name + ".html"), driven = dir / (name + ".driven.html");
+    write_file(plain, page);
+    EXPECT_EQ(chromium(name, "--virtual-time-budget=3000 --screenshot=" + quoted((dir / (name + ".png")).string()), plain,
+                       dir / (name + ".shot.log")),
+              0);
+    EXPECT_TRUE(fs::exists(dir / (name + ".png")));
+
+    // Errors of the page's own script are caught from the first moment on.
+    std::string html = page;
+    const size_t head = html.find("<head>");
+    if (head != std::string::npos)
+        html.insert(head + 6, "<script>window.pageErrors=[];addEventListener('error',function(e){pageErrors.push(e.message)});</script>");
+    std::string driver = "<script>";
+    driver.append(read_file(FUNSIZE_PAGE_DRIVER)).append("\nasync function steps() {\n").append(steps).append("\n}\n</script>\n");
+    const size_t end = html.rfind("</body>");
+    html.insert(end == std::string::npos ? html.size() : end, driver);
+    write_file(driven, html);
+
+    const fs::path dump = dir / (name + ".dom");
+    EXPECT_EQ(chromium(name, "--virtual-time-budget=10000 --dump-dom", driven, dump), 0);
+    const std::string dom = read_file(dump);
+    Seen seen;
+    const std::string open = "<pre id=\"test-results\">";
+    const size_t from = dom.rfind(open);
+    if (from == std::string::npos) {
+        ADD_FAILURE() << "the driver wrote no results; see " << dump;
+        return seen;
+    }
+    const size_t to = dom.find("</pre>", from);
+    std::istringstream lines(unescape(dom.substr(from + open.size(), to - from - open.size())));
+    std::string line;
+    while (std::getline(lines, line)) {
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        // The driver writes a line break in a value as "\\n".
+        std::string value = line.substr(eq + 1);
+        for (size_t at = 0; (at = value.find("\\n", at)) != std::string::npos; ++at) value.replace(at, 2, "\n");
+        seen.values[line.substr(0, eq)] = value;
+    }
+    EXPECT_EQ(seen.at("ready"), "1");
+    EXPECT_EQ(seen.at("errors"), "");
+    EXPECT_EQ(seen.at("driver-error"), "(not reported)");
+    return seen;
+}
+
+class PageTest : public testing::Test {
+protected:
+    void SetUp() override {
+        if (std::string(FUNSIZE_CHROMIUM).empty()) GTEST_SKIP() << "no chromium to open the pages with";
+    }
+};
+
+const char *const two_builds = R"(
+src/core/alloc.o | - | pool_alloc  | 4000 | 5200
+src/core/alloc.o | - | pool_free   | 3000 | 1800
+src/core/alloc.o | - | pool_stats  | 1500 | 1500
+src/core/io.o    | - | read_block  | 2500 | 2500
+src/core/io.o    | - | write_block | -    | 2200
+src/core/io.o    | - | legacy_seek | 900  | -
+lib/libutil.a    | str.o | str_copy  | 1200 | 1300
+lib/libutil.a    | str.o | str_empty | 0    | 0
+lib/libutil.a    | num.o | num_parse | 1700 | 1600
+main.o           | - | main        | 2000 | 2000
+)";
+
+TEST_F(PageTest, DrawsTwoBuilds) {
+    const fdiff::Comparison c = pagetest::parse_description(two_builds);
+    const Seen seen = open_page("two_builds", page_of(c), R"(
+        report('summary', document.getElementById('summary').textContent);
+        report('drawn', drawn());
+        for (const name of ['pool_alloc', 'pool_free', 'write_block', 'pool_stats', 'legacy_seek', 'str_empty', 'str_copy'])
+          report('tip ' + name, hover(name));
+        report('pixel grown', pixelIs('pool_alloc', 'grown'));
+        report('pixel shrunk', pixelIs('pool_free', 'shrunk'));
+        report('pixel added', pixelIs('write_block', 'added'));
+        report('pixel same', pixelIs('main', 'same'));
+        report('rows', document.getElementById('rows-shown').textContent);
+        report('names', column('name'));
+        sortBy('delta');
+        report('by delta', column('delta'));
+        report('delta head', document.querySelector('th[data-key="delta"]').getAttribute('aria-sort'));
+        sortBy('delta');
+        report('by delta up', column('delta'));
+        sortBy('name');
+        report('by name', column('name'));
+        sortBy('new');
+        report('by new', column('new'));
+        await filter('BLOCK');
+        report('block', column('name'));
+        await filter('libutil');
+        report('libutil', column('name') + ' / ' + column('file'));
+        await filter('legacy');
+        report('removed row', document.querySelector('#functions-body tr').className + ' ' + column('new') + ' ' + column('delta'));
+        await filter('');
+        report('unfiltered', document.getElementById('rows-shown').textContent);
+
+        clickBox('pool_alloc');
+        report('zoom file', drawn() + ' / ' + crumbs());
+        crumb('core');
+        report('zoom core', drawn() + ' / ' + crumbs());
+        crumb('all');
+        report('zoom all', drawn() + ' / ' + crumbs());
+        clickBox('libutil.a', 'group');
+        report('zoom archive', drawn() + ' / ' + crumbs());
+        report('tip in archive', hover('str_copy'));
+        crumb('all');
+        report('back', drawn());
+    )");
+
+    EXPECT_EQ(seen.at("summary"), fdiff::summary_line(c.summary) + "\n" + fdiff::total_line(c.summary));
+    EXPECT_EQ(seen.at("summary"), "add/remove: 1/1 grow/shrink: 2/2 up/down: +3500/-2200 (+1300)\n"
+                                  "Total: Before=16800, After=18100, chg +7.74%");
+    // Every function of the new build with a size has a box; the removed
+    // and the empty ones have none.
+    EXPECT_EQ(seen.at("drawn"), "8 functions, 0 smaller boxes of 0 in all");
+    EXPECT_EQ(seen.at("tip pool_alloc"), "grown: pool_alloc / src/core/alloc.o / old 4000  new 5200  delta +1200");
+    EXPECT_EQ(seen.at("tip pool_free"), "shrunk: pool_free / src/core/alloc.o / old 3000  new 1800  delta -1200");
+    EXPECT_EQ(seen.at("tip write_block"), "added: write_block / src/core/io.o / old \u2014  new 2200  delta +2200");
+    EXPECT_EQ(seen.at("tip pool_stats"), "same: pool_stats / src/core/alloc.o / old 1500  new 1500  delta 0");
+    EXPECT_EQ(seen.at("tip str_copy"), "grown: str_copy / lib/libutil.a(str.o) / old 1200  new 1300  delta +100");
+    EXPECT_EQ(seen.at("tip legacy_seek"), "none");
+    EXPECT_EQ(seen.at("tip str_empty"), "none");
+    for (const char *kind : {"grown", "shrunk", "added", "same"}) EXPECT_EQ(seen.at(std::string("pixel ") + kind), "yes") << kind;
+
+    // The table lists every function, the removed and the empty ones too,
+    // in the comparison's order until a column is chosen.
+    EXPECT_EQ(seen.at("rows"), "rows 1\u201310 of 10");
+    EXPECT_EQ(seen.at("names"), "write_block,pool_alloc,pool_free,legacy_seek,num_parse,str_copy,main,pool_stats,read_block,str_empty");
+    EXPECT_EQ(seen.at("by delta"), "+2200,+1200,+100,0,0,0,0,-100,-900,-1200");
+    EXPECT_EQ(seen.at("delta head"), "descending");
+    EXPECT_EQ(seen.at("by delta up"), "-1200,-900,-100,0,0,0,0,+100,+1200,+2200");
+    EXPECT_EQ(seen.at("by name"), "legacy_seek,main,num_parse,pool_alloc,pool_free,pool_stats,read_block,str_copy,str_empty,write_block");
+    EXPECT_EQ(seen.at("by new"), "5200,2500,2200,2000,1800,1600,1500,1300,0,\u2014");
+    // The filter matches function and file names, ignoring case, and keeps the order.
+    EXPECT_EQ(seen.at("block"), "read_block,write_block");
+    EXPECT_EQ(seen.at("libutil"), "num_parse,str_copy,str_empty / lib/libutil.a(num.o),lib/libutil.a(str.o),lib/libutil.a(str.o)");
+    EXPECT_EQ(seen.at("removed row"), "removed \u2014 -900");
+    EXPECT_EQ(seen.at("unfiltered"), "rows 1\u201310 of 10");
+
+    // A click on a function zooms into its file; the breadcrumb leads back
+    // out one level or all the way.
+    EXPECT_EQ(seen.at("zoom file"), "3 functions, 0 smaller boxes of 0 in src/core/alloc.o / all>src>core>alloc.o");
+    EXPECT_EQ(seen.at("zoom core"), "5 functions, 0 smaller boxes of 0 in src/core / all>src>core");
+    EXPECT_EQ(seen.at("zoom all"), "8 functions, 0 smaller boxes of 0 in all / all");
+    EXPECT_EQ(seen.at("zoom archive"), "2 functions, 0 smaller boxes of 0 in lib/libutil.a / all>lib>libutil.a");
+    EXPECT_EQ(seen.at("tip in archive"), "grown: str_copy / lib/libutil.a(str.o) / old 1200  new 1300  delta +100");
+    EXPECT_EQ(seen.at("back"), "8 functions, 0 smaller boxes of 0 in all");
+}
+
+TEST_F(PageTest, DrawsOneBuildAndPagesTheTable) {
+    std::string description = "one-side\n";
+    for (int i = 0; i < 250; ++i)
+        description.append("app/part").append(std::to_string(i % 3)).append(".o | - | f").append(std::to_string(1000 + i))
+            .append(" | - | ").append(std::to_string(100 + i)).append("\n");
+    const fdiff::Comparison c = pagetest::parse_description(description);
+    const Seen seen = open_page("one_build", page_of(c), R"(
+        report('summary', document.getElementById('summary').textContent);
+        report('drawn', drawn());
+        report('tip', hover('f1249'));
+        report('pixel', pixelIs('f1249', 'same'));
+        report('pixel other', pixelIs('f1000', 'same'));
+        report('heads', Array.from(document.querySelectorAll('#functions-head th'), (th) => th.textContent).join(','));
+        report('legend', Array.from(document.querySelectorAll('#legend li'), (li) => li.offsetParent ? li.textContent : '-').join(','));
+        report('page 1', document.getElementById('rows-shown').textContent + ' ' + column('name').split(',')[0]);
+        document.getElementById('page-next').click();
+        report('page 2', document.getElementById('rows-shown').textContent + ' ' + column('name').split(',')[0]);
+        document.getElementById('page-next').click();
+        report('page 3', document.getElementById('rows-shown').textContent + ' ' + document.getElementById('page-next').disabled);
+        document.getElementById('page-prev').click();
+        report('back to 2', document.getElementById('rows-shown').textContent);
+        await filter('f11');
+        report('filtered', document.getElementById('rows-shown').textContent);
+    )");
+    EXPECT_EQ(seen.at("summary"), fdiff::summary_line(c.summary) + "\n" + fdiff::total_line(c.summary));
+    EXPECT_EQ(seen.at("drawn"), "250 functions, 0 smaller boxes of 0 in all");
+    // One build: no change to colour or to show.
+    EXPECT_EQ(seen.at("tip"), "same: f1249 / app/part0.o / size 349");
+    EXPECT_EQ(seen.at("pixel"), "yes");
+    EXPECT_EQ(seen.at("pixel other"), "yes");
+    EXPECT_EQ(seen.at("heads"), "Function,File,Size");
+    EXPECT_EQ(seen.at("legend"), "unchanged,-,-,-,smaller functions, taken together");
+    // A hundred rows a page, the largest first.
+    EXPECT_EQ(seen.at("page 1"), "rows 1\u2013100 of 250 f1249");
+    EXPECT_EQ(seen.at("page 2"), "rows 101\u2013200 of 250 f1149");
+    EXPECT_EQ(seen.at("page 3"), "rows 201\u2013250 of 250 true");
+    EXPECT_EQ(seen.at("back to 2"), "rows 101\u2013200 of 250");
+    EXPECT_EQ(seen.at("filtered"), "rows 1\u2013100 of 100 (of 250)");
+}
+
+TEST_F(PageTest, DrawsEmptyAndRemovedOnlyComparisons) {
+    const std::string steps = R"(
+        report('drawn', drawn());
+        report('empty note', document.getElementById('map-empty').hidden ? 'hidden' : 'shown');
+        report('rows', document.getElementById('rows-shown').textContent + ' ' + column('name'));
+        sortBy('delta');
+        await filter('x');
+        report('after', document.getElementById('rows-shown').textContent);
+    )";
+    const Seen empty = open_page("empty", page_of(pagetest::parse_description("")), steps);
+    EXPECT_EQ(empty.at("drawn"), "0 functions, 0 smaller boxes of 0 in all");
+    EXPECT_EQ(empty.at("empty note"), "shown");
+    EXPECT_EQ(empty.at("rows"), "no rows ");
+    EXPECT_EQ(empty.at("after"), "no rows");
+
+    const Seen removed = open_page("removed_only", page_of(pagetest::parse_description("a.o | - | gone | 40 | -\n"
+                                                                                       "a.o | - | empty | 0 | 0\n")),
+                                   steps);
+    EXPECT_EQ(removed.at("drawn"), "0 functions, 0 smaller boxes of 0 in all");
+    EXPECT_EQ(removed.at("empty note"), "shown");
+    EXPECT_EQ(removed.at("rows"), "rows 1\u20132 of 2 gone,empty");
+}
+
+TEST_F(PageTest, ShowsAnyNameAsText) {
+    const std::string hostile = "<b id=\"bold\">x</b> & \"q\" 'a' </script><script>document.title='taken'</script><!--";
+    const std::string description = std::string("src/<i>\"dir\"&/a.o | - | ").append(hostile).append(" | 10 | 30\n")
+                                        .append("b.o | m&<.o | bad\xff\xfe utf | - | 20\n");
+    const fdiff::Comparison c = pagetest::parse_description(description);
+    ASSERT_EQ(c.functions[0].name, hostile);
+    const std::string page = page_of(c);
+    // Nothing of a name can close the data element early.
+    EXPECT_EQ(page.find("</script><script>document"), std::string::npos);
+    const Seen seen = open_page("names", page, R"(
+        const name = document.querySelector('#functions-body td.name').textContent;
+        report('cell', name);
+        report('file', column('file'));
+        report('tip', hover(name));
+        report('second', hover('bad\ufffd\ufffd utf'));
+        report('title', document.title);
+        report('elements', document.querySelectorAll('b, i').length);
+        report('drawn', drawn());
+        clickBox(name);
+        report('crumbs', crumbs());
+    )");
+    EXPECT_EQ(seen.at("cell"), hostile);
+    EXPECT_EQ(seen.at("file"), "src/<i>\"dir\"&/a.o,b.o(m&<.o)");
+    EXPECT_EQ(seen.at("tip"), std::string("grown: ").append(hostile).append(" / src/<i>\"dir\"&/a.o / old 10  new 30  delta +20"));
+    EXPECT_EQ(seen.at("second"), "added: bad\uFFFD\uFFFD utf / b.o(m&<.o) / old \u2014  new 20  delta +20");
+    EXPECT_EQ(seen.at("title"), "funsize-diff");
+    EXPECT_EQ(seen.at("elements"), "0");
+    EXPECT_EQ(seen.at("drawn"), "2 functions, 0 smaller boxes of 0 in all");
+    EXPECT_EQ(seen.at("crumbs"), "all>src><i>\"dir\"&>a.o");
+}
+
+TEST_F(PageTest, FoldsBoxesSmallerThanAPixel) {
+    // One large function beside a file of 3000 one-byte functions: at full
+    // view the small ones get less than a pixel each and are drawn as one
+    // box; zoomed into their file, each has room of its own.
+    std::string description = "big/huge.o | - | huge | 1000000 | 1000000\n"
+                              "small/s.o | - | medium | 20000 | 20000\n";
+    for (int i = 0; i < 3000; ++i) description.append("small/s.o | - | tiny").append(std::to_string(i)).append(" | 1 | 1\n");
+    const Seen seen = open_page("small_boxes", page_of(pagetest::parse_description(description)), R"(
+        report('drawn', drawn());
+        report('tip tiny', hover('tiny7'));
+        const medium = funsizePage.boxOf('medium');
+        const file = funsizePage.boxOf('s.o', 'group');
+        // The rest box sits below or right of the largest box of the file.
+        let restTip = 'not found';
+        for (let y = file.y + file.h - 2; y > file.y + 14 && restTip === 'not found'; y -= 1)
+          for (let x = file.x + file.w - 2; x > file.x; x -= 1) {
+            mouse('mousemove', x, y);
+            if (!tip.hidden && tip.className === 'rest') { restTip = Array.from(tip.children, (l) => l.textContent).join(' / '); break; }
+          }
+        report('rest tip', restTip);
+        clickBox('medium');
+        report('zoomed', drawn());
+        report('tip tiny zoomed', hover('tiny7'));
+    )");
+    EXPECT_EQ(seen.at("drawn"), "2 functions, 1 smaller boxes of 3000 in all");
+    EXPECT_EQ(seen.at("tip tiny"), "none");
+    EXPECT_EQ(seen.at("rest tip"), "3000 smaller functions / small/s.o / old 3000  new 3000  delta 0");
+    EXPECT_EQ(seen.at("zoomed"), "3001 functions, 0 smaller boxes of 0 in small/s.o");
+    EXPECT_EQ(seen.at("tip tiny zoomed"), "same: tiny7 / small/s.o / old 1  new 1  delta 0");
+}
+
+}  // namespace
