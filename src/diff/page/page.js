@@ -53,7 +53,7 @@
   // ---- The tree: folders, files, archive members; functions hang on the last.
 
   function makeGroup(label, kind, parent) {
-    return { label: label, kind: kind, parent: parent, groups: [], byKey: new Map(), fns: [],
+    return { label: label, kind: kind, parent: parent, groups: [], byKey: new Map(), units: [],
              value: 0, old: 0, drawable: 0, total: 0 };
   }
   function child(parent, label, kind) {
@@ -74,27 +74,44 @@
     for (let k = 0; k + 1 < parts.length; ++k) g = child(g, parts[k], 'dir');
     if (parts.length) g = child(g, parts[parts.length - 1], 'file');
     if (unitMembers[u]) g = child(g, unitMembers[u], 'member');
+    g.units.push(u);  // more than one when paths differ only in doubled slashes
     return g;
   });
-  for (let i = 0; i < count; ++i) unitGroup[unitOf[i]].fns.push(i);
+  // The functions of each file, in one array: those of file u are
+  // byUnit[unitStart[u] .. unitStart[u + 1]). Filled by counting, so that a
+  // million functions cost no million small arrays.
+  const unitStart = new Int32Array(unitGroup.length + 1);
+  for (let i = 0; i < count; ++i) unitStart[unitOf[i] + 1] += 1;
+  for (let u = 0; u < unitGroup.length; ++u) unitStart[u + 1] += unitStart[u];
+  const byUnit = new Int32Array(count);
+  {
+    const fill = unitStart.slice(0, unitGroup.length);
+    for (let i = 0; i < count; ++i) byUnit[fill[unitOf[i]]++] = i;
+  }
 
-  // Sums for every group, the largest child first (the layout keeps that order).
-  (function total(g) {
-    for (const c of g.groups) {
-      total(c);
-      g.value += c.value;
-      g.old += c.old;
-      g.drawable += c.drawable;
-      g.total += c.total;
+  // Sums for every group: per file in one pass over the functions, then
+  // added up the folders.
+  {
+    const units = unitGroup.length;
+    const value = new Float64Array(units), old = new Float64Array(units), drawable = new Int32Array(units);
+    for (let i = 0; i < count; ++i) {
+      const u = unitOf[i], v = newSize[i], o = oldSize[i];
+      if (v > 0) { value[u] += v; drawable[u] += 1; }
+      if (o > 0) old[u] += o;
     }
-    for (const i of g.fns) {
-      if (newSize[i] > 0) { g.value += newSize[i]; g.drawable += 1; }
-      if (oldSize[i] > 0) g.old += oldSize[i];
+    for (let u = 0; u < units; ++u) {
+      for (let g = unitGroup[u]; g; g = g.parent) {
+        g.value += value[u];
+        g.old += old[u];
+        g.drawable += drawable[u];
+        g.total += unitStart[u + 1] - unitStart[u];
+      }
     }
-    g.total += g.fns.length;
-    g.groups.sort((a, b) => b.value - a.value);
-    g.fns.sort((a, b) => newSize[b] - newSize[a] || a - b);
+  }
+  (function order(g) {
     g.byKey = null;
+    g.groups.sort((a, b) => b.value - a.value);
+    g.groups.forEach(order);
   })(tree);
 
   function groupPath(g) {
@@ -134,14 +151,17 @@
       if (c.value * scale >= MIN_AREA) node.children.push(visibleTree(c, scale));
       else { restValue += c.value; restOld += c.old; restCount += c.drawable; }
     }
-    const mixed = node.children.length > 0;
-    for (const i of g.fns) {
-      const v = newSize[i];
-      if (v <= 0) break;  // sorted: the missing and the empty ones come last
-      if (v * scale >= MIN_AREA) node.children.push({ f: i, v: v });
-      else { restValue += v; restOld += Math.max(oldSize[i], 0); restCount += 1; }
+    for (const u of g.units) {
+      for (let k = unitStart[u]; k < unitStart[u + 1]; ++k) {
+        const i = byUnit[k], v = newSize[i];
+        if (v <= 0) continue;  // missing from the new build, or empty
+        if (v * scale >= MIN_AREA) node.children.push({ f: i, v: v });
+        else { restValue += v; restOld += Math.max(oldSize[i], 0); restCount += 1; }
+      }
     }
-    if (mixed) node.children.sort((a, b) => b.v - a.v);
+    // The squarified layout wants the largest first. Only what is drawn is
+    // sorted, which at full view of a large build is a fraction of it.
+    node.children.sort((a, b) => b.v - a.v);
     if (restCount > 0) node.children.push({ f: -1, rest: restCount, v: restValue, old: restOld, of: g });
     return node;
   }
