@@ -7,8 +7,11 @@
 // <script type="application/json"> element:
 //
 //   {"oneSide":false,
-//    "units":["dir/a.o","", "lib/libx.a","m.o", ...],   path, member pairs
-//    "fns":[0,"main",120,136, 1,"f",-1,40, ...]}         flat records
+//    "units":["dir/a.o","","dir/a.o", "lib/libx.a","m.o","lib/libx.a(m.o)", ...],
+//    "fns":[0,"main",120,136, 1,"f",-1,40, ...]}
+//
+// A file (or archive member) is three strings: its path, which the treemap
+// splits into folders, its member, and the label the text output gives it.
 //
 // A record is (unit index, name, old size, new size); a size of -1 means the
 // function is missing on that side. With only one build the old size is
@@ -138,21 +141,26 @@ std::string html_text(std::string_view s) {
 
 void write_data(PageWriter &w, const Comparison &c) {
     // Files (and archive members) are numbered in the order they are first
-    // met; a record refers to its file by that number.
+    // met; a record refers to its file by that number. The two sides each
+    // have their own record of a file, so a file is known by its names.
     std::unordered_map<std::string, size_t> unit_index;
     std::vector<size_t> unit_of(c.functions.size());
     std::string units;
     for (size_t i = 0; i < c.functions.size(); ++i) {
-        const Function &f = c.functions[i];
-        std::string key = f.path;
+        const Unit &u = *c.functions[i].unit;
+        std::string key = u.path;
         key.push_back('\0');
-        key.append(f.member);
+        key.append(u.member);
+        key.push_back('\0');
+        key.append(u.key);
         const auto [it, inserted] = unit_index.emplace(std::move(key), unit_index.size());
         if (inserted) {
             if (!units.empty()) units.push_back(',');
-            append_json_string(units, f.path);
+            append_json_string(units, u.path);
             units.push_back(',');
-            append_json_string(units, f.member);
+            append_json_string(units, u.member);
+            units.push_back(',');
+            append_json_string(units, u.key);
         }
         unit_of[i] = it->second;
     }

@@ -3,12 +3,13 @@
 //
 //   make_page DESCRIPTION PAGE.html           functions from a description (page_input.h)
 //   make_page --generate N [--one-side] PAGE.html [LIST.txt]
-//                                             N synthetic functions; LIST gets one
-//                                             aligned "name old new delta" line each
+//                                             N synthetic functions; LIST gets the
+//                                             text output (unchanged functions too)
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -23,21 +24,20 @@ int usage() {
     return 2;
 }
 
+// The text output of the same comparison, unchanged functions too.
 bool write_list(const char *path, const fdiff::Comparison &c) {
     FILE *f = std::fopen(path, "wb");
     if (!f) return false;
-    size_t width = 0;
-    for (const fdiff::Function &fn : c.functions) width = std::max(width, fn.name.size());
-    for (const fdiff::Function &fn : c.functions)
-        std::fprintf(f, "%-*s %8" PRIu64 " %8" PRIu64 " %+8" PRId64 "\n", int(std::min<size_t>(width, 40)), fn.name.c_str(),
-                     fn.old_size, fn.new_size, fn.delta());
-    return std::fclose(f) == 0;
+    fdiff::OutputOptions options;
+    options.all = true;
+    const bool ok = fdiff::write_comparison(f, c, options);
+    return std::fclose(f) == 0 && ok;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-    fdiff::Comparison c;
+    std::unique_ptr<pagetest::Compared> c;
     const char *page = nullptr, *list = nullptr;
     try {
         if (argc >= 4 && std::strcmp(argv[1], "--generate") == 0) {
@@ -62,11 +62,11 @@ int main(int argc, char **argv) {
         return 1;
     }
     FILE *out = std::fopen(page, "wb");
-    if (!out || !fdiff::write_html(out, c) || std::fclose(out) != 0) {
+    if (!out || !fdiff::write_html(out, c->comparison) || std::fclose(out) != 0) {
         std::fprintf(stderr, "make_page: cannot write %s\n", page);
         return 1;
     }
-    if (list && !write_list(list, c)) {
+    if (list && !write_list(list, c->comparison)) {
         std::fprintf(stderr, "make_page: cannot write %s\n", list);
         return 1;
     }

@@ -1,8 +1,8 @@
 #include "page_input.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -17,17 +17,6 @@ std::string trim(const std::string &s) {
     return s.substr(b, s.find_last_not_of(" \t\r") - b + 1);
 }
 
-std::vector<std::string> fields(const std::string &line) {
-    std::vector<std::string> out;
-    size_t from = 0;
-    for (;;) {
-        const size_t bar = line.find('|', from);
-        out.push_back(trim(line.substr(from, bar == std::string::npos ? std::string::npos : bar - from)));
-        if (bar == std::string::npos) return out;
-        from = bar + 1;
-    }
-}
-
 // A size field: "-" for a missing side.
 bool size_field(const std::string &text, uint64_t &size) {
     if (text == "-") return false;
@@ -37,72 +26,65 @@ bool size_field(const std::string &text, uint64_t &size) {
     return true;
 }
 
-// The file column of the text output: "path", "member" or "path(member)".
-std::string unit_label(const fdiff::Function &f) {
-    if (f.member.empty()) return f.path;
-    if (f.path.empty()) return f.member;
-    return std::string(f.path).append("(").append(f.member).append(")");
-}
+// Both sides of a comparison being filled: each file (path and member) is
+// added to a side once, when its first function is.
+class Builder {
+public:
+    explicit Builder(bool one_side) : out_(std::make_unique<Compared>()), one_side_(one_side) {
+        out_->old_side.kind = out_->new_side.kind = fdiff::SideKind::directory;
+    }
+    void add(const std::string &path, const std::string &member, const std::string &name, bool has_old, uint64_t old_size,
+             bool has_new, uint64_t new_size) {
+        if (has_old && !one_side_) out_->old_side.add(unit(out_->old_side, old_units_, path, member), name, old_size);
+        if (has_new) out_->new_side.add(unit(out_->new_side, new_units_, path, member), name, new_size);
+    }
+    std::unique_ptr<Compared> finish() {
+        out_->comparison = fdiff::compare(out_->old_side, out_->new_side, true);
+        out_->comparison.one_side = one_side_;
+        return std::move(out_);
+    }
+
+private:
+    using Units = std::map<std::pair<std::string, std::string>, uint32_t>;
+    static uint32_t unit(fdiff::Side &side, Units &units, const std::string &path, const std::string &member) {
+        const auto [it, fresh] = units.try_emplace({path, member}, 0);
+        if (fresh) it->second = side.add_unit(path, member, false);
+        return it->second;
+    }
+    std::unique_ptr<Compared> out_;
+    bool one_side_;
+    Units old_units_, new_units_;
+};
 
 }  // namespace
 
-fdiff::Comparison parse_description(const std::string &text) {
-    fdiff::Comparison c;
-    std::istringstream in(text);
+std::unique_ptr<Compared> parse_description(const std::string &text) {
+    bool one_side = false;
     std::string line;
+    for (std::istringstream in(text); std::getline(in, line);) one_side = one_side || trim(line) == "one-side";
+    Builder b(one_side);
+    std::istringstream in(text);
     while (std::getline(in, line)) {
         const std::string t = trim(line);
-        if (t.empty() || t[0] == '#') continue;
-        if (t == "one-side") {
-            c.one_side = true;
-            continue;
-        }
-        // The name keeps inner '|' characters: it is everything between the
-        // second bar and the second-to-last one.
-        std::vector<std::string> f = fields(line);
-        if (f.size() < 5) throw std::invalid_argument(std::string("bad line: ").append(line));
-        fdiff::Function fn;
-        fn.path = f[0];
-        fn.member = f[1] == "-" ? "" : f[1];
-        const size_t first = line.find('|', line.find('|') + 1) + 1;
-        const size_t last = line.rfind('|', line.rfind('|') - 1);
-        fn.name = trim(line.substr(first, last - first));
-        fn.has_old = size_field(f[f.size() - 2], fn.old_size);
-        fn.has_new = size_field(f[f.size() - 1], fn.new_size);
-        if (!fn.has_old && !fn.has_new) throw std::invalid_argument(std::string("no side: ").append(line));
-        c.functions.push_back(fn);
+        if (t.empty() || t[0] == '#' || t == "one-side") continue;
+        // PATH | MEMBER | NAME | OLD | NEW, where the name may hold '|' too:
+        // it is everything between the second bar and the second-to-last.
+        const size_t bar1 = line.find('|'), bar2 = bar1 == std::string::npos ? bar1 : line.find('|', bar1 + 1);
+        const size_t bar4 = line.rfind('|'), bar3 = bar4 == 0 || bar4 == std::string::npos ? bar4 : line.rfind('|', bar4 - 1);
+        if (bar2 == std::string::npos || bar3 == std::string::npos || bar3 <= bar2)
+            throw std::invalid_argument(std::string("bad line: ").append(line));
+        const std::string member = trim(line.substr(bar1 + 1, bar2 - bar1 - 1));
+        uint64_t old_size = 0, new_size = 0;
+        const bool has_old = size_field(trim(line.substr(bar3 + 1, bar4 - bar3 - 1)), old_size);
+        const bool has_new = size_field(trim(line.substr(bar4 + 1)), new_size);
+        if (!has_old && !has_new) throw std::invalid_argument(std::string("no side: ").append(line));
+        b.add(trim(line.substr(0, bar1)), member == "-" ? "" : member, trim(line.substr(bar2 + 1, bar3 - bar2 - 1)), has_old,
+              old_size, has_new, new_size);
     }
-    finish(c);
-    return c;
+    return b.finish();
 }
 
-void finish(fdiff::Comparison &c) {
-    std::stable_sort(c.functions.begin(), c.functions.end(), [](const fdiff::Function &a, const fdiff::Function &b) {
-        const uint64_t da = uint64_t(std::llabs(a.delta())), db = uint64_t(std::llabs(b.delta()));
-        if (da != db) return da > db;
-        if (a.name != b.name) return a.name < b.name;
-        return unit_label(a) < unit_label(b);
-    });
-    fdiff::Summary s;
-    std::vector<std::string> units;
-    for (const fdiff::Function &f : c.functions) {
-        if (f.has_old) s.total_old += f.old_size;
-        if (f.has_new) s.total_new += f.new_size;
-        const int64_t d = f.delta();
-        if (d > 0) s.up += uint64_t(d);
-        if (d < 0) s.down += uint64_t(-d);
-        if (!f.has_old) ++s.added;
-        else if (!f.has_new) ++s.removed;
-        else if (d > 0) ++s.grown;
-        else if (d < 0) ++s.shrunk;
-        units.push_back(unit_label(f));
-    }
-    std::sort(units.begin(), units.end());
-    c.several_files = std::unique(units.begin(), units.end()) - units.begin() > 1;
-    c.summary = s;
-}
-
-fdiff::Comparison generate(uint64_t count, bool one_side, uint64_t seed) {
+std::unique_ptr<Compared> generate(uint64_t count, bool one_side, uint64_t seed) {
     uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
     const auto next = [&state]() {  // xorshift64*
         state ^= state >> 12;
@@ -112,9 +94,7 @@ fdiff::Comparison generate(uint64_t count, bool one_side, uint64_t seed) {
     };
     const auto uniform = [&next]() { return double(next() >> 11) / double(1ull << 53); };
 
-    fdiff::Comparison c;
-    c.one_side = one_side;
-    c.functions.reserve(count);
+    Builder b(one_side);
     const uint64_t per_unit = 400;
     std::string path, member;
     char buf[96];
@@ -134,27 +114,19 @@ fdiff::Comparison generate(uint64_t count, bool one_side, uint64_t seed) {
                 member = buf;
             }
         }
-        fdiff::Function f;
-        f.path = path;
-        f.member = member;
         std::snprintf(buf, sizeof buf, "ns%u::function_%07u(int)", unsigned(i % 53), unsigned(i));
-        f.name = buf;
         const uint64_t size = uint64_t(std::exp(uniform() * 9.0));  // 1 .. 8103 bytes
-        f.has_new = true;
-        f.new_size = size;
-        if (!one_side) {
-            const double r = uniform();
-            f.has_old = true;
-            f.old_size = size;
-            if (r < 0.05) f.old_size = size > 8 ? size - size / 8 : size;  // grown
-            else if (r < 0.08) f.old_size = size + size / 5 + 1;         // shrunk
-            else if (r < 0.09) f.has_old = false, f.old_size = 0;      // added
-            else if (r < 0.10) f.has_new = false, f.new_size = 0;      // removed
-        }
-        c.functions.push_back(std::move(f));
+        uint64_t old_size = size;
+        bool has_old = true, has_new = true;
+        const double r = uniform();
+        if (r < 0.05) old_size = size > 8 ? size - size / 8 : size;  // grown
+        else if (r < 0.08) old_size = size + size / 5 + 1;         // shrunk
+        else if (r < 0.09) has_old = false;                        // added
+        else if (r < 0.10) has_new = false;                        // removed
+        if (one_side) has_new = true;
+        b.add(path, member, buf, has_old, old_size, has_new, size);
     }
-    finish(c);
-    return c;
+    return b.finish();
 }
 
 }  // namespace pagetest

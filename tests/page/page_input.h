@@ -1,5 +1,6 @@
 // Comparisons for the page tests and the page benchmark, made without
-// reading any build.
+// reading any build: two sides are filled from a description (or generated)
+// and compared as funsize-diff compares what it read.
 //
 // A description has one function a line, its fields split by '|':
 //
@@ -7,28 +8,31 @@
 //
 // with '-' for no archive member and for a size on a side that lacks the
 // function; blank lines and lines starting with '#' are skipped. A line
-// "one-side" makes a comparison of the new build alone. The functions are
-// ordered and summed as the comparison orders and sums them.
+// "one-side" makes a comparison of the new build alone. Files are known by
+// their paths, as when two directories are compared.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "diff.h"
 
 namespace pagetest {
 
-// Throws std::invalid_argument for a line it cannot read.
-fdiff::Comparison parse_description(const std::string &text);
+// The comparison points into the sides, which it keeps.
+struct Compared {
+    fdiff::Side old_side, new_side;
+    fdiff::Comparison comparison;
+};
 
-// Orders the functions (largest change first, ties by name, then file) and
-// fills the summary.
-void finish(fdiff::Comparison &c);
+// Throws std::invalid_argument for a line it cannot read.
+std::unique_ptr<Compared> parse_description(const std::string &text);
 
 // A synthetic build of `count` functions in nested folders and archives,
 // with sizes spread over four orders of magnitude and a few per cent of the
 // functions grown, shrunk, added or removed; the same seed gives the same
 // comparison.
-fdiff::Comparison generate(uint64_t count, bool one_side, uint64_t seed = 1);
+std::unique_ptr<Compared> generate(uint64_t count, bool one_side, uint64_t seed = 1);
 
 }  // namespace pagetest

@@ -164,7 +164,8 @@ main.o           | - | main        | 2000 | 2000
 )";
 
 TEST_F(PageTest, DrawsTwoBuilds) {
-    const fdiff::Comparison c = pagetest::parse_description(two_builds);
+    const auto compared = pagetest::parse_description(two_builds);
+    const fdiff::Comparison &c = compared->comparison;
     const Seen seen = open_page("two_builds", page_of(c), R"(
         report('summary', document.getElementById('summary').textContent);
         report('drawn', drawn());
@@ -252,7 +253,8 @@ TEST_F(PageTest, DrawsOneBuildAndPagesTheTable) {
     for (int i = 0; i < 250; ++i)
         description.append("app/part").append(std::to_string(i % 3)).append(".o | - | f").append(std::to_string(1000 + i))
             .append(" | - | ").append(std::to_string(100 + i)).append("\n");
-    const fdiff::Comparison c = pagetest::parse_description(description);
+    const auto compared = pagetest::parse_description(description);
+    const fdiff::Comparison &c = compared->comparison;
     const Seen seen = open_page("one_build", page_of(c), R"(
         report('summary', document.getElementById('summary').textContent);
         report('drawn', drawn());
@@ -296,14 +298,15 @@ TEST_F(PageTest, DrawsEmptyAndRemovedOnlyComparisons) {
         await filter('x');
         report('after', document.getElementById('rows-shown').textContent);
     )";
-    const Seen empty = open_page("empty", page_of(pagetest::parse_description("")), steps);
+    const Seen empty = open_page("empty", page_of(pagetest::parse_description("")->comparison), steps);
     EXPECT_EQ(empty.at("drawn"), "0 functions, 0 smaller boxes of 0 in all");
     EXPECT_EQ(empty.at("empty note"), "shown");
     EXPECT_EQ(empty.at("rows"), "no rows ");
     EXPECT_EQ(empty.at("after"), "no rows");
 
     const Seen removed = open_page("removed_only", page_of(pagetest::parse_description("a.o | - | gone | 40 | -\n"
-                                                                                       "a.o | - | empty | 0 | 0\n")),
+                                                                                       "a.o | - | empty | 0 | 0\n")
+                                                                               ->comparison),
                                    steps);
     EXPECT_EQ(removed.at("drawn"), "0 functions, 0 smaller boxes of 0 in all");
     EXPECT_EQ(removed.at("empty note"), "shown");
@@ -314,7 +317,8 @@ TEST_F(PageTest, ShowsAnyNameAsText) {
     const std::string hostile = "<b id=\"bold\">x</b> & \"q\" 'a' </script><script>document.title='taken'</script><!--";
     const std::string description = std::string("src/<i>\"dir\"&/a.o | - | ").append(hostile).append(" | 10 | 30\n")
                                         .append("b.o | m&<.o | bad\xff\xfe utf | - | 20\n");
-    const fdiff::Comparison c = pagetest::parse_description(description);
+    const auto compared = pagetest::parse_description(description);
+    const fdiff::Comparison &c = compared->comparison;
     ASSERT_EQ(c.functions[0].name, hostile);
     const std::string page = page_of(c);
     // Nothing of a name can close the data element early.
@@ -348,7 +352,7 @@ TEST_F(PageTest, FoldsBoxesSmallerThanAPixel) {
     std::string description = "big/huge.o | - | huge | 1000000 | 1000000\n"
                               "small/s.o | - | medium | 20000 | 20000\n";
     for (int i = 0; i < 3000; ++i) description.append("small/s.o | - | tiny").append(std::to_string(i)).append(" | 1 | 1\n");
-    const Seen seen = open_page("small_boxes", page_of(pagetest::parse_description(description)), R"(
+    const Seen seen = open_page("small_boxes", page_of(pagetest::parse_description(description)->comparison), R"(
         report('drawn', drawn());
         report('tip tiny', hover('tiny7'));
         const medium = funsizePage.boxOf('medium');

@@ -23,11 +23,10 @@
   const fns = data.fns;
   const count = Math.floor(fns.length / stride);
   const unitPaths = [], unitMembers = [], unitLabels = [];
-  for (let u = 0; u * 2 + 1 < data.units.length; ++u) {
-    const path = data.units[u * 2], member = data.units[u * 2 + 1];
-    unitPaths.push(path);
-    unitMembers.push(member);
-    unitLabels.push(path && member ? path + '(' + member + ')' : (member || path));
+  for (let k = 0; k + 2 < data.units.length; k += 3) {
+    unitPaths.push(data.units[k]);
+    unitMembers.push(data.units[k + 1]);
+    unitLabels.push(data.units[k + 2] || data.units[k]);
   }
 
   // Sizes as arrays of numbers: -1 where the function is missing on that side.
