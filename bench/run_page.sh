@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 n=${1:-1000000}
 runs=${2:-5}
-build=build-bench
+build=build-bench-page
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

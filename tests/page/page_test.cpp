@@ -180,7 +180,10 @@ TEST_F(PageTest, DrawsEmptyAndRemovedOnlyComparisons) {
 TEST_F(PageTest, ShowsAnyNameAsText) {
     const std::string hostile = "<b id=\"bold\">x</b> & \"q\" 'a' </script><script>document.title='taken'</script><!--";
     const std::string description = std::string("src/<i>\"dir\"&/a.o | - | ").append(hostile).append(" | 10 | 30\n")
-                                        .append("b.o | m&<.o | bad\xff\xfe utf | - | 20\n");
+                                        .append("b.o | m&<.o | bad\xff\xfe utf | - | 20\n")
+                                        // Well-formed UTF-8 is kept; an overlong form, a surrogate and a
+                                        // code point above U+10FFFF are replaced byte by byte.
+                                        .append("c.o | - | ok \xc3\xa9\xf0\x9f\x98\x80 no \xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80 | 5 | 5\n");
     const auto compared = pagetest::parse_description(description);
     const fdiff::Comparison &c = compared->comparison;
     ASSERT_EQ(c.functions[0].name, hostile);
@@ -190,6 +193,7 @@ TEST_F(PageTest, ShowsAnyNameAsText) {
     const Seen seen = open_page("names", page, R"(
         const name = document.querySelector('#functions-body td.name').textContent;
         report('cell', name);
+        report('names', column('name'));
         report('file', column('file'));
         report('tip', hover(name));
         report('second', hover('bad\ufffd\ufffd utf'));
@@ -200,12 +204,14 @@ TEST_F(PageTest, ShowsAnyNameAsText) {
         report('crumbs', crumbs());
     )");
     EXPECT_EQ(seen.at("cell"), hostile);
-    EXPECT_EQ(seen.at("file"), "src/<i>\"dir\"&/a.o,b.o(m&<.o)");
+    EXPECT_EQ(seen.at("names"), std::string(hostile).append(",bad\uFFFD\uFFFD utf,ok \u00e9\U0001F600 no ")
+                                    .append("\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"));
+    EXPECT_EQ(seen.at("file"), "src/<i>\"dir\"&/a.o,b.o(m&<.o),c.o");
     EXPECT_EQ(seen.at("tip"), std::string("grown: ").append(hostile).append(" / src/<i>\"dir\"&/a.o / old 10  new 30  delta +20"));
     EXPECT_EQ(seen.at("second"), "added: bad\uFFFD\uFFFD utf / b.o(m&<.o) / old \u2014  new 20  delta +20");
     EXPECT_EQ(seen.at("title"), "funsize-diff");
     EXPECT_EQ(seen.at("elements"), "0");
-    EXPECT_EQ(seen.at("drawn"), "2 functions, 0 smaller boxes of 0 in all");
+    EXPECT_EQ(seen.at("drawn"), "3 functions, 0 smaller boxes of 0 in all");
     EXPECT_EQ(seen.at("crumbs"), "all>src><i>\"dir\"&>a.o");
 }
 
