@@ -5,7 +5,8 @@
 # (unchanged functions too). Prints the page's size against the text
 # output's, and the time headless Chromium takes to open the page and draw
 # its treemap and first table page (the page records performance.now() at
-# its first draw), as the median of several runs.
+# its first draw), as the median of several runs, and how long sorting,
+# filtering and zooming take in that page.
 #
 # usage: bench/run_page.sh [N] [RUNS]
 set -euo pipefail
@@ -52,6 +53,31 @@ for _ in $(seq "$runs"); do
   # Start to finish with a screenshot of the drawn page.
   walls+=("$(seconds chrome --screenshot="$work/page.png" "file://$work/page.html")")
 done
+# What a person does next, timed in the page: sorting the million rows by a
+# column, filtering them, and zooming into a folder.
+cat >"$work/actions.js" <<'JS'
+addEventListener('load', function () {
+  const time = (f) => { const t0 = performance.now(); f(); return (performance.now() - t0).toFixed(0); };
+  const heading = (key) => document.querySelector('#functions-head th[data-key="' + key + '"]');
+  const canvas = document.getElementById('map-canvas');
+  const box = funsizePage.boxOf('mod00', 'group');
+  const result = [
+    'sort by name ' + time(() => heading('name').click()) + ' ms',
+    'sort by delta ' + time(() => heading('delta').click()) + ' ms',
+    'filter ' + time(() => {
+      document.getElementById('filter').value = 'function_00001';
+      document.getElementById('changed-only').dispatchEvent(new Event('change'));
+    }) + ' ms (' + document.getElementById('rows-shown').textContent + ')',
+    'zoom into a folder ' + time(() => canvas.dispatchEvent(new MouseEvent('click', { clientX: box.x + 4, clientY: box.y + 4 }))) +
+      ' ms (' + document.getElementById('map').dataset.view + ')',
+  ];
+  document.body.dataset.actions = result.join(', ');
+});
+JS
+{ cat "$work/page.html"; printf '<script>'; cat "$work/actions.js"; printf '</script>\n'; } >"$work/actions.html"
+chrome --dump-dom "file://$work/actions.html" >"$work/dom-actions"
+actions=$(grep -o 'data-actions="[^"]*"' "$work/dom-actions" | sed 's/^data-actions="//; s/"$//')
+
 boxes=$(grep -o 'data-function-boxes="[0-9]*"' "$work/dom" | grep -o '[0-9]*')
 smaller=$(grep -o 'data-smaller-boxes="[0-9]*"' "$work/dom" | grep -o '[0-9]*')
 folded=$(grep -o 'data-smaller-functions="[0-9]*"' "$work/dom" | grep -o '[0-9]*')
@@ -67,3 +93,4 @@ echo "page / (45 bytes * N): $(echo "scale=2; $page_bytes / (45 * $n)" | bc)"
 echo "first draw:           median $(median "${draws[@]}") ms of ${draws[*]} ms"
 echo "browser to screenshot: median $(median "${walls[@]}") s of ${walls[*]} s (empty page: $bare s)"
 echo "drawn:                $boxes function boxes, $smaller 'smaller functions' boxes holding $folded functions"
+echo "then:                 $actions"

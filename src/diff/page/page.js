@@ -113,13 +113,14 @@
     g.groups.forEach(order);
   })(tree);
 
+  // "dir/file(member)", as the file column writes it; "all" for the root.
   function groupPath(g) {
-    const parts = [];
-    for (let p = g; p && p.kind !== 'root'; p = p.parent) parts.push(p.kind === 'member' ? '(' + p.label + ')' : p.label);
+    const chain = [];
+    for (let p = g; p && p.kind !== 'root'; p = p.parent) chain.unshift(p);
     let text = '';
-    for (let k = parts.length - 1; k >= 0; --k) {
-      const part = parts[k];
-      text += text === '' || part.charAt(0) === '(' ? part : '/' + part;
+    for (const p of chain) {
+      if (p.kind === 'member') text += '(' + p.label + ')';
+      else text += (text === '' ? '' : '/') + p.label;
     }
     return text || 'all';
   }
@@ -172,7 +173,7 @@
     return n.depth > 0 && n.data.g && n.y1 - n.y0 > 6 && n.x1 - n.x0 > 6 ? 1 : 0;
   }
 
-  function fitText(ctx, text, width) {
+  function fitText(text, width) {
     const room = Math.floor((width - 4) / 6.2);  // about the width of one character at 11px
     if (room <= 0) return '';
     return text.length <= room ? text : text.slice(0, Math.max(room - 1, 0)) + '\u2026';
@@ -221,7 +222,7 @@
           smallerBoxes += 1;
           smallerFunctions += n.data.rest;
           paths.rest.rect(n.x0, n.y0, w - gap, h - gap);
-          if (w >= 60 && h >= 15) labels.push([n.data.rest + ' smaller', n.x0 + 3, n.y0 + 12, w, false]);
+          if (w >= 60 && h >= 15) labels.push([n.data.rest + ' smaller functions', n.x0 + 3, n.y0 + 12, w, false]);
         }
       });
       ctx.fillStyle = colour.group;
@@ -237,7 +238,7 @@
       for (const [text, x, y, w, bold] of labels) {
         ctx.font = (bold ? '600 ' : '') + '11px system-ui, sans-serif';
         ctx.fillStyle = colour.ink;
-        ctx.fillText(fitText(ctx, text, w), x, y);
+        ctx.fillText(fitText(text, w), x, y);
       }
     }
 
