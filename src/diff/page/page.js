@@ -176,7 +176,10 @@
   function fitText(text, width) {
     const room = Math.floor((width - 4) / 6.2);  // about the width of one character at 11px
     if (room <= 0) return '';
-    return text.length <= room ? text : text.slice(0, Math.max(room - 1, 0)) + '\u2026';
+    if (text.length <= room) return text;
+    let cut = text.slice(0, Math.max(room - 1, 0));
+    if (/[\ud800-\udbff]$/.test(cut)) cut = cut.slice(0, -1);  // not half a character
+    return cut + '\u2026';
   }
 
   function draw() {
