@@ -56,6 +56,9 @@ TEST_F(PageTest, DrawsTwoBuilds) {
         report('removed row', document.querySelector('#functions-body tr').className + ' ' + column('new') + ' ' + column('delta'));
         await filter('');
         report('unfiltered', document.getElementById('rows-shown').textContent);
+        document.getElementById('changed-only').click();
+        report('changed only', document.getElementById('rows-shown').textContent);
+        document.getElementById('changed-only').click();
 
         clickBox('pool_alloc');
         report('zoom file', drawn() + ' / ' + crumbs());
@@ -95,6 +98,7 @@ TEST_F(PageTest, DrawsTwoBuilds) {
     EXPECT_EQ(seen.at("libutil"), "num_parse,str_copy,str_empty / lib/libutil.a(num.o),lib/libutil.a(str.o),lib/libutil.a(str.o)");
     EXPECT_EQ(seen.at("removed row"), "removed \u2014 -900");
     EXPECT_EQ(seen.at("unfiltered"), "rows 1\u201310 of 10");
+    EXPECT_EQ(seen.at("changed only"), "rows 1\u20136 of 6 (of 10)");
 
     // A click on a function zooms into its file; the breadcrumb leads back
     // out one level or all the way.
