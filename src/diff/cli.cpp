@@ -34,6 +34,7 @@ const char *reading;
     gen_fprintf(to, "\t--all             \tlist unchanged functions too\n");
     gen_fprintf(to, "\t--format=FORMAT   \ttext (default), markdown, csv or json\n");
     gen_fprintf(to, "\t--fail-above=N[%%]\texit with status 1 when the net growth is above N bytes (N percent)\n");
+    gen_fprintf(to, "\t--html=FILE       \talso write a page that draws the sizes to FILE (with NEW alone: of one build)\n");
     gen_fprintf(to, "\t-nounderscores    \tremove leading underscores from function names\n");
     gen_fprintf(to, "\t-sect=name        \tcompare the functions in section \"name\"\n");
     gen_fprintf(to, "\t-sectnum=n        \tcompare the functions in section #n\n");
@@ -155,6 +156,7 @@ int diff_main(int argc, char **argv) {
     gen_init(argc > 0 ? argv[0] : nullptr, 0, 1);
     OutputOptions output;
     Threshold threshold;
+    const char *html = nullptr;
     std::vector<const char *> operands;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
@@ -176,6 +178,8 @@ int diff_main(int argc, char **argv) {
                 output.format = Format::json;
             else
                 usage_error("illegal option: %s.  --format= takes text, markdown, csv or json", arg);
+        } else if (has_prefix(arg, "--html=") && arg[7] != '\0') {
+            html = arg + 7;
         } else if (has_prefix(arg, "--fail-above=")) {
             threshold = parse_threshold(arg, arg + 13);
         } else if (std::strcmp(arg, "-nounderscores") == 0) {
@@ -186,26 +190,38 @@ int diff_main(int argc, char **argv) {
             usage_error("unknown option %s", arg);
         }
     }
+    // With a page to draw, NEW alone is a build compared with nothing.
+    const bool one_side = html && operands.size() == 1;
+    if (one_side) operands.insert(operands.begin(), nullptr);
     if (operands.size() != 2) usage_error("%s", operands.size() < 2 ? "two inputs required: OLD and NEW" : "too many inputs: only OLD and NEW");
 
     funsize_init_table();
     install_diff_handlers();
     gen_exit_fn = reader_gave_up;
     Side old_side, new_side;
-    read_side(operands[0], old_side);
+    if (!one_side) read_side(operands[0], old_side);
     read_side(operands[1], new_side);
     gen_exit_fn = gen_exit;
     // The readers' table is not needed any more; the matching is.
     funsize_release_table();
-    if ((old_side.kind == SideKind::directory) != (new_side.kind == SideKind::directory)) {
+    if (!one_side && (old_side.kind == SideKind::directory) != (new_side.kind == SideKind::directory)) {
         const bool old_is_dir = old_side.kind == SideKind::directory;
         fail("'%s' is a directory and '%s' is not: compare a directory with a directory", old_is_dir ? operands[0] : operands[1],
              old_is_dir ? operands[1] : operands[0]);
     }
 
-    const Comparison c = compare(old_side, new_side, output.all);
+    // The page draws the whole new build, unchanged functions too.
+    Comparison c = compare(old_side, new_side, output.all || html);
+    c.one_side = one_side;
+    // A page that cannot be made stops the run before anything is printed.
+    FILE *page = html ? std::fopen(html, "wb") : nullptr;
+    if (html && !page) fail("cannot open '%s': %s", html, std::strerror(errno));
     if (!write_comparison(stdout, c, output) || std::fflush(stdout) != 0 || std::ferror(stdout))
         fail("can't write output to %s", "standard output");
+    if (page) {
+        const bool written = write_html(page, c);
+        if (std::fclose(page) != 0 || !written) fail("can't write output to %s", html);
+    }
     return above(threshold, c.summary) ? 1 : 0;
 }
 
