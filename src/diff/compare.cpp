@@ -54,6 +54,24 @@ uint64_t name_hash(const char *s) {
     return h ^ (h >> 33);
 }
 
+// The length of two equal names, or not_equal.
+constexpr size_t not_equal = SIZE_MAX;
+size_t equal_length(const char *a, const char *b) {
+    size_t n = 0;
+    for (; a[n] == b[n]; ++n)
+        if (!a[n]) return n;
+    return not_equal;
+}
+
+// A key of a name of known length that costs a few instructions: its last
+// eight bytes (or fewer) and its length, mixed.
+uint64_t quick_key(const char *s, size_t length) {
+    uint64_t w = 0;
+    const size_t k = length < 8 ? length : 8;
+    std::memcpy(&w, s + length - k, k);
+    return (w ^ length) * 0x9e3779b97f4a7c15u;
+}
+
 // The entries of one unit pair that wait for a partner, by name: for each
 // name a chain of the entries met so far on one side and not yet paired, in
 // order of occurrence. At most one side of a name waits at any time. An
@@ -65,6 +83,9 @@ class Waiting {
         next_[1].assign(news, none);
     }
     size_t count() const { return count_; }
+    // False when no entry of this name has ever waited (a quick test on a
+    // filter of the names' quick keys; true may be wrong).
+    bool may_have(uint64_t key) const { return filter_[(key >> 58)] >> ((key >> 52) & 63) & 1; }
     // Whether entries of this name wait on either side.
     bool any(const char *name, uint64_t hash) {
         const Slot *slot = find(name, hash);
@@ -81,7 +102,11 @@ class Waiting {
             --count_;
             return partner;
         }
-        if (!slot) slot = insert(name, hash);
+        if (!slot) {
+            slot = insert(name, hash);
+            const uint64_t key = quick_key(name, std::strlen(name));
+            filter_[key >> 58] |= uint64_t(1) << ((key >> 52) & 63);
+        }
         if (slot->head == none) {
             slot->head = slot->tail = pos;
             slot->side = uint8_t(s);
@@ -132,6 +157,7 @@ class Waiting {
     }
     std::array<std::vector<uint32_t>, 2> next_;
     std::vector<Slot> slots_;
+    std::array<uint64_t, 64> filter_{};
     size_t used_ = 0;
     size_t count_ = 0;
 };
@@ -161,12 +187,11 @@ class Matcher {
         for (size_t i = 0, j = 0; i < o.size() || j < n.size(); ++i, ++j) {
             const char *on = i < o.size() ? old_.entries[o[i]].name : nullptr;
             const char *nn = j < n.size() ? new_.entries[n[j]].name : nullptr;
-            if (on && nn && std::strcmp(on, nn) == 0) {
-                const uint64_t h = waiting.count() ? name_hash(on) : 0;
-                if (!waiting.count() || !waiting.any(on, h)) {
-                    pair(uint32_t(i), uint32_t(j));
-                    continue;
-                }
+            const size_t length = on && nn ? equal_length(on, nn) : not_equal;
+            if (length != not_equal &&
+                (!waiting.count() || !waiting.may_have(quick_key(on, length)) || !waiting.any(on, name_hash(on)))) {
+                pair(uint32_t(i), uint32_t(j));
+                continue;
             }
             if (on) {
                 const uint32_t partner = waiting.offer(0, uint32_t(i), on, name_hash(on));
