@@ -78,10 +78,7 @@ uint64_t quick_key(const char *s, size_t length) {
 // open-addressed table that grows; a name keeps its slot once it has one.
 class Waiting {
   public:
-    Waiting(size_t olds, size_t news) : slots_(16) {
-        next_[0].assign(olds, none);
-        next_[1].assign(news, none);
-    }
+    Waiting() : slots_(16) {}
     size_t count() const { return count_; }
     // False when no entry of this name has ever waited (a quick test on a
     // filter of the names' quick keys; true may be wrong).
@@ -98,7 +95,10 @@ class Waiting {
         Slot *slot = find(name, hash);
         if (slot && slot->head != none && slot->side != s) {
             const uint32_t partner = slot->head;
-            slot->head = next_[slot->side][partner];
+            auto &links = next_[slot->side];
+            auto link = links.find(partner);
+            slot->head = link == links.end() ? none : link->second;
+            if (link != links.end()) links.erase(link);
             --count_;
             return partner;
         }
@@ -111,7 +111,7 @@ class Waiting {
             slot->head = slot->tail = pos;
             slot->side = uint8_t(s);
         } else {
-            next_[s][slot->tail] = pos;
+            next_[s][slot->tail] = pos;  // few entries wait: links only for them
             slot->tail = pos;
         }
         ++count_;
@@ -155,7 +155,7 @@ class Waiting {
             slots_[k] = slot;
         }
     }
-    std::array<std::vector<uint32_t>, 2> next_;
+    std::array<std::unordered_map<uint32_t, uint32_t>, 2> next_;  // the entry behind an entry in its chain
     std::vector<Slot> slots_;
     std::array<uint64_t, 64> filter_{};
     size_t used_ = 0;
@@ -178,7 +178,7 @@ class Matcher {
         static const UnitEntries empty;
         const UnitEntries &o = olds ? *olds : empty;
         const UnitEntries &n = news ? *news : empty;
-        Waiting waiting(o.size(), n.size());
+        Waiting waiting;
         std::vector<bool> paired_old(o.size()), paired_new(n.size());
         auto pair = [&](uint32_t i, uint32_t j) {
             paired_old[i] = paired_new[j] = true;
