@@ -138,8 +138,65 @@
     colour[k] = style.getPropertyValue('--' + k).trim();
 
   let view = tree;      // the group the treemap shows
+  // Opened "smaller functions" boxes of the view: each entry is the rank,
+  // by size, of the first item of the view's own (folders, files and
+  // functions directly in it) that the box held. Empty at a group's full
+  // view.
+  let ranks = [];
+  const FORCED = 500;    // items shown when none of a box's would get a pixel
   let laid = null;      // the laid-out hierarchy of the view
   let firstDraw = true;
+
+  // The items directly in `g`, the largest first: its folders and files
+  // ({g}) and its functions ({f}), each with its value v.
+  function itemsOf(g) {
+    const items = [];
+    for (const c of g.groups) if (c.value > 0) items.push({ g: c, v: c.value });
+    for (const u of g.units) {
+      for (let k = unitStart[u]; k < unitStart[u + 1]; ++k) {
+        const i = byUnit[k];
+        if (newSize[i] > 0) items.push({ f: i, v: newSize[i] });
+      }
+    }
+    return items.sort((a, b) => b.v - a.v);
+  }
+
+  // The view opened at a rank: the items of `g` from that rank on, as many
+  // as get a pixel at `area` square pixels for all of them, the others as
+  // one box that opens at the next rank. When not one would get a pixel,
+  // the largest FORCED items share half of the area and the box the other
+  // half (it stands for far more bytes than its area then).
+  function rankedTree(g, rank, area) {
+    const items = itemsOf(g).slice(rank);
+    let total = 0;
+    for (const it of items) total += it.v;
+    let scale = area / total, shown = 0, forced = false;
+    while (shown < items.length && items[shown].v * scale >= MIN_AREA) ++shown;
+    if (shown === 0 && items.length > 0) {
+      shown = Math.min(items.length, FORCED);
+      let front = 0;
+      for (let k = 0; k < shown; ++k) front += items[k].v;
+      scale = area / 2 / front;
+      forced = true;
+    }
+    const node = { g: g, f: -1, v: 0, children: [] };
+    let restBytes = 0, restOld = 0, restCount = 0, front = 0;
+    items.forEach(function (it, k) {
+      if (k < shown) {
+        front += it.v;
+        node.children.push(it.g ? visibleTree(it.g, scale) : { f: it.f, v: it.v });
+      } else {
+        restBytes += it.v;
+        restOld += it.g ? it.g.old : Math.max(oldSize[it.f], 0);
+        restCount += it.g ? it.g.drawable : 1;
+      }
+    });
+    if (restCount > 0) {
+      node.children.push({ f: -1, rest: restCount, v: forced ? front : restBytes, bytes: restBytes, old: restOld,
+                           of: g, rank: rank + shown });
+    }
+    return node;
+  }
 
   // The boxes of `g` that are big enough at `scale` square pixels per byte;
   // the rest of g's functions become one box.
@@ -162,7 +219,13 @@
     // The squarified layout wants the largest first. Only what is drawn is
     // sorted, which at full view of a large build is a fraction of it.
     node.children.sort((a, b) => b.v - a.v);
-    if (restCount > 0) node.children.push({ f: -1, rest: restCount, v: restValue, old: restOld, of: g });
+    // The box of the view's own small items opens at the rank after the
+    // items drawn (they are the largest).
+    if (restCount > 0) {
+      node.children.push({ f: -1, rest: restCount, v: restValue, bytes: restValue, old: restOld, of: g,
+                           rank: g.groups.filter((c) => c.value * scale >= MIN_AREA).length +
+                                 node.children.filter((c) => c.f >= 0).length });
+    }
     return node;
   }
 
@@ -196,7 +259,9 @@
     laid = null;
     emptyNote.hidden = view.value > 0;
     if (view.value > 0) {
-      const root = d3.hierarchy(visibleTree(view, (width * height) / view.value))
+      const top = ranks.length ? rankedTree(view, ranks[ranks.length - 1], width * height)
+                               : visibleTree(view, (width * height) / view.value);
+      const root = d3.hierarchy(top)
         .sum((d) => (d.children ? 0 : d.v));
       d3.treemap().tile(d3.treemapSquarify).size([width, height])
         .paddingOuter(edgeOf).paddingTop((n) => headerOf(n) || edgeOf(n))
@@ -248,7 +313,7 @@
     mapBox.dataset.functionBoxes = functionBoxes;
     mapBox.dataset.smallerBoxes = smallerBoxes;
     mapBox.dataset.smallerFunctions = smallerFunctions;
-    mapBox.dataset.view = groupPath(view);
+    mapBox.dataset.view = groupPath(view) + (ranks.length ? ' from #' + (ranks[ranks.length - 1] + 1) : '');
     if (firstDraw) {
       firstDraw = false;
       mapBox.dataset.firstDrawMs = performance.now().toFixed(0);
@@ -298,7 +363,7 @@
       kind = 'rest';
       name = n.data.rest + (n.data.rest === 1 ? ' smaller function' : ' smaller functions');
       where = groupPath(n.data.of);
-      sizes = sizesText(oneSide ? -1 : n.data.old, n.data.v);
+      sizes = sizesText(oneSide ? -1 : n.data.old, n.data.bytes);
     }
     tip.className = kind;
     tip.replaceChildren();
@@ -330,12 +395,21 @@
   canvas.addEventListener('click', function (event) {
     const n = hit(...pointOf(event));
     if (!n || n.depth === 0) return;
+    if (!n.data.g && n.data.f < 0 && n.data.of === view) {
+      // The view's own smaller items: open them.
+      ranks.push(n.data.rank);
+      tip.hidden = true;
+      draw();
+      showCrumbs();
+      return;
+    }
     const target = n.data.g || n.parent.data.g;
     if (target !== view) zoomTo(target);
   });
 
   function zoomTo(g) {
     view = g;
+    ranks = [];
     tip.hidden = true;
     draw();
     showCrumbs();
@@ -345,24 +419,34 @@
     const chain = [];
     for (let g = view; g; g = g.parent) chain.unshift(g);
     crumbs.replaceChildren();
-    chain.forEach(function (g, k) {
+    // The groups down to the view, then the opened "smaller" boxes; the
+    // last step is where the map stands, the others go back there.
+    const steps = chain.map((g) => ({ label: g.kind === 'member' ? '(' + g.label + ')' : g.label,
+                                      go: () => zoomTo(g) }));
+    ranks.forEach(function (r, k) {
+      steps.push({ label: 'smaller, from #' + (r + 1), go: function () {
+        ranks = ranks.slice(0, k + 1);
+        draw();
+        showCrumbs();
+      } });
+    });
+    steps.forEach(function (step, k) {
       if (k > 0) {
         const sep = document.createElement('span');
         sep.className = 'sep';
         sep.textContent = '\u203a';
         crumbs.appendChild(sep);
       }
-      const label = g.kind === 'member' ? '(' + g.label + ')' : g.label;
       let item;
-      if (g === view) {
+      if (k === steps.length - 1) {
         item = document.createElement('span');
         item.className = 'here';
       } else {
         item = document.createElement('button');
         item.type = 'button';
-        item.addEventListener('click', () => zoomTo(g));
+        item.addEventListener('click', step.go);
       }
-      item.textContent = label;
+      item.textContent = step.label;
       crumbs.appendChild(item);
     });
   }
