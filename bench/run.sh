@@ -7,14 +7,10 @@
 #
 # usage: bench/run.sh [N]
 set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/common.sh"
 n=${1:-1000000}
-build=build-bench
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-cmake -S . -B $build -DCMAKE_BUILD_TYPE=Release -DFUNSIZE_TESTS=OFF >/dev/null
-cmake --build $build -j2 --target funsize >/dev/null
+build=${BUILD:-build-bench}
+release_build $build OFF funsize
 bin=$build/funsize
 
 python3 bench/gen_elf.py "$n" "$work/big.o"
@@ -27,11 +23,6 @@ tables=$(( 24 * (n + 1) + 0x$strtab ))
 funcs="-func=function_0000010 -func=function_$(printf %07d $((n / 4))) -func=function_$(printf %07d $((n / 2))) -func=function_$(printf %07d $((3 * n / 4))) -func=function_$(printf %07d $((n - 1)))"
 early="-func=function_0000001 -func=function_0000002 -func=function_0000003 -func=function_0000004 -func=function_0000005"
 
-mean() { # command... -> mean seconds over several runs
-    hyperfine -N --warmup 2 --runs 10 --export-json "$work/h.json" "$*" >/dev/null 2>&1
-    python3 -c "import json,sys; print('%.4f' % json.load(open(sys.argv[1]))['results'][0]['mean'])" "$work/h.json"
-}
-peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
 
 t_nm=$(mean nm -S --defined-only "$work/big.o")
 t_all=$(mean $bin "$work/big.o")

@@ -7,14 +7,10 @@
 #
 # usage: bench/run_coff.sh [N]     (BUILD=dir selects the build directory)
 set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/common.sh"
 n=${1:-200000}
 build=${BUILD:-build-bench}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DFUNSIZE_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target funsize >/dev/null
+release_build "$build" OFF funsize
 bin=$build/funsize
 
 for kind in coff pe; do
@@ -38,10 +34,6 @@ for kind in coff pe; do
     done
 done
 
-mean() { # command... -> mean seconds over several runs
-    hyperfine -N --warmup 2 --runs 10 --export-json "$work/h.json" "$*" >/dev/null 2>&1
-    python3 -c "import json,sys; print('%.4f' % json.load(open(sys.argv[1]))['results'][0]['mean'])" "$work/h.json"
-}
 
 for kind in coff pe; do
     t_nm=$(mean nm "$work/big.$kind")

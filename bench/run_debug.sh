@@ -12,15 +12,11 @@
 #
 # usage: bench/run_debug.sh [N [P]]
 set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/common.sh"
 objects=${1:-1000}
 procs=${2:-1000000}
-build=build-bench-debug
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-cmake -S . -B $build -DCMAKE_BUILD_TYPE=Release -DFUNSIZE_TESTS=OFF >/dev/null
-cmake --build $build -j2 --target funsize >/dev/null
+build=${BUILD:-build-bench-debug}
+release_build $build OFF funsize
 bin=$build/funsize
 g++ -std=c++20 -O2 -Isrc/debug -Isrc/shared -Isrc/gadr bench/gen_debug.cpp \
     $build/libdebuginfo.a $build/libgadr.a $build/libshared.a -o "$work/gen_debug"
@@ -52,7 +48,6 @@ print('%.4f' % (sum(runs) / len(runs)))
 PY
     fi
 }
-peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
 
 t_dnm=$(mean $bin "$work/big.dnm")
 t_quarter=$(mean $bin "$work/quarter.dnm")

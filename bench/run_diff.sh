@@ -7,29 +7,18 @@
 #
 # usage: bench/run_diff.sh [N]
 set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/common.sh"
 n=${1:-1000000}
-build=build-bench
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-cmake -S . -B $build -DCMAKE_BUILD_TYPE=Release -DFUNSIZE_TESTS=OFF >/dev/null
-cmake --build $build -j2 --target funsize funsize-diff >/dev/null
+build=${BUILD:-build-bench}
+release_build $build OFF funsize funsize-diff
 
 python3 bench/gen_elf.py "$n" "$work/old.o"
 python3 bench/gen_elf.py "$n" "$work/new.o" --grow=100 --rename=1000
 
-# Mean wall-clock seconds over several runs, and the mean processor time
-# (user + system), which other work on the machine disturbs less.
-mean() { # command... -> "wall cpu"
-    hyperfine -N --warmup 2 --runs 10 --export-json "$work/h.json" "$*" >/dev/null 2>&1
-    python3 -c "import json,sys; r=json.load(open(sys.argv[1]))['results'][0]; print('%.4f %.4f' % (r['mean'], r['user'] + r['system']))" "$work/h.json"
-}
-peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
 
-read -r t_one c_one <<<"$(mean $build/funsize "$work/new.o")"
-read -r t_diff c_diff <<<"$(mean $build/funsize-diff "$work/old.o" "$work/new.o")"
-read -r t_json c_json <<<"$(mean $build/funsize-diff --format=json "$work/old.o" "$work/new.o")"
+read -r t_one c_one <<<"$(mean_times $build/funsize "$work/new.o")"
+read -r t_diff c_diff <<<"$(mean_times $build/funsize-diff "$work/old.o" "$work/new.o")"
+read -r t_json c_json <<<"$(mean_times $build/funsize-diff --format=json "$work/old.o" "$work/new.o")"
 m_one=$(peak_kib $build/funsize "$work/new.o")
 m_diff=$(peak_kib $build/funsize-diff "$work/old.o" "$work/new.o")
 lines=$($build/funsize-diff "$work/old.o" "$work/new.o" | wc -l)

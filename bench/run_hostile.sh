@@ -19,14 +19,10 @@
 #
 # usage: bench/run_hostile.sh [TIME_LIMIT_SECONDS]   (default 60)
 set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/common.sh"
 limit=${1:-60}
-build=build-bench
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-cmake -S . -B $build -DCMAKE_BUILD_TYPE=Release -DFUNSIZE_TESTS=OFF >/dev/null
-cmake --build $build -j2 --target funsize >/dev/null
+build=${BUILD:-build-bench}
+release_build $build OFF funsize
 bin=$PWD/$build/funsize
 g++ -std=c++20 -O2 -Isrc/debug -Isrc/shared -Isrc/gadr bench/gen_debug.cpp \
     $build/libdebuginfo.a $build/libgadr.a $build/libshared.a -o "$work/gen_debug"

@@ -10,12 +10,10 @@
 #
 # usage: bench/run_page.sh [N] [RUNS]
 set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/common.sh"
 n=${1:-1000000}
 runs=${2:-5}
-build=build-bench-page
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+build=${BUILD:-build-bench-page}
 
 browser=$(command -v chromium || command -v chromium-browser || true)
 if [ -z "$browser" ]; then
@@ -23,8 +21,7 @@ if [ -z "$browser" ]; then
   exit 2
 fi
 
-cmake -S . -B $build -DCMAKE_BUILD_TYPE=Release -DFUNSIZE_TESTS=ON >/dev/null
-cmake --build $build -j2 --target make_page >/dev/null
+release_build $build ON make_page
 
 start=$(date +%s.%N)
 $build/tests/make_page --generate "$n" "$work/page.html" "$work/text.txt"
