@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <unordered_map>
 
 #include "side.h"
 
@@ -94,46 +96,50 @@ ReadStatus read_saved_report(const std::string &file, Side &side, std::string &e
         error = std::strerror(errno);
         return ReadStatus::failed;
     }
-    std::string text;
-    char block[1 << 16];
-    for (size_t n; (n = std::fread(block, 1, sizeof block, f.get())) > 0;) {
-        // Text has no NUL: a file with one is not a report, and the rest of
-        // it need not be read.
-        if (std::memchr(block, 0, n)) return ReadStatus::unrecognised;
-        text.append(block, n);
-    }
-    if (std::ferror(f.get())) {
-        error = std::strerror(errno);
-        return ReadStatus::failed;
-    }
-
+    // Lines are taken as the blocks come, so that a large file that is no
+    // report is given up at its first line.
+    std::unordered_map<std::string, uint32_t> units;
     uint32_t unit = UINT32_MAX;
-    std::string_view unit_prefix;
+    std::string unit_prefix;
     size_t line_number = 0;
-    for (size_t pos = 0; pos < text.size();) {
-        size_t eol = text.find('\n', pos);
-        if (eol == std::string::npos) eol = text.size();
-        std::string_view line(text.data() + pos, eol - pos);
-        pos = eol + 1;
+    auto take = [&](std::string_view line) {
         ++line_number;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         std::string_view prefix, name;
         uint64_t size;
         if (!parse_line(line, prefix, name, size)) {
-            if (side.entries.empty() && line_number == 1) return ReadStatus::unrecognised;
+            if (line_number == 1) return ReadStatus::unrecognised;
             error = std::to_string(line_number).append(": not a line of a saved report (a function name and its size)");
             return ReadStatus::failed;
         }
         while (!name.empty() && is_blank(name.back())) name.remove_suffix(1);
         if (unit == UINT32_MAX || prefix != unit_prefix) {
-            unit = UINT32_MAX;
-            for (uint32_t i = 0; i < side.units.size(); ++i)
-                if (side.units[i].path == prefix) unit = i;
-            if (unit == UINT32_MAX) unit = side.add_unit(std::string(prefix), std::string(), true);
             unit_prefix = prefix;
+            auto [it, fresh] = units.try_emplace(unit_prefix, 0);
+            if (fresh) it->second = side.add_unit(unit_prefix, std::string(), true);
+            unit = it->second;
         }
         side.add(unit, name, size);
+        return ReadStatus::read;
+    };
+    std::string pending;
+    char block[1 << 16];
+    for (size_t n; (n = std::fread(block, 1, sizeof block, f.get())) > 0;) {
+        pending.append(block, n);
+        size_t start = 0;
+        for (size_t eol; (eol = pending.find('\n', start)) != std::string::npos; start = eol + 1) {
+            const ReadStatus status = take(std::string_view(pending).substr(start, eol - start));
+            if (status != ReadStatus::read) return status;
+        }
+        pending.erase(0, start);
+        // A first line this long is no report line.
+        if (line_number == 0 && pending.size() > (1 << 20)) return ReadStatus::unrecognised;
     }
+    if (std::ferror(f.get())) {
+        error = std::strerror(errno);
+        return ReadStatus::failed;
+    }
+    if (!pending.empty()) return take(pending);
     return ReadStatus::read;
 }
 
