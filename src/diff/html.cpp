@@ -25,42 +25,12 @@
 #include <unordered_map>
 
 #include "assets.h"
+#include "block_writer.h"
 #include "diff.h"
 
 namespace fdiff {
 
 namespace {
-
-// Collects the page and hands it to the stream in large pieces.
-class PageWriter {
-public:
-    explicit PageWriter(FILE *out) : out_(out) { buf_.reserve(chunk * 2); }
-
-    std::string &buffer() { return buf_; }
-    void put(std::string_view s) {
-        buf_.append(s);
-        spill();
-    }
-    void put(const unsigned char *bytes, size_t size) { put(std::string_view(reinterpret_cast<const char *>(bytes), size)); }
-    // Writes out what has gathered once it is large enough.
-    void spill() {
-        if (buf_.size() >= chunk) flush();
-    }
-    bool finish() {
-        flush();
-        return ok_ && std::fflush(out_) == 0 && !std::ferror(out_);
-    }
-
-private:
-    static constexpr size_t chunk = 1 << 20;
-    void flush() {
-        if (!buf_.empty() && std::fwrite(buf_.data(), 1, buf_.size(), out_) != buf_.size()) ok_ = false;
-        buf_.clear();
-    }
-    FILE *out_;
-    std::string buf_;
-    bool ok_ = true;
-};
 
 // The length of the well-formed UTF-8 sequence that starts at s[i], or 0.
 size_t utf8_length(std::string_view s, size_t i) {
@@ -139,7 +109,7 @@ std::string html_text(std::string_view s) {
     return out;
 }
 
-void write_data(PageWriter &w, const Comparison &c) {
+void write_data(BlockWriter &w, const Comparison &c) {
     // Files (and archive members) are numbered in the order they are first
     // met; a record refers to its file by that number. The two sides each
     // have their own record of a file, so a file is known by its names.
@@ -165,7 +135,7 @@ void write_data(PageWriter &w, const Comparison &c) {
         unit_of[i] = it->second;
     }
 
-    std::string &out = w.buffer();
+    std::string &out = w.text();
     out.append(c.one_side ? "{\"oneSide\":true,\"units\":[" : "{\"oneSide\":false,\"units\":[");
     out.append(units);
     out.append("],\"fns\":[");
@@ -190,24 +160,20 @@ void write_data(PageWriter &w, const Comparison &c) {
 
 bool write_html(FILE *out, const Comparison &c) {
     namespace a = page_assets;
-    PageWriter w(out);
-    w.put("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-          "<title>funsize-diff</title>\n<style>\n");
-    w.put(a::style, a::style_size);
-    w.put("</style>\n</head>\n<body>\n<header>\n<h1>funsize-diff</h1>\n<pre id=\"summary\">");
-    w.put(html_text(summary_line(c.summary)));
-    w.put("\n");
-    w.put(html_text(total_line(c.summary)));
-    w.put("</pre>\n</header>\n");
-    w.put(a::body, a::body_size);
-    w.put("<script type=\"application/json\" id=\"funsize-data\">");
+    const auto asset = [](const unsigned char *bytes, size_t size) {
+        return std::string_view(reinterpret_cast<const char *>(bytes), size);
+    };
+    BlockWriter w(out);
+    w << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+         "<title>funsize-diff</title>\n<style>\n"
+      << asset(a::style, a::style_size)
+      << "</style>\n</head>\n<body>\n<header>\n<h1>funsize-diff</h1>\n<pre id=\"summary\">"
+      << html_text(summary_line(c.summary)) << "\n" << html_text(total_line(c.summary)) << "</pre>\n</header>\n"
+      << asset(a::body, a::body_size) << "<script type=\"application/json\" id=\"funsize-data\">";
     write_data(w, c);
-    w.put("</script>\n<script>\n");
-    w.put(a::layout, a::layout_size);
-    w.put("\n</script>\n<script>\n");
-    w.put(a::script, a::script_size);
-    w.put("</script>\n</body>\n</html>\n");
+    w << "</script>\n<script>\n" << asset(a::layout, a::layout_size) << "\n</script>\n<script>\n"
+      << asset(a::script, a::script_size) << "</script>\n</body>\n</html>\n";
     return w.finish();
 }
 

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "block_writer.h"
 #include "diff.h"
 
 namespace fdiff {
@@ -23,34 +24,9 @@ std::string delta_text(int64_t delta) {
 
 bool listed(const Function &f, const OutputOptions &o) { return o.all || f.changed(); }
 
-class Writer {
-  public:
-    explicit Writer(FILE *out) : out_(out) {}
-    ~Writer() { flush(); }
-    Writer &operator<<(std::string_view s) {
-        text_.append(s);
-        if (text_.size() >= (1 << 16)) flush();
-        return *this;
-    }
-    Writer &pad(size_t n) {
-        text_.append(n, ' ');
-        return *this;
-    }
-    bool flush() {
-        if (!text_.empty() && std::fwrite(text_.data(), 1, text_.size(), out_) != text_.size()) failed_ = true;
-        text_.clear();
-        return !failed_;
-    }
-
-  private:
-    FILE *out_;
-    std::string text_;
-    bool failed_ = false;
-};
-
 // Columns: the file (when several took part), the name left-aligned, the
 // three numbers right-aligned.
-void write_text(Writer &w, const Comparison &c, const OutputOptions &o) {
+void write_text(BlockWriter &w, const Comparison &c, const OutputOptions &o) {
     size_t file_width = 4, name_width = 8, old_width = 3, new_width = 3, delta_width = 5;
     for (const Function &f : c.functions) {
         if (!listed(f, o)) continue;
@@ -87,7 +63,7 @@ std::string markdown_text(std::string_view s) {
     return out;
 }
 
-void write_markdown(Writer &w, const Comparison &c, const OutputOptions &o) {
+void write_markdown(BlockWriter &w, const Comparison &c, const OutputOptions &o) {
     w << summary_line(c.summary) << "\n\n";
     w << (c.several_files ? "| file | function | old | new | delta |\n|:---|:---|---:|---:|---:|\n"
                           : "| function | old | new | delta |\n|:---|---:|---:|---:|\n");
@@ -112,7 +88,7 @@ std::string csv_field(std::string_view s) {
     return out += '"';
 }
 
-void write_csv(Writer &w, const Comparison &c, const OutputOptions &o) {
+void write_csv(BlockWriter &w, const Comparison &c, const OutputOptions &o) {
     w << "file,function,old,new,delta\n";
     for (const Function &f : c.functions) {
         if (!listed(f, o)) continue;
@@ -121,7 +97,7 @@ void write_csv(Writer &w, const Comparison &c, const OutputOptions &o) {
     }
 }
 
-void write_json(Writer &w, const Comparison &c, const OutputOptions &o) {
+void write_json(BlockWriter &w, const Comparison &c, const OutputOptions &o) {
     using json = nlohmann::ordered_json;
     const Summary &s = c.summary;
     json doc;
@@ -151,14 +127,14 @@ void write_json(Writer &w, const Comparison &c, const OutputOptions &o) {
 }  // namespace
 
 bool write_comparison(FILE *out, const Comparison &c, const OutputOptions &o) {
-    Writer w(out);
+    BlockWriter w(out);
     switch (o.format) {
     case Format::text: write_text(w, c, o); break;
     case Format::markdown: write_markdown(w, c, o); break;
     case Format::csv: write_csv(w, c, o); break;
     case Format::json: write_json(w, c, o); break;
     }
-    return w.flush();
+    return w.finish();
 }
 
 }  // namespace fdiff
