@@ -28,7 +28,7 @@ std::string lead(std::initializer_list<uint8_t> bytes, size_t size = 0) {
 }
 void put(std::string &b, size_t at, uint64_t v, int width, bool big = false) {
     b.resize(std::max(b.size(), at + width));
-    elfw::put(b, at, v, width, big);
+    testing_support::put(b, at, v, width, big);
 }
 
 struct Ident {
