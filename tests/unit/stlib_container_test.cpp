@@ -6,18 +6,13 @@
 #include <functional>
 #include <string>
 
-#include "dbg_writer.h"
 #include "genout.h"
 #include "gfile.h"
-#include "indgen.h"
-#include "st_api.h"
+#include "st_test_support.h"
 
 namespace {
 
-using dbgw::Bytes;
-using dbgw::hex;
-using dbgw::MessageLog;
-using Lines = std::vector<std::string>;
+using namespace st_test;
 using U = std::vector<uint64_t>;
 
 Bytes header(uint32_t kind, uint32_t compress, uint8_t encoding, uint8_t layout) {

@@ -5,21 +5,14 @@
 #include <cstring>
 #include <string>
 
-#include "dbg_writer.h"
 #include "genout.h"
-#include "indgen.h"
-#include "st_api.h"
+#include "st_test_support.h"
 
 namespace {
 
+using namespace st_test;
 using dbgw::Exited;
-using dbgw::FlagScope;
-using dbgw::MessageLog;
-using Lines = std::vector<std::string>;
-using V = std::vector<int64_t>;
-
-std::string cls(int c) { return std::to_string(c) + "|<libst>: "; }
-const std::string E = cls(GEN_MSG_ERROR), W = cls(GEN_MSG_WARNING), I = cls(GEN_MSG_INFO), F = cls(GEN_MSG_FATAL);
+const std::string F = std::to_string(GEN_MSG_FATAL) + "|<libst>: ";
 
 TEST(StConfig, FlagsByNameAndNumber) {
     MessageLog log;

@@ -11,17 +11,12 @@
 
 #include "dla_writer.h"
 #include "run_program.h"
-#include "st_api.h"
 #include "st_load_internal.h"
+#include "st_test_support.h"
 
 namespace {
 
-using dbgw::FlagScope;
-using dbgw::MessageLog;
-using Lines = std::vector<std::string>;
-using V = std::vector<int64_t>;
-
-const std::string E = "3|<libst>: ", W = "4|<libst>: ", I = "5|<libst>: ";
+using namespace st_test;
 
 // Objects a, b, c, ... with procedures a1, a2, b1, ...; b2 is named in the
 // name file's strings.
