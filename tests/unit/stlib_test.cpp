@@ -22,6 +22,12 @@ TEST(StConfig, FlagsByNameAndNumber) {
         EXPECT_EQ(ST_LookupDebugFlag(good), 51) << good;
     EXPECT_EQ((V{ST_LookupDebugFlag("0"), ST_LookupDebugFlag("152")}), (V{0, 152}));
     EXPECT_TRUE(log.all().empty());
+    V on;  // the flags that are on until changed
+    for (int n = 0; n <= 152; ++n)
+        if (STConfig_GetOption(n)) on.push_back(n);
+    EXPECT_EQ(on, (V{4,   18,  22,  30,  38,  39,  40,  41,  43,  45,  58,  59,  61,  63,  65,  66,  69,  70,  75,
+                     76,  77,  78,  79,  85,  86,  87,  88,  89,  90,  91,  92,  94,  95,  97,  100, 101, 102, 103,
+                     106, 123, 124, 126, 127, 129, 131, 132, 136, 138, 140, 141, 142, 143, 144, 145, 146}));
     Lines expected;
     for (const char *bad : {"51x", "153", "99999999999999999999", " 51", ""}) {
         EXPECT_EQ(ST_LookupDebugFlag(bad), -1) << bad;

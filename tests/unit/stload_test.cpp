@@ -457,11 +457,19 @@ TEST_F(StLoad, NameFileChangedHeldOrGivingAMessageIsReadAgain) {
     EXPECT_EQ(STDnm_TableCount(fresh, STDNM_STRINGS), strings);
     STDnm_Free(fresh);
     EXPECT_EQ(st::dnm_cache_hits(), hits + 5);
+    // So does one that changes its name only.
+    STDnm *renamed = name_file_of(0);
+    gen_free_fn(renamed->name);
+    renamed->name = gen_strdup("renamed");
+    STDnm_Free(renamed);
+    fresh = name_file_of(0);
+    EXPECT_STRNE(fresh->name, "renamed");
+    STDnm_Free(fresh);
     EXPECT_EQ(log.joined(), "");
 
     // A read that gave a message is not kept: every member reads again.
     ASSERT_TRUE(dbgw::rewrite_dnm(dnm_path(), [](STDnm *d) { d->version = STDNM_DEV_VERSION; }));
-    EXPECT_EQ((V{hits_after(0), hits_after(1), hits_after(2), int64_t(log.all().size())}), (V{5, 5, 5, 3}));
+    EXPECT_EQ((V{hits_after(0), hits_after(1), hits_after(2), int64_t(log.all().size())}), (V{6, 6, 6, 3}));
 
     // Gone: the read fails as it always did.
     log.clear();
