@@ -225,23 +225,4 @@ TEST_F(AoutHandler, NamesTheStringTableCannotGive) {
     EXPECT_EQ(section_table, nullptr) << "freed after the report";
 }
 
-// 2,000 functions 16 bytes apart, written in reverse, then all at one
-// address: the lowest address first, each ending at the next; the text
-// holds exactly the functions.
-TEST_F(AoutHandler, SymbolsInAnyOrder) {
-    constexpr uint32_t n = 2000;
-    aoutw::AoutFile desc = aoutw::m68k(OMAGIC);
-    desc.text_size = n * 16;
-    std::string expected;
-    for (uint32_t i = 0; i < n; ++i) {
-        desc.symbols.push_back(aoutw::text("_f" + std::to_string(i), (n - i) * 16));
-        expected += line(std::string("f").append(std::to_string(n - 1 - i)), 16);
-    }
-    EXPECT_TRUE(run(aoutw::write_aout(desc)).out == expected);
-    for (aoutw::Symbol &s : desc.symbols) s.value = 0x100;
-    const std::string out = run(aoutw::write_aout(desc)).out;
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), long(n));
-    EXPECT_TRUE(out.ends_with(" 32000\n"));
-}
-
 }  // namespace

@@ -334,7 +334,6 @@ class Walker : public testing::Test {
     }
     format_handler saved[HANDLER_SLOTS];
 };
-using WalkerDeathTest = Walker;
 
 // Members that identification tells apart by their leading bytes.
 const std::string aout = std::string("\x07\x01\x00\x00", 4) + std::string(29, '\0');  // 33 bytes, odd
@@ -392,56 +391,6 @@ TEST_F(Walker, ArchiveMembersAreNamedPositionedAndDispatched) {
               101);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), prefix() + "warning: n.o has negative size (-2)\n");
     EXPECT_EQ(slots(), std::vector<int>{3});
-}
-
-TEST_F(Walker, PlainFilesAndDispatchByFileType) {
-    std::string path = temp_file("plain.txt", text);
-    EXPECT_EQ(walk_input_readonly(path.c_str()), 101);
-    ASSERT_EQ(calls.size(), 1u);
-    const Call &c = calls[0];
-    EXPECT_EQ(std::tuple(c.slot, c.name, c.member_name, c.archive_name, c.in_archive, c.offset, c.size, c.head),
-              std::tuple(4, path, path, "", 0u, 0u, -1, "plai"));
-    calls.clear();
-    EXPECT_EQ(walk_input_readonly(temp_file("mz.exe", not_pe).c_str()), -1);
-    EXPECT_TRUE(calls.empty());
-
-    // The routes the other walker tests do not take.
-    file_ident id{};
-    input_desc d{};
-    d.ident = &id;
-    d.name = const_cast<char *>("dispatch.bin");
-    FILE *f = std::fopen(temp_file("dispatch.bin", "data").c_str(), "rb");
-    const std::pair<uint32_t, int> routes[] = {{3, 2}, {4, 3}, {5, 3}, {6, 3}, {7, 4}, {13, 4}, {17, 4}};
-    for (auto [type, slot] : routes) {
-        calls.clear();
-        id.file_type = type;
-        dispatch_file(f, f, &d);
-        EXPECT_EQ(slots(), std::vector<int>{slot}) << type;
-        std::fseek(f, 0, SEEK_SET);
-    }
-    calls.clear();
-    for (uint32_t type : {11u, 14u}) {
-        id.file_type = type;
-        EXPECT_EQ(dispatch_file(f, f, &d), -1);
-    }
-    EXPECT_TRUE(calls.empty());
-    // Empty slots: -1, except 0 for an archive member of an unrecognised kind.
-    std::fill(handler_table, handler_table + HANDLER_SLOTS, nullptr);
-    id.file_type = FT_UNKNOWN_OTHER;
-    EXPECT_EQ(dispatch_file(f, f, &d), -1);
-    d.in_archive = 1;
-    EXPECT_EQ(dispatch_file(f, f, &d), 0);
-    id.file_type = FT_ELF;
-    EXPECT_EQ(dispatch_file(f, f, &d), -1);
-    std::fclose(f);
-}
-
-// Without its padding byte the odd member pulls the next header one byte
-// forward.
-TEST_F(WalkerDeathTest, MissingPaddingEndsTheRun) {
-    std::string path = temp_file("nopad.a", write_archive({{"aout.o", aout}, {"c.o", coff}}, {.pad_odd = false}));
-    EXPECT_EXIT(walk_input_readonly(path.c_str()), testing::ExitedWithCode(1),
-                literal("error: Unexpected chars in archive file header '" + path + "'"));
 }
 
 }  // namespace

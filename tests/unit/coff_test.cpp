@@ -292,37 +292,6 @@ TEST_F(CoffHandler, SectionSelectionByName) {
     EXPECT_EQ(out(b), kFirstSection);
 }
 
-TEST_F(CoffHandler, RequestedNamesAndShortInputs) {
-    // Behind the requested functions, a name that cannot be read: the walk
-    // has stopped before it.
-    coffw::CoffFile desc = program(kVariants[0]);
-    desc.symbols.insert(desc.symbols.begin() + 2, coffw::func("second", 0x1030, 1, 0x10));
-    desc.symbols.push_back(coffw::func("broken_long_name", 0x1090, 1, 4));
-    coffw::CoffLayout at;
-    std::string bytes = coffw::write_coff(desc, &at);
-    coffw::put(bytes, at.symbols + uint64_t(at.entry_of.back()) * SYMESZ + 4, 0x7ffffff0, 4, false);
-    funsize_add_requested("second");
-    funsize_add_requested("sized");
-    testing_support::HandlerOutcome o = run(bytes);
-    EXPECT_EQ(std::tuple(o.result, o.err, o.out), std::tuple(0, "", line("second", 0x10) + line("sized", 0x24)));
-
-    // A header cut short reads as zero sections and zero symbols.
-    testing_support::end_report_state();
-    testing_support::begin_report_state();
-    funsize_add_requested("main");
-    bytes = coffw::write_coff(program(kVariants[0]));
-    coffw::CoffFile no_symbols;
-    no_symbols.sections = {coffw::code(".text", 0, 0x20)};
-    for (const std::string &b : {std::string(), bytes.substr(0, 3), coffw::write_coff(no_symbols)}) {
-        o = run(b);
-        EXPECT_EQ(std::tuple(o.result, o.out, o.err), std::tuple(1, "", "error: main not found in file test.o\n"))
-            << b.size();
-    }
-    // Behind other bytes, as an archive member: offsets count from its start.
-    funsize_add_requested("sized");
-    EXPECT_EQ(run(std::string(61, '\n') + bytes, 61).out, line("sized", 0x24));
-}
-
 // Functions whose string-table offsets point into bytes behind the writer's
 // table: two share a name, three start in a run without a NUL (two of them
 // at one offset) and are cut at the limit, and the last runs into the end of

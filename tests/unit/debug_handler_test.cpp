@@ -46,29 +46,6 @@ class DebugHandler : public testing::Test {
     std::string err;
 };
 
-// "..lx", "..lin" and "%%lin" labels are dropped; other ".." and "%%" names
-// only bound the procedure before them and are never printed.
-TEST_F(DebugHandler, LabelsBoundOrVanishAndUnderscoresGoAndComeBack) {
-    funsize_reset();
-    record("f", 0x1040, 0x1040);
-    record("..lx3", 0x1050, 0x1050);
-    record("%%lin5", 0x1054, 0x1054);
-    record("%%L6", 0x1060, 0x1060);
-    EXPECT_EQ(report(), report_line("f", 0x20));
-
-    // A target with leading underscores: the first character is dropped on
-    // the way in (the boundary's too) and "_" put back in the report.
-    ident.leading_underscore = 1;
-    funsize_reset();
-    record("_main", 0x100, 0x100);
-    record("..x", 0x180, 0x180);
-    EXPECT_EQ(report(), std::string("_").append(report_line("main", 0x80)));
-    funsize_add_requested("main");
-    funsize_reset();
-    EXPECT_EQ(record("_main", 0x100, 0x180), 1);
-    EXPECT_EQ(report(), std::string("_").append(report_line("main", 0x80)));
-}
-
 // A requested procedure without an end of its own ends with its section, or
 // the last section when it lies in none, or at its start without a range
 // table; a boundary recorded before it but above it also closes it.
@@ -91,27 +68,6 @@ TEST_F(DebugHandler, RequestedEndsFromSectionsAndNeighbours) {
     record("f", 0x1040, 0x1040, &ranges);
     EXPECT_EQ(report(&ranges), report_line("f", 0xc0));
     EXPECT_EQ(missing, 0);
-}
-
-// A second procedure of a requested name replaces the first without a
-// warning, also once every name is sized; its size counts once more.
-TEST_F(DebugHandler, RequestedTwinsAreOverwritten) {
-    funsize_add_requested("a");
-    funsize_add_requested("b");
-    funsize_add_requested("gone");
-    funsize_reset();
-    EXPECT_EQ(record("a", 0x10, 0x20), 0);
-    EXPECT_EQ(record("b", 0x20, 0x28), 0);
-    EXPECT_EQ(record("a", 0x100, 0x140), 1);
-    EXPECT_EQ(report(), report_line("a", 0x40) + report_line("b", 8));
-    EXPECT_EQ(err, "error: gone not found in file in.dbg\n");
-    EXPECT_EQ(missing, 1);
-
-    funsize_reset();
-    EXPECT_EQ(record("a", 0x10, 0x20), 0);
-    EXPECT_EQ(record("b", 0x20, 0x30), 0);
-    record("b", 0x30, 0x31);
-    EXPECT_EQ(report(), report_line("a", 0x10) + report_line("b", 1));
 }
 
 }  // namespace

@@ -358,7 +358,6 @@ class ElfHandler : public testing_support::HandlerTest {
         ident_.machine_type = 1;
     }
 };
-using ElfHandlerDeathTest = ElfHandler;
 
 // Code in two sections, functions with and without sizes, and symbols that
 // are not functions.
@@ -373,27 +372,6 @@ elfw::ElfFile program(const Layout &l) {
                  elfw::symbol("object", 0x10f0, 8, STT_OBJECT, 1),     elfw::func("data_fn", 0x2000, 0x10, 2),
                  elfw::func("other", 0x3000, 0, 3),                    elfw::func("undefined", 0, 0, SHN_UNDEF)};
     return f;
-}
-const std::string kProgramLines = line("sized", 0x24) + line("open_a", 0x40) + line("open_b", 0x80) +
-                                  line("data_fn", 0x10) + line("other", 0x80);
-
-TEST_F(ElfHandler, FunctionsInSymbolOrderFromEitherNameTable) {
-    // Unsized functions end at the next function symbol (the NOTYPE label
-    // and the object do not count), the last one of a section at its end.
-    elfw::ElfFile desc = program({32, true});
-    testing_support::HandlerOutcome o = run(elfw::write_elf(desc));
-    EXPECT_EQ(std::tuple(o.result, o.err, o.out), std::tuple(0, "", kProgramLines));
-    EXPECT_EQ(current_ident, &ident_);
-    // Symbol names in the section-name table; without .symtab the dynamic
-    // symbols; with neither, nothing.
-    desc.symbol_names = elfw::SymbolNames::SectionNames;
-    EXPECT_EQ(out(elfw::write_elf(desc)), kProgramLines);
-    desc.symbol_names = elfw::SymbolNames::Strtab;
-    desc.symtab_name = ".dynsym";
-    desc.symtab_type = SHT_DYNSYM;
-    EXPECT_EQ(out(elfw::write_elf(desc)), kProgramLines);
-    desc.symtab_name = ".symbols";
-    EXPECT_EQ(out(elfw::write_elf(desc)), "");
 }
 
 TEST_F(ElfHandler, SectionSelectionUpperHalvesAndExtendedNumbering) {
@@ -418,59 +396,6 @@ TEST_F(ElfHandler, SectionSelectionUpperHalvesAndExtendedNumbering) {
     EXPECT_EQ(out(bytes), line("near", 0x20) + line("far", 0x30) + line("abs_fn", 0x100 - 0x50));
     opt_section_number = 0xff05;
     EXPECT_EQ(out(bytes), line("far", 0x30));
-}
-
-// A second "open_b" behind the first: the walk stops before it once every
-// requested name has its size, so it is never found twice. Without a size
-// of its own a requested function ends at its section's end.
-TEST_F(ElfHandler, RequestedFunctionsStopTheWalk) {
-    elfw::ElfFile desc = program({64, false});
-    desc.symbols.push_back(elfw::func("open_b", 0x3010, 8, 3));
-    desc.symbols[3].size = 0x30;
-    funsize_add_requested("open_b");
-    funsize_add_requested("sized");
-    testing_support::HandlerOutcome o = run(elfw::write_elf(desc));
-    EXPECT_EQ(std::tuple(o.result, o.err, o.out), std::tuple(0, "", line("open_b", 0x30) + line("sized", 0x24)));
-    funsize_reset();
-    EXPECT_EQ(run(std::string(68, '\n') + elfw::write_elf(program({64, false})), 68).out,
-              line("open_b", 0x80) + line("sized", 0x24))
-        << "behind other bytes, as an archive member";
-}
-
-TEST_F(ElfHandler, NamesAtTheTableEndAndUnreadableInputs) {
-    // ".strtab" is "\0first\0tail\0"; cut its NUL off and put a letter there:
-    // the last name still ends with the table.
-    elfw::ElfFile two = program({64, false});
-    two.symbols = {elfw::func("first", 0x1000, 4, 1), elfw::func("tail", 0x1010, 4, 1)};
-    elfw::ElfLayout at;
-    std::string b = elfw::write_elf(two, &at);
-    const uint64_t nul = at.offsets[at.strtab_index] + 11;
-    ASSERT_EQ(b.substr(nul - 4, 5), std::string("tail\0", 5));
-    b[nul] = 'X';
-    EXPECT_EQ(out(patched(b, two, at, at.strtab_index, S::sh_size, 11)), line("first", 4) + line("tail", 4));
-    // A name offset past the table reads as an empty name.
-    EXPECT_EQ(out(patched(b, two, at, at.strtab_index, S::sh_size, 6)), line("first", 4) + line("", 4));
-
-    // Not a class the reader knows, no section headers, a symbol table linked
-    // to no section: an empty report, the name missing.
-    elfw::ElfFile desc = program({64, false});
-    const std::string bytes = elfw::write_elf(desc, &at);
-    funsize_add_requested("main");
-    std::string bad_class = bytes;
-    bad_class[EI_CLASS] = 7;
-    for (const std::string &u : {bad_class, patched(patched(bytes, desc, H::e_shnum, 0), desc, H::e_shoff, 0),
-                                 patched(bytes, desc, at, at.symtab_index, S::sh_link, 99)}) {
-        testing_support::HandlerOutcome o = run(u);
-        EXPECT_EQ(std::tuple(o.result, o.out, o.err), std::tuple(1, "", "error: main not found in file test.o\n"));
-    }
-}
-
-// An empty section-name table is fatal end to end; an index past the section
-// table reads the same way.
-TEST_F(ElfHandlerDeathTest, IndexPastTheSectionTable) {
-    elfw::ElfFile desc = program({64, false});
-    EXPECT_EXIT(call(patched(elfw::write_elf(desc), desc, H::e_shstrndx, 40)), testing::ExitedWithCode(1),
-                "fatal: ELF section string table is empty\n$");
 }
 
 }  // namespace

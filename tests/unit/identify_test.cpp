@@ -299,43 +299,6 @@ TEST(IdentifyCoff, TwoByteMagicsFlagsAndTheStickyTiMark) {
     EXPECT_EQ(std::tuple(id.leading_underscore, id.symbol_entry_size), std::tuple(0, 0u));
 }
 
-std::string pe_image(uint32_t pe_offset, uint16_t machine, uint16_t characteristics) {
-    std::string b = lead({'M', 'Z'}, 64);
-    put(b, 60, pe_offset, 4);
-    put(b, pe_offset, 0x4550, 4);  // "PE\0\0"
-    put(b, pe_offset + 4, machine, 2);
-    put(b, pe_offset + 22, characteristics, 2);
-    b.resize(pe_offset + 24 + 240);
-    return b;
-}
-
-TEST(IdentifyPe, MachineCharacteristicsAndMissingHeaders) {
-    const uint32_t cases[][7] = {
-        // machine, characteristics, machine type, class, object kind, flags, underscore
-        {0x8664, 0x2022, 138, 64, 3, 0x2022, 0},     // x86-64 DLL
-        {0x0166, 0x8001, 18, 32, 0, 0xFFFF8001, 0},  // MIPS, relocations stripped
-        {0xAA64, 0x0022, 6, 32, 2, 0x0022, 1},       // a machine not in the table keeps the stub's
-    };
-    for (auto [machine, characteristics, machine_type, elf_class, object_kind, flags, underscore] : cases) {
-        const file_ident id = identify(pe_image(0x80, machine, characteristics), "a.exe", 100).id;
-        EXPECT_EQ(std::tuple(id.file_type, id.machine, id.symbol_entry_size, id.machine_type, id.elf_class,
-                             id.object_kind, id.flags, uint32_t(id.leading_underscore)),
-                  std::tuple(uint32_t(FT_PE), 0x5A4Du, 18u, machine_type, elf_class, object_kind, flags, underscore))
-            << "machine " << machine;
-    }
-    // A stub without a PE header is not identified at all.
-    std::string no_sig = pe_image(0x80, 0x14C, 0);
-    no_sig[0x81] = 'X';
-    std::string far = pe_image(0x80, 0x14C, 0);
-    put(far, 60, 0x7FFFFFF0, 4);
-    for (const std::string &b : {no_sig, far, pe_image(0x80, 0x14C, 0).substr(0, 0x82), lead({'M', 'Z'}, 62)})
-        EXPECT_TRUE(identify(b, "a.exe", 33).null) << "size " << b.size();
-    // The signature with nothing behind it is still a PE image.
-    Ident r = identify(pe_image(0x40, 0x14C, 0).substr(0, 0x44));
-    ASSERT_FALSE(r.null);
-    EXPECT_EQ(std::tuple(r.id.machine_type, r.id.flags), std::tuple(6u, 0u));
-}
-
 // --- Data files, short inputs, archives -----------------------------------
 
 TEST(IdentifyOther, DataFilesProfileNamesAndShortInputs) {

@@ -16,29 +16,6 @@ namespace {
 
 using testing_support::open_bytes;
 
-TEST(InStream, ReadsAtOffsetsAreClippedToTheStream) {
-    auto f = open_bytes("abcdef");
-    InStream in(f.get());
-    EXPECT_EQ(in.size(), 6);
-    // Bytes past the end read as zero.
-    char buf[8] = "xxxxxxx";
-    EXPECT_EQ(in.read_at(4, buf, 4), 2u);
-    EXPECT_EQ(std::string(buf, 4), std::string("ef\0\0", 4));
-    std::memset(buf, 'x', sizeof buf);
-    EXPECT_EQ(in.read_at(6, buf, 2) + in.read_at(UINT64_MAX, buf, 2), 0u);
-    EXPECT_EQ(std::string(buf, 2), std::string("\0\0", 2));
-
-    // Reads at the current position: short at the end, with the end noted;
-    // skip reads and drops.
-    in.seek(1);
-    EXPECT_TRUE(in.skip(2));
-    EXPECT_EQ(in.left(), 3);
-    EXPECT_EQ(in.read(buf, 8), 3u);
-    EXPECT_EQ(std::string(buf, 3), "def");
-    EXPECT_TRUE(in.eof() && !in.error() && in.left() == 0 && !in.skip(1));
-    EXPECT_TRUE(in.try_seek(2) && in.move_to(2) && in.read_exact(buf, 4));
-}
-
 TEST(InStream, CountsAreCheckedAgainstTheBytesLeft) {
     auto f = open_bytes(std::string(100, 'z'));
     InStream in(f.get());

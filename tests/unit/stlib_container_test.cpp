@@ -310,33 +310,4 @@ TEST(StContainer, StreamThatCannotSeek) {
     EXPECT_EQ(log.all()[0].rfind(std::to_string(GEN_SYSERR + GEN_MSG_FATAL) + "|Error while processing \"pipe\"", 0), 0u);
 }
 
-TEST(StContainer, PackedTables) {
-    // Three literals, a copy of six bytes from the first write position
-    // (overlapping its own output), one more literal.
-    Bytes packed = {0x17, 'a', 'b', 'c', 0xEE, 0xF3, 'X'};
-    uint8_t out[16] = {};
-    EXPECT_EQ(gf_Unpack(packed, out, 10), 10);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(out), 10), "abcabcabcX");
-    // Stops one past the maximum; short of the maximum.
-    EXPECT_EQ((U{uint64_t(gf_Unpack(packed, out, 9)), uint64_t(gf_Unpack(packed, out, 12))}), (U{10, 10}));
-    // The unwritten window reads as zero bytes.
-    std::fill(out, out + 16, 0xEE);
-    EXPECT_EQ(gf_Unpack(Bytes{0x00, 0x00, 0x00}, out, 3), 3);
-    EXPECT_EQ(out[0] | out[1] | out[2], 0);
-    // A reference cut short adds nothing.
-    EXPECT_EQ(gf_Unpack(Bytes{0x00, 0x05}, out, 3), 0);
-
-    // The packer reproduces the hand-made stream and round-trips any text.
-    std::string text = "abcabcabcX";
-    EXPECT_EQ(gf_Pack(Bytes(text.begin(), text.end())), packed);
-    Bytes big;
-    for (int i = 0; i < 20000; ++i) big.push_back(uint8_t("main\0helper\0"[i % 12] + (i / 5000)));
-    for (int i = 0; i < 3000; ++i) big.push_back(uint8_t(i * 131 + i / 7));
-    Bytes p = gf_Pack(big), back(big.size());
-    EXPECT_LT(p.size(), big.size() / 2);
-    EXPECT_EQ(gf_Unpack(p, back.data(), int64_t(back.size())), int64_t(big.size()));
-    EXPECT_EQ(back, big);
-    EXPECT_TRUE(gf_Pack(Bytes{}).empty());
-}
-
 }  // namespace

@@ -108,73 +108,6 @@ TEST_F(TableTest, DerivedSizesLabelsAndDecoratedNames) {
     EXPECT_EQ(report().first, line("main", 8, "_"));
 }
 
-// Hex sizes, addresses and the prefixes of archive members run end to end;
-// here a size of 0 in hex, the file prefix's padding up to its limit and the
-// base name of a path with either separator.
-TEST_F(TableTest, LineFormats) {
-    begin({{0, 0x100}});
-    funsize_record_symbol("sixteen", 0x20, 16, 1);
-    funsize_record_symbol("zero", 0x30, 0, 9);  // no follower, unknown section: size 0
-    opt_hex = 1;
-    EXPECT_EQ(report().first, "sixteen                 0x10\n"
-                              "zero                       0\n");
-    opt_hex = 0;
-    opt_file = 1;
-    EXPECT_EQ(report("abc").first, "abc:" + std::string(27, ' ') + line("sixteen", 16) + "abc:" +
-                                       std::string(27, ' ') + line("zero", 0));
-    std::string name28(28, 'n'), name29(29, 'n');
-    EXPECT_EQ(report(name28.c_str()).first.substr(0, 32), name28 + ":  s");
-    EXPECT_EQ(report(name29.c_str()).first.substr(0, 32), name29 + ": s");
-    opt_gcompare = 1;
-    EXPECT_EQ(report("dir/sub\\x.o").first, "x.o:" + line("sixteen", 16) + "x.o:" + line("zero", 0));
-    opt_file = 0;
-    EXPECT_EQ(report("dir/x.o").first, line("sixteen", 16) + line("zero", 0));
-
-    // Addresses above 32 bits are shown whole.
-    gadr_set_mode(GADR_MODE_64BIT);
-    opt_gcompare = 0;
-    opt_addr = 1;
-    begin({{0x1234567800, 0x100}});
-    funsize_record_symbol("wide", 0x123456789a, 8, 1);
-    EXPECT_EQ(report().first, "wide                 0x123456789a       8\n");
-}
-
-TEST_F(TableTest, RequestedNames) {
-    funsize_add_requested("g");
-    funsize_add_requested("f");
-    funsize_add_requested("missing");
-    funsize_add_requested("f");
-    begin({{0x100, 0x100}, {0x400, 0x10}});
-    // f has no size: it ends at the nearest recorded symbol above it in its
-    // section, whether that came before or after f in the symbol table.
-    EXPECT_EQ(funsize_record_symbol("x", 0x150, 0, 1), 0);
-    EXPECT_EQ(funsize_record_symbol("y", 0x400, 0, 2), 0);
-    EXPECT_EQ(funsize_record_symbol("f", 0x110, 0, 1), 0);
-    EXPECT_EQ(funsize_record_symbol("z", 0x130, 0, 1), 0);
-    EXPECT_EQ(funsize_record_symbol("g", 0x1f0, 0, 1), 0);  // ends with its section
-    auto [out, err] = report("a.o");
-    EXPECT_EQ(out, line("g", 16) + line("f", 32));
-    EXPECT_EQ(err, "error: missing not found in file a.o\nerror: f not found in file a.o\n");
-    EXPECT_EQ(missing, 2);
-
-    opt_warnings = 0;
-    EXPECT_EQ(report("a.o").second, "");
-    EXPECT_EQ(missing, 2);
-
-    // A member of an archive: misses are counted but not reported, and the
-    // warning setting is given back; -gcompare names the member.
-    opt_warnings = 1;
-    input_desc d{};
-    d.name = const_cast<char *>("lib.a(m.o)");
-    d.member_name = const_cast<char *>("m.o");
-    d.in_archive = 1;
-    EXPECT_EQ(report(nullptr, &d).second, "");
-    EXPECT_EQ(std::tuple(missing, opt_warnings), std::tuple(2, 1));
-    opt_gcompare = 1;
-    d.in_archive = 0;
-    EXPECT_EQ(report(nullptr, &d).second, "error: missing not found in file m.o\nerror: f not found in file m.o\n");
-}
-
 TEST_F(TableTest, RequestedStopsWhenAllAreSizedAndWarnsOnTwins) {
     funsize_add_requested("a");
     funsize_add_requested("b");
@@ -193,15 +126,6 @@ TEST_F(TableTest, RequestedStopsWhenAllAreSizedAndWarnsOnTwins) {
     // A reset forgets what the last input found.
     begin({{0, 0x100}});
     EXPECT_EQ(report().second, "error: a not found in file a.o\nerror: b not found in file a.o\n");
-}
-
-TEST_F(TableTest, GrowsPastTheInitialCapacity) {
-    begin({{0, 0x1000000}});
-    const uint64_t n = FUNSIZE_INITIAL_CAPACITY + 10;
-    for (uint64_t i = 0; i < n; ++i) funsize_record_symbol("f", 0x10 * i, 0, 1);
-    std::string out = report().first;
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), int64_t(n));
-    EXPECT_EQ(out.substr(out.size() - line("f", 0).size() - 1), line("f", 0x1000000 - 0x10 * (n - 1)));
 }
 
 }  // namespace

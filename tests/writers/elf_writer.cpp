@@ -80,7 +80,6 @@ std::string write_elf(const ElfFile &file, ElfLayout *layout) {
     if (file.elf_class != 32 && file.elf_class != 64) throw std::invalid_argument("elf_class must be 32 or 64");
     const bool wide = file.elf_class == 64, big = file.big_endian;
     StringTable shstr, str;
-    StringTable &symstr = file.symbol_names == SymbolNames::Strtab ? str : shstr;
     ElfLayout out;
 
     std::vector<Header> h(1);
@@ -100,7 +99,7 @@ std::string write_elf(const ElfFile &file, ElfLayout *layout) {
             if (!first_global && i && s.bind != STB_LOCAL) first_global = uint32_t(i);
             const bool extended = !s.special && s.section >= SHN_LORESERVE;
             const uint64_t stored = s.special ? s.special : extended ? SHN_XINDEX : s.section;
-            const uint64_t info = elf_st_info(s.bind, s.type), name = symstr.add(s.name);
+            const uint64_t info = elf_st_info(s.bind, s.type), name = str.add(s.name);
             if (wide)
                 record(sym, kSymbol64, {name, info, 0, stored, s.value, s.size}, wide, big);
             else
@@ -110,19 +109,15 @@ std::string write_elf(const ElfFile &file, ElfLayout *layout) {
         }
         out.symtab_index = uint32_t(h.size());
         const uint64_t entsize = file.symtab_entsize >= 0 ? uint64_t(file.symtab_entsize) : (wide ? 24 : 16);
-        h.push_back({file.symtab_name, file.symtab_type, 0, 0, sym.size(), 0,
+        h.push_back({".symtab", SHT_SYMTAB, 0, 0, sym.size(), out.symtab_index + 1,
                      first_global ? first_global : uint32_t(all.size()), 8, entsize, sym});
-        if (file.symbol_names == SymbolNames::Strtab) {
-            out.strtab_index = h[out.symtab_index].link = uint32_t(h.size());
-            h.push_back({".strtab", SHT_STRTAB, 0, 0, str.text.size(), 0, 0, 1, 0, str.text});
-        }
+        h.push_back({".strtab", SHT_STRTAB, 0, 0, str.text.size(), 0, 0, 1, 0, str.text});
         if (out.shndx_index) {
             out.shndx_index = uint32_t(h.size());
             h.push_back({".symtab_shndx", SHT_SYMTAB_SHNDX, 0, 0, shndx.size(), out.symtab_index, 0, 4, 4, shndx});
         }
     }
     out.shstrndx = uint32_t(h.size());
-    if (file.with_symtab && file.symbol_names == SymbolNames::SectionNames) h[out.symtab_index].link = out.shstrndx;
     h.push_back({".shstrtab", SHT_STRTAB, 0, 0, 0, 0, 0, 1, 0, ""});
     std::vector<uint64_t> names;
     for (const Header &x : h) names.push_back(shstr.add(x.name));

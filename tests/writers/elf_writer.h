@@ -7,9 +7,9 @@
 //
 // Section header index 0 is the null section; the described sections follow
 // as 1..n, so Symbol::section is the position in `sections` plus one. Behind
-// them come the symbol table (unless with_symtab is false), ".strtab" (unless
-// the symbol names go into the section-name table), ".symtab_shndx" (only when
-// a symbol lies in a section >= 0xff00) and ".shstrtab". With 0xff00 sections
+// them come ".symtab" and ".strtab" (unless with_symtab is false),
+// ".symtab_shndx" (only when a symbol lies in a section >= 0xff00) and
+// ".shstrtab". With 0xff00 sections
 // or more (or force_extended) the header uses extended numbering: e_shnum 0
 // with the count in section 0's sh_size, and e_shstrndx SHN_XINDEX with the
 // index in section 0's sh_link when it does not fit. Damaged files are made by
@@ -52,8 +52,6 @@ Symbol func(const std::string &name, uint64_t value, uint64_t size, uint32_t sec
 Symbol symbol(const std::string &name, uint64_t value, uint64_t size, uint8_t type, uint32_t section,
               uint8_t bind = STB_GLOBAL);
 
-enum class SymbolNames { Strtab, SectionNames };  // a ".strtab" of their own, or ".shstrtab"
-
 struct ElfFile {
     int elf_class = 64;  // 32 or 64
     bool big_endian = false;
@@ -63,10 +61,7 @@ struct ElfFile {
     std::vector<Symbol> symbols;  // the null symbol is added in front
 
     bool with_symtab = true;
-    std::string symtab_name = ".symtab";
-    uint32_t symtab_type = SHT_SYMTAB;
     int64_t symtab_entsize = -1;  // -1: the standard size
-    SymbolNames symbol_names = SymbolNames::Strtab;
     bool force_extended = false;
 };
 
@@ -74,7 +69,7 @@ struct ElfFile {
 struct ElfLayout {
     uint64_t shoff = 0;
     uint32_t shnum = 0;  // sections including the null one
-    uint32_t shstrndx = 0, symtab_index = 0, strtab_index = 0, shndx_index = 0;  // 0 when absent
+    uint32_t shstrndx = 0, symtab_index = 0, shndx_index = 0;  // 0 when absent
     std::vector<uint64_t> offsets;  // sh_offset of each section, by index
 };
 
