@@ -265,41 +265,6 @@ TEST(ElfReader, SymbolTableVariantsAndExtendedIndices) {
               std::tuple(0xfeff, -256, 0x10000));
 }
 
-// Symbols are read a block of 4096 at a time: two full blocks and a part.
-TEST(ElfReader, SymbolsAcrossReadBlocks) {
-    elfw::ElfFile desc;
-    desc.sections = {elfw::code_section(".text", 0, 0x100000)};
-    for (uint32_t i = 0; i < 10000; ++i) desc.symbols.push_back(elfw::func("f", i * 16, i % 7, 1));
-    elfw::ElfLayout at;
-    const std::string bytes = elfw::write_elf(desc, &at);
-    Read r = read_all(bytes, at.symtab_index);
-    ASSERT_EQ(r.symbol_count, 10001u);
-    for (uint32_t i : {4095u, 4096u, 4097u, 8192u, 10000u})
-        EXPECT_EQ(std::tuple(r[i].st_value, r[i].st_size), std::tuple((i - 1) * 16u, (i - 1) % 7u)) << i;
-}
-
-// Cutting a file anywhere makes the reads that need the missing bytes fail,
-// quietly, and never crashes.
-TEST(ElfReader, TruncatedAnywhere) {
-    for (const Layout &l : kLayouts) {
-        SCOPED_TRACE(layout_name(l));
-        elfw::ElfLayout at;
-        const std::string full = elfw::write_elf(sample(l), &at);
-        ASSERT_EQ(at.shoff + at.shnum * (l.elf_class == 64 ? 64 : 40), full.size()) << "the table ends the file";
-        for (uint64_t cut = 0; cut < full.size(); ++cut) {
-            Silent quiet;
-            testing::internal::CaptureStderr();
-            Read r = read_all(full.substr(0, cut), at.symtab_index);
-            EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << cut;
-            EXPECT_EQ(quiet.status, -1) << cut;
-            EXPECT_FALSE(r.sections) << cut;
-            if (cut >= uint64_t(l.elf_class == 64 ? 64 : 52)) {
-                EXPECT_EQ(r.header.e_shnum, 6u) << cut;
-            }
-        }
-    }
-}
-
 TEST(ElfReader, LyingCountsAndOffsets) {
     elfw::ElfFile desc = sample({64, true});
     elfw::ElfLayout at;

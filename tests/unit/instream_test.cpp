@@ -38,35 +38,4 @@ TEST(InStream, CountsAreCheckedAgainstTheBytesLeft) {
     std::fclose(dir);
 }
 
-TEST(InStream, StringsEndAtNulLimitOrEndOfStream) {
-    // Names on both sides of a read chunk, one cut by the end of the stream.
-    const std::string long_name(300, 'n');
-    auto f = open_bytes(std::string("ab\0", 3) + long_name + std::string(1, 0) + "tail");
-    InStream in(f.get());
-    std::string s;
-    // Each read leaves the stream behind the NUL.
-    for (const auto &[want, pos] : std::vector<std::pair<std::string, int64_t>>{{"ab", 3}, {long_name, 304}, {"tail", 308}}) {
-        ASSERT_TRUE(in.read_string(s, SIZE_MAX));
-        EXPECT_EQ(s, want);
-        EXPECT_EQ(in.tell(), pos);
-    }
-    EXPECT_FALSE(in.read_string(s, SIZE_MAX)) << "nothing left";
-    EXPECT_EQ(s, "");
-
-    // At most `max` characters; the stream stays right behind them.
-    in.seek(3);
-    ASSERT_TRUE(in.read_string(s, 5));
-    EXPECT_EQ(s, "nnnnn");
-    EXPECT_EQ(in.tell(), 8);
-    EXPECT_TRUE(in.read_string(s, 0) && in.tell() == 8);
-
-    // A NUL that is the last byte of the stream: the next read at a sought
-    // position still works (no end-of-file mark is left behind).
-    auto g = open_bytes(std::string("xy\0", 3));
-    InStream last(g.get());
-    ASSERT_TRUE(last.read_string(s, 100));
-    EXPECT_EQ(s, "xy");
-    EXPECT_TRUE(last.tell() == 3 && !last.eof());
-}
-
 }  // namespace

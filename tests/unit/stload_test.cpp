@@ -99,23 +99,6 @@ class StLoad : public testing::Test {
     dlaw::Program prog_;
 };
 
-TEST_F(StLoad, NewTableHoldsTheBuiltInNameFile) {
-    symTab_ = ST_CreateSymTab();
-    ASSERT_EQ(symTab_->numOrder, 1);
-    STDnm *special = symTab_->dnms[symTab_->order[0]];
-    EXPECT_EQ(std::string(special->name) + " " + STDnm_String(special, 1), "_special.dnm <<address_taken>>");
-    EXPECT_EQ((V{STDnm_TableCount(special, STDNM_STRINGS), symTab_->language}), (V{128, 31}));
-    // The walk skips its entry without trying to load anything.
-    MessageLog log;
-    EXPECT_TRUE(walk(1).empty());
-    EXPECT_EQ(log.joined(), "");
-
-    FlagScope simple(STFLAG_simpleSpecialDnm, 1);
-    STSymTab *plain = ST_CreateSymTab();
-    EXPECT_EQ(STDnm_TableCount(plain->dnms[0], STDNM_STRINGS), 0);
-    ST_DestroySymTab(plain);
-}
-
 TEST_F(StLoad, WalksLoadTemporarilyOrPermanently) {
     STDnm *dnm = load(program(3));
     ASSERT_NE(dnm, nullptr);
