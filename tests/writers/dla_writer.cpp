@@ -19,12 +19,8 @@ uint32_t add(STDnm *dnm, const std::string &s) { return STDnm_AddString(dnm, s.c
 }  // namespace
 
 Program write_program(const ProgramDesc &p) {
-    dbgw::Encoding dnmEnc{STDNM_MAX_VERSION};
-    dnmEnc.compress = p.compress;
-    dnmEnc.mode = p.mode;
-    dbgw::Encoding dboEnc{STDBG_MAX_VERSION};
-    dboEnc.compress = p.compress;
-    dboEnc.mode = p.mode;
+    const dbgw::Encoding dnmEnc{STDNM_MAX_VERSION, p.compress, GF_LAYOUT_LITTLE, p.mode};
+    const dbgw::Encoding dboEnc{STDBG_MAX_VERSION, p.compress, GF_LAYOUT_LITTLE, p.mode};
 
     // The name file's strings come first, so that the objects can refer to
     // them; the record offsets follow once the archive is laid out.
@@ -88,10 +84,8 @@ Program write_program(const ProgramDesc &p) {
         out.dbos.push_back(dbgw::write_dbg(d));
         members.emplace_back(o.member, text(out.dbos.back()));
     }
-    out.dla = [&] {
-        std::string a = ar_writer::write_archive(members);
-        return Bytes(a.begin(), a.end());
-    }();
+    const std::string dla = ar_writer::write_archive(members);
+    out.dla.assign(dla.begin(), dla.end());
     uint64_t at = 8;
     for (const Bytes &b : out.dbos) {
         at += 60;
