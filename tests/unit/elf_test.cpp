@@ -32,7 +32,6 @@ struct Layout {
 };
 const Layout kLayouts[] = {{32, false}, {32, true}, {64, false}, {64, true}};
 std::string layout_name(const Layout &l) { return "ELF" + std::to_string(l.elf_class) + (l.big ? " big" : " little"); }
-uint64_t symbol_size(int elf_class) { return elf_class == 64 ? 24 : 16; }
 
 template <typename T>
 struct Freed {
@@ -202,67 +201,6 @@ TEST(ElfReader, ExtendedNumberingDamaged) {
         EXPECT_EQ(genelf_readXheader(open_bytes(patched(good, desc, H::e_shoff, shoff)).get(), 0, nullptr, 64), nullptr);
         EXPECT_EQ(quiet.status, -1) << shoff;
     }
-}
-
-TEST(ElfReader, SymbolTableVariantsAndExtendedIndices) {
-    for (const Layout &l : kLayouts) {
-        SCOPED_TRACE(layout_name(l));
-        elfw::ElfFile desc = sample(l);
-        desc.symtab_entsize = 0;  // read with the standard size
-        elfw::ElfLayout at;
-        const std::string bytes = elfw::write_elf(desc, &at);
-        File f = open_bytes(bytes);
-        Read r = read_all(f.get(), 0, at.symtab_index);
-        ASSERT_EQ(r.symbol_count, 7u);
-        EXPECT_EQ(r[2].st_value, 0x1010u);
-
-        // Into a caller's buffer; a table cut short by the end of the file
-        // (an error); of size 0; an index past the table; no header.
-        elf_symbol mine[7];
-        uint64_t n = 99;
-        elf_section_header &symtab = r.sections.get()[at.symtab_index];
-        auto symbols = [&](elf_symbol *out, elf_header *h, uint32_t index) {
-            return elf_read_symbols("t", f.get(), 0, out, h, r.sections.get(), index, l.elf_class, &n);
-        };
-        EXPECT_EQ(symbols(mine, &r.header, at.symtab_index), mine);
-        EXPECT_EQ(std::tuple(n, mine[6].st_shndx), std::tuple(7u, 0));
-        Silent quiet;
-        symtab.sh_offset = bytes.size() - 7 * symbol_size(l.elf_class) + 1;
-        EXPECT_EQ(symbols(nullptr, &r.header, at.symtab_index), nullptr);
-        EXPECT_EQ(std::tuple(quiet.status, n), std::tuple(-1, 0u));
-        elf_set_status(&quiet.status);
-        symtab.sh_size = 0;
-        EXPECT_EQ(symbols(nullptr, &r.header, at.symtab_index), nullptr);
-        EXPECT_EQ(symbols(nullptr, &r.header, r.header.e_shnum), nullptr);
-        EXPECT_EQ(symbols(nullptr, nullptr, 1), nullptr);
-        EXPECT_EQ(quiet.status, 0);
-    }
-    // Wider entries: the extra bytes are skipped (pairs of entries read as one).
-    elfw::ElfLayout at;
-    File f = open_bytes(elfw::write_elf(sample({32, true}), &at));
-    Read r = read_all(f.get(), 0, at.symtab_index);
-    r.sections.get()[at.symtab_index].sh_entsize = 32;
-    uint64_t n = 0;
-    Owned<elf_symbol> pairs(
-        elf_read_symbols("t", f.get(), 0, nullptr, &r.header, r.sections.get(), at.symtab_index, 32, &n));
-    ASSERT_EQ(n, 3u);
-    EXPECT_EQ(std::tuple(pairs.get()[1].st_value, pairs.get()[2].st_shndx), std::tuple(r[2].st_value, r[4].st_shndx));
-
-    // Indices through SYMTAB_SHNDX; a table that ends early leaves the last
-    // symbol undefined.
-    elfw::ElfFile desc = sample({32, true});
-    desc.symbols.push_back(elfw::func("big_index", 0x1020, 4, 0x12345));
-    desc.symbols.push_back(elfw::func("second", 0x1030, 4, 0x10002));
-    const std::string bytes = elfw::write_elf(desc, &at);
-    r = read_all(bytes, at.symtab_index);
-    ASSERT_EQ(r.symbol_count, 9u);
-    EXPECT_EQ(std::tuple(r[4].st_shndx, r[7].st_shndx, r[8].st_shndx), std::tuple(-15, 0x12345, 0x10002));
-    r = read_all(patched(bytes, desc, at, at.shndx_index, S::sh_size, 8 * 4), at.symtab_index);
-    ASSERT_EQ(r.symbol_count, 9u);
-    EXPECT_EQ(std::tuple(r[7].st_shndx, r[8].st_shndx), std::tuple(0x12345, 0));
-    EXPECT_EQ(std::tuple(elf_map_reserved_index(0xfeff), elf_map_reserved_index(0xff00),
-                         elf_map_reserved_index(0x10000)),
-              std::tuple(0xfeff, -256, 0x10000));
 }
 
 TEST(ElfReader, LyingCountsAndOffsets) {

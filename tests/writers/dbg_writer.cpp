@@ -42,6 +42,13 @@ const std::string &temp_dir() {
 
 GFileOptions options(const Encoding &enc) { return GFileOptions{uint32_t(enc.compress ? 1 : 0), enc.layout, 0}; }
 
+Bytes taken(int status, uint8_t *const &image, const int64_t &size) {
+    if (status != 0) throw std::runtime_error("the library's writer failed");
+    Bytes out(image, image + size);
+    gen_free_fn(image);
+    return out;
+}
+
 gadr adr(uint64_t v) {
     gadr g;
     if (v == UINT64_MAX)
@@ -99,10 +106,7 @@ Bytes write_dnm(const DnmDesc &d) {
     if (d.tweak) d.tweak(dnm);
     uint8_t *image = nullptr;
     int64_t size = 0;
-    if (STDnm_Write(dnm, nullptr, nullptr, options(d.enc), &image, &size) != 0)
-        throw std::runtime_error("STDnm_Write failed");
-    Bytes out(image, image + size);
-    gen_free_fn(image);
+    Bytes out = taken(STDnm_Write(dnm, nullptr, nullptr, options(d.enc), &image, &size), image, size);
     STDnm_Release(dnm);
     return out;
 }
@@ -130,10 +134,7 @@ Bytes write_dbg(const DbgDesc &d) {
     if (d.tweak) d.tweak(dbg);
     uint8_t *image = nullptr;
     int64_t size = 0;
-    if (STDbg_Write(dbg, nullptr, nullptr, options(d.enc), &image, &size) != 0)
-        throw std::runtime_error("STDbg_Write failed");
-    Bytes out(image, image + size);
-    gen_free_fn(image);
+    Bytes out = taken(STDbg_Write(dbg, nullptr, nullptr, options(d.enc), &image, &size), image, size);
     STDbg_Free(dbg);
     return out;
 }

@@ -65,6 +65,9 @@ GFileOptions options(const Encoding &enc);
 gadr adr(uint64_t v);
 
 Bytes write_dnm(const DnmDesc &d);
+// The image a library writer made in memory (freed here; read once the call
+// that gives `status` has filled it in); throws when the writer failed.
+Bytes taken(int status, uint8_t *const &image, const int64_t &size);
 Bytes write_dbg(const DbgDesc &d);
 
 // The path of a file `name` holding `bytes`, in a temporary directory of

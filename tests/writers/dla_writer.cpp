@@ -104,10 +104,7 @@ Program write_program(const ProgramDesc &p) {
     STDnm_SetIndexTable(dnm, STDNM_DLO_FILES_BY_OFFSET, byOffset.data(), int32_t(byOffset.size()));
     uint8_t *image = nullptr;
     int64_t size = 0;
-    if (STDnm_Write(dnm, nullptr, nullptr, dbgw::options(dnmEnc), &image, &size) != 0)
-        throw std::runtime_error("STDnm_Write failed");
-    out.dnm.assign(image, image + size);
-    gen_free_fn(image);
+    out.dnm = dbgw::taken(STDnm_Write(dnm, nullptr, nullptr, dbgw::options(dnmEnc), &image, &size), image, size);
     STDnm_Release(dnm);
     return out;
 }
