@@ -3,7 +3,6 @@
 // offsets behind relocations, odd and missing tables, damaged files.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>

@@ -5,9 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "ar_writer.h"

@@ -2,7 +2,6 @@
 // table growth.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "genout.h"

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include "dla_writer.h"
 #include "run_program.h"
