@@ -325,6 +325,14 @@ TEST_F(StDbg, TruncationAndCorruption) {
     EXPECT_EQ(read(bytes), nullptr);
     EXPECT_TRUE(log.contains("has no end marker")) << log.joined();
     EXPECT_TRUE(starts(log.all().back(), failed_prefix() + " at 0x"));
+    // A table whose least size reaches the last byte fits; its records are
+    // what cannot be read then.
+    Bytes whole = dbgw::write_dbg(sample({41}));
+    const STTableDir dir = read(whole)->tables[STDBG_PROCS].dir;
+    whole.resize(size_t(dir.offset + dir.max));
+    log.clear();
+    EXPECT_EQ(read(whole), nullptr);
+    EXPECT_FALSE(log.contains("does not fit")) << log.joined();
 }
 
 TEST_F(StDbg, OpenFromStreamsConfigurationsAndMapping) {
