@@ -169,21 +169,6 @@ TEST(ElfReader, SectionHeaderEntrySizes) {
     }
 }
 
-// A file with more sections than the 16-bit header fields can count.
-elfw::ElfFile many_sections(const Layout &l) {
-    elfw::ElfFile f;
-    f.elf_class = l.elf_class;
-    f.big_endian = l.big;
-    f.sections.reserve(0xff10);
-    f.sections.push_back(elfw::code_section(".text", 0x100, 0x100));
-    for (uint32_t i = 1; i < 0xff10; ++i) f.sections.push_back(elfw::code_section("", 0x10000 + i * 0x10, 0x10));
-    f.sections[0xff04] = elfw::code_section(".text.far", 0x900000, 0x40);  // index 0xff05
-    f.symbols = {elfw::func("near", 0x100, 0x20, 1), elfw::func("far", 0x900000, 0x30, 0xff05),
-                 elfw::func("abs_fn", 0x50, 0, 0)};
-    f.symbols[2].special = SHN_ABS;
-    return f;
-}
-
 // Extended numbering runs end to end on a file from the assembler; here
 // the damage: a count beyond 32 bits is cut, with an error; section 0 out
 // of reach gives no header, quietly.
@@ -248,57 +233,6 @@ TEST(ElfReaderDeathTest, ErrorsAreFatalWithoutStatus) {
     EXPECT_EXIT(header_of(bytes, 16), testing::ExitedWithCode(1), "fatal: Unexpected elfbits\n$");
     bytes[0] = 0;
     EXPECT_EXIT(header_of(bytes, 64), testing::ExitedWithCode(1), "fatal: bad elf magic number\n$");
-}
-
-// ---------------------------------------------------------------- handler
-
-class ElfHandler : public testing_support::HandlerTest {
-  protected:
-    ElfHandler() : HandlerTest(funsize_handle_elf) {}
-    void SetUp() override {
-        HandlerTest::SetUp();
-        ident_.file_type = FT_ELF;
-        ident_.machine_type = 1;
-    }
-};
-
-// Code in two sections, functions with and without sizes, and symbols that
-// are not functions.
-elfw::ElfFile program(const Layout &l) {
-    elfw::ElfFile f;
-    f.elf_class = l.elf_class;
-    f.big_endian = l.big;
-    f.sections = {elfw::code_section(".text", 0x1000, 0x100), elfw::data_section(".data", 0x2000, 0x40),
-                  elfw::code_section(".text2", 0x3000, 0x80)};
-    f.symbols = {elfw::func("sized", 0x1000, 0x24, 1, STB_LOCAL),      elfw::func("open_a", 0x1040, 0, 1),
-                 elfw::symbol("label", 0x1060, 0, STT_NOTYPE, 1),      elfw::func("open_b", 0x1080, 0, 1),
-                 elfw::symbol("object", 0x10f0, 8, STT_OBJECT, 1),     elfw::func("data_fn", 0x2000, 0x10, 2),
-                 elfw::func("other", 0x3000, 0, 3),                    elfw::func("undefined", 0, 0, SHN_UNDEF)};
-    return f;
-}
-
-TEST_F(ElfHandler, SectionSelectionUpperHalvesAndExtendedNumbering) {
-    // A reserved index passes the excluded-section test when no number is set.
-    elfw::ElfFile desc = program({32, false});
-    desc.symbols.push_back(elfw::func("absolute", 0x5000, 4, 0));
-    desc.symbols.back().special = SHN_ABS;
-    opt_section_name = ".nothere";
-    EXPECT_EQ(out(elfw::write_elf(desc)), line("absolute", 4));
-
-    // Addresses and sizes keep their low 32 bits.
-    opt_section_name = nullptr;
-    opt_addr = 1;
-    desc = elfw::ElfFile{};
-    desc.sections = {elfw::code_section(".text", 0x100001000ull, 0x100)};
-    desc.symbols = {elfw::func("wide", 0x200001010ull, 0x300000020ull, 1)};
-    EXPECT_EQ(out(elfw::write_elf(desc)), "wide" + std::string(17, ' ') + "0x00001010 " + "     32\n");
-
-    // The absolute function ends at the next higher start, whatever its section.
-    opt_addr = 0;
-    const std::string bytes = elfw::write_elf(many_sections({64, false}));
-    EXPECT_EQ(out(bytes), line("near", 0x20) + line("far", 0x30) + line("abs_fn", 0x100 - 0x50));
-    opt_section_number = 0xff05;
-    EXPECT_EQ(out(bytes), line("far", 0x30));
 }
 
 }  // namespace

@@ -90,32 +90,24 @@ std::string write_elf(const ElfFile &file, ElfLayout *layout) {
         h.push_back(std::move(x));
     }
     if (file.with_symtab) {
-        std::string sym, shndx;
+        std::string sym;
         uint32_t first_global = 0;
         std::vector<Symbol> all = {symbol("", 0, 0, STT_NOTYPE, SHN_UNDEF, STB_LOCAL)};
         all.insert(all.end(), file.symbols.begin(), file.symbols.end());
         for (size_t i = 0; i < all.size(); ++i) {
             const Symbol &s = all[i];
             if (!first_global && i && s.bind != STB_LOCAL) first_global = uint32_t(i);
-            const bool extended = !s.special && s.section >= SHN_LORESERVE;
-            const uint64_t stored = s.special ? s.special : extended ? SHN_XINDEX : s.section;
+            const uint64_t stored = s.special ? s.special : s.section;
             const uint64_t info = elf_st_info(s.bind, s.type), name = str.add(s.name);
             if (wide)
                 record(sym, kSymbol64, {name, info, 0, stored, s.value, s.size}, wide, big);
             else
                 record(sym, kSymbol32, {name, s.value, s.size, info, 0, stored}, wide, big);
-            add(shndx, extended ? s.section : 0, 4, big);
-            if (extended) out.shndx_index = 1;
         }
         out.symtab_index = uint32_t(h.size());
-        const uint64_t entsize = file.symtab_entsize >= 0 ? uint64_t(file.symtab_entsize) : (wide ? 24 : 16);
         h.push_back({".symtab", SHT_SYMTAB, 0, 0, sym.size(), out.symtab_index + 1,
-                     first_global ? first_global : uint32_t(all.size()), 8, entsize, sym});
+                     first_global ? first_global : uint32_t(all.size()), 8, uint64_t(wide ? 24 : 16), sym});
         h.push_back({".strtab", SHT_STRTAB, 0, 0, str.text.size(), 0, 0, 1, 0, str.text});
-        if (out.shndx_index) {
-            out.shndx_index = uint32_t(h.size());
-            h.push_back({".symtab_shndx", SHT_SYMTAB_SHNDX, 0, 0, shndx.size(), out.symtab_index, 0, 4, 4, shndx});
-        }
     }
     out.shstrndx = uint32_t(h.size());
     h.push_back({".shstrtab", SHT_STRTAB, 0, 0, 0, 0, 0, 1, 0, ""});

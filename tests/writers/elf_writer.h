@@ -7,8 +7,7 @@
 //
 // Section header index 0 is the null section; the described sections follow
 // as 1..n, so Symbol::section is the position in `sections` plus one. Behind
-// them come ".symtab" and ".strtab" (unless with_symtab is false),
-// ".symtab_shndx" (only when a symbol lies in a section >= 0xff00) and
+// them come ".symtab" and ".strtab" (unless with_symtab is false) and
 // ".shstrtab". With 0xff00 sections
 // or more (or force_extended) the header uses extended numbering: e_shnum 0
 // with the count in section 0's sh_size, and e_shstrndx SHN_XINDEX with the
@@ -40,7 +39,7 @@ struct Symbol {
     std::string name;
     uint64_t value = 0, size = 0;
     uint8_t type = STT_FUNC, bind = STB_GLOBAL;
-    uint32_t section = 0;  // section header index; 0 is SHN_UNDEF; >= 0xff00 goes through SHN_XINDEX
+    uint32_t section = 0;  // section header index; 0 is SHN_UNDEF
     uint16_t special = 0;  // when not 0, stored as st_shndx as it is (SHN_ABS, SHN_COMMON, ...)
 };
 
@@ -61,7 +60,6 @@ struct ElfFile {
     std::vector<Symbol> symbols;  // the null symbol is added in front
 
     bool with_symtab = true;
-    int64_t symtab_entsize = -1;  // -1: the standard size
     bool force_extended = false;
 };
 
@@ -69,7 +67,7 @@ struct ElfFile {
 struct ElfLayout {
     uint64_t shoff = 0;
     uint32_t shnum = 0;  // sections including the null one
-    uint32_t shstrndx = 0, symtab_index = 0, shndx_index = 0;  // 0 when absent
+    uint32_t shstrndx = 0, symtab_index = 0;  // 0 when absent
     std::vector<uint64_t> offsets;  // sh_offset of each section, by index
 };
 
