@@ -189,39 +189,4 @@ TEST(AoutReaderDeathTest, BadMagicAndSizesThatWrap) {
     EXPECT_EXIT(Opened(b).read(), testing::ExitedWithCode(1), "fatal: read failed, unexpected EOF\n$");
 }
 
-// ---------------------------------------------------------------- handler
-
-class AoutHandler : public testing_support::HandlerTest {
-  protected:
-    AoutHandler() : HandlerTest(funsize_handle_aout) {}
-    // Identifies the bytes as the walker would, then runs the handler.
-    testing_support::HandlerOutcome run(const std::string &bytes) {
-        desc_.ident = identify_file(open_bytes(bytes).get(), desc_.name);
-        EXPECT_TRUE(desc_.ident && desc_.ident->file_type == FT_AOUT);
-        return HandlerTest::run(bytes);
-    }
-};
-
-// Every a.out target has the leading-underscore convention: the report
-// puts "_" back in front of the name it stored without one.
-std::string line(const std::string &stored, unsigned size) { return std::string("_").append(testing_support::report_line(stored, size)); }
-
-TEST_F(AoutHandler, NamesTheStringTableCannotGive) {
-    aoutw::AoutFile desc = aoutw::m68k(OMAGIC);
-    // No string table: every name is empty.
-    desc.symbols = {aoutw::text("_main", 0x10)};
-    desc.with_strings = false;
-    EXPECT_EQ(run(aoutw::write_aout(desc)).out, "");
-    // A name at the very end of a table without its NUL, and one outside it.
-    desc.with_strings = true;
-    desc.symbols = {aoutw::text("_main", 0x10), aoutw::text("_tail", 0x20), aoutw::text("", 0x30)};
-    desc.symbols[2].strx = 1000;
-    aoutw::AoutLayout at;
-    std::string bytes = aoutw::write_aout(desc, &at);
-    bytes.pop_back();
-    aoutw::put32(bytes, at.str_offset, at.strsize - 1, true);
-    EXPECT_EQ(run(bytes).out, line("main", 0x10) + line("tail", 0xf0));
-    EXPECT_EQ(section_table, nullptr) << "freed after the report";
-}
-
 }  // namespace
