@@ -1,6 +1,5 @@
-// The a.out reader and the parts of the a.out handler the end-to-end tests
-// do not reach, on files made by the a.out writer: the layout variants, the
-// offsets behind relocations, odd and missing tables, damaged files.
+// The a.out reader on files made by the a.out writer: the layout variants,
+// the offsets behind relocations, odd and missing tables, damaged files.
 #include <gtest/gtest.h>
 
 #include <cstdio>
