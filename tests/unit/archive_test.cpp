@@ -1,6 +1,6 @@
-// Archive member headers and the input walker, on archives built by
-// ar_writer. Archives of real objects and the fuzzer's damaged archives run
-// end to end.
+// Long member names and AIX member chains, on archives built by ar_writer.
+// Archives of real objects, damaged member headers and the fuzzer's damaged
+// archives run end to end.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,6 +1,6 @@
-// The ELF reader and the ELF handler of the report, on files made by the ELF
-// writer: both classes and byte orders, extended numbering, damaged files.
-// Reports of real files and the reader's fatal messages in a full run are
+// The ELF reader on files made by the ELF writer: both classes and byte
+// orders, section header entry sizes, extended numbering, damaged files.
+// The handler's reports and the reader's fatal messages in a full run are
 // checked end to end (tests/e2e).
 #include <gtest/gtest.h>
 
@@ -24,7 +24,6 @@ using testing_support::open_bytes;
 using testing_support::Silent;
 using H = elfw::HeaderField;
 using S = elfw::SectionField;
-constexpr auto line = &testing_support::report_line;
 
 struct Layout {
     int elf_class;

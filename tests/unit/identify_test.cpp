@@ -1,6 +1,6 @@
 // Identification of inputs by their leading bytes: one row of each magic
 // table rule, the rules written as code (RISC-V word size, BE8, the Renesas
-// notes, PE headers, data files), archives, short and damaged inputs, and
+// notes, data files), archives, short and damaged inputs, and
 // the handle left where it was.
 #include <gtest/gtest.h>
 

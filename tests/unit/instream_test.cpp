@@ -1,6 +1,5 @@
-// The stream reader under the readers: reads clipped to the stream, the
-// count-against-remaining checks, and strings read up to their NUL with the
-// stream left where a byte-wise reader would have left it.
+// The stream reader under the readers: counts are checked against the bytes
+// that remain before anything is read or allocated.
 #include <gtest/gtest.h>
 
 #include <cstdint>

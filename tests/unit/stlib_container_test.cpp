@@ -1,5 +1,6 @@
 // The debug-information container: header, both encodings against
-// hand-assembled bytes, LEB128 limits, truncation, pad bytes, packed tables.
+// hand-assembled bytes, LEB128 limits, truncation, a container inside a
+// larger file and a stream that cannot seek.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -1,5 +1,5 @@
-// Debug objects: hand-assembled bytes, the writer in every version and
-// encoding, version rules, sanity checks, name lookups, truncation.
+// Debug objects: hand-assembled bytes, version rules, sanity checks, name
+// lookups, truncation, streams, configurations and mapping.
 #include <gtest/gtest.h>
 
 #include <cstdio>
