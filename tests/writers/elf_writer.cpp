@@ -123,17 +123,17 @@ std::string write_elf(const ElfFile &file, ElfLayout *layout) {
         if (out.shstrndx >= SHN_LORESERVE) h[0].link = out.shstrndx;
     }
     std::string bytes(wide ? 64 : 52, '\0');
-    out.offsets.assign(h.size(), 0);
+    std::vector<uint64_t> offsets(h.size(), 0);  // sh_offset of each section
     for (size_t i = 1; i < h.size(); ++i) {
         bytes.resize((bytes.size() + h[i].addralign - 1) / h[i].addralign * h[i].addralign, '\0');
-        out.offsets[i] = bytes.size();
+        offsets[i] = bytes.size();
         bytes += h[i].contents;
     }
     bytes.resize((bytes.size() + 7) / 8 * 8, '\0');
     out.shoff = bytes.size();
     for (size_t i = 0; i < h.size(); ++i) {
         const Header &x = h[i];
-        record(bytes, kSection, {i ? names[i] : 0, x.type, x.flags, x.addr, out.offsets[i], x.size, x.link, x.info,
+        record(bytes, kSection, {i ? names[i] : 0, x.type, x.flags, x.addr, offsets[i], x.size, x.link, x.info,
                                  i ? x.addralign : 0, x.entsize}, wide, big);
     }
     const std::string ident = {'\x7f', 'E', 'L', 'F', char(wide ? ELFCLASS64 : ELFCLASS32),

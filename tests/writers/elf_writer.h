@@ -68,7 +68,6 @@ struct ElfLayout {
     uint64_t shoff = 0;
     uint32_t shnum = 0;  // sections including the null one
     uint32_t shstrndx = 0, symtab_index = 0;  // 0 when absent
-    std::vector<uint64_t> offsets;  // sh_offset of each section, by index
 };
 
 std::string write_elf(const ElfFile &file, ElfLayout *layout = nullptr);
