@@ -49,8 +49,9 @@ std::string elf(const std::vector<Words> &lines) {
                                                 : elfw::code_section(w[1], addr, w[2] == "nobits" ? 0 : size));
             if (w[2] == "nobits") f.sections.back().type = SHT_NOBITS, f.sections.back().size = size;
             index[w[1]] = uint32_t(f.sections.size());
-        } else if (w[0] == "symbol" && w.size() == 6 && w[2] == "func" && index.count(w[3])) {
+        } else if (w[0] == "symbol" && w.size() == 6 && w[2] == "func" && (index.count(w[3]) || w[3] == "abs")) {
             f.symbols.push_back(elfw::func(w[1], field(w, "value", 4), field(w, "size", 4), index[w[3]]));
+            f.symbols.back().special = w[3] == "abs" ? SHN_ABS : 0;
         } else if (w[0] == "patch" && w.size() == 3 && w[1] == "e_shoff") {
             patches.push_back(w);
         } else {

@@ -1,7 +1,7 @@
 // Inputs of the end-to-end cases built from short descriptions through the
 // writers in tests/writers, one line of words per item:
 //   --- elf NAME      class 32|64 [big]; machine N; section NAME code|data|nobits
-//                     addr=A size=S; symbol NAME func SECTION value=V size=S;
+//                     addr=A size=S; symbol NAME func SECTION|abs value=V size=S;
 //                     patch e_shoff V
 //   --- aout NAME     layout sparc-dynamic|x86-omagic|little-zmagic|m68k-omagic|
 //                     m68k-nmagic|m68k-zmagic; text N; data N;

@@ -47,6 +47,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::replace_all;
 using Lines = std::vector<std::string>;
 
 struct Input {
@@ -128,11 +129,6 @@ std::vector<Case> load_cases() {
         if (e.path().extension() == ".cases") names.insert(e.path().filename().string());
     for (const std::string &n : names) load_file(n, cases);
     return cases;
-}
-
-std::string replace_all(std::string text, const std::string &from, const std::string &to) {
-    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
-    return text;
 }
 
 // Expected text as the program writes it on its host.

@@ -30,6 +30,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::make_temp_dir;
 using testing_support::read_file;
+using testing_support::replace_all;
 
 struct Outcome {
     bool timed_out = false;
@@ -80,12 +81,6 @@ Outcome run_limited(const std::vector<std::string> &args, std::chrono::seconds l
         o.signal = WTERMSIG(wstatus);
     o.err = read_file(err_path);
     return o;
-}
-
-std::string replace_all(std::string text, const std::string &from, const std::string &to) {
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
 }
 
 std::vector<fs::path> reproducers() {

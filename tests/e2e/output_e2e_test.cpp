@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "elf_writer.h"
 #include "run_program.h"

@@ -1,9 +1,7 @@
-// The a.out reader and the parts of the a.out handler the end-to-end tests
-// do not reach, on files made by the a.out writer: the layout variants, the
-// offsets behind relocations, odd and missing tables, damaged files.
+// The a.out reader on files made by the a.out writer: the layout variants,
+// the offsets behind relocations, odd and missing tables, damaged files.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -188,60 +186,6 @@ TEST(AoutReaderDeathTest, BadMagicAndSizesThatWrap) {
     aoutw::put32(b, aoutw::header_word(1), 0xfffffff0u, false);
     aoutw::put32(b, aoutw::header_word(2), 0x40, false);
     EXPECT_EXIT(Opened(b).read(), testing::ExitedWithCode(1), "fatal: read failed, unexpected EOF\n$");
-}
-
-// ---------------------------------------------------------------- handler
-
-class AoutHandler : public testing_support::HandlerTest {
-  protected:
-    AoutHandler() : HandlerTest(funsize_handle_aout) {}
-    // Identifies the bytes as the walker would, then runs the handler.
-    testing_support::HandlerOutcome run(const std::string &bytes) {
-        desc_.ident = identify_file(open_bytes(bytes).get(), desc_.name);
-        EXPECT_TRUE(desc_.ident && desc_.ident->file_type == FT_AOUT);
-        return HandlerTest::run(bytes);
-    }
-};
-
-// Every a.out target has the leading-underscore convention: the report
-// puts "_" back in front of the name it stored without one.
-std::string line(const std::string &stored, unsigned size) { return std::string("_").append(testing_support::report_line(stored, size)); }
-
-TEST_F(AoutHandler, NamesTheStringTableCannotGive) {
-    aoutw::AoutFile desc = aoutw::m68k(OMAGIC);
-    // No string table: every name is empty.
-    desc.symbols = {aoutw::text("_main", 0x10)};
-    desc.with_strings = false;
-    EXPECT_EQ(run(aoutw::write_aout(desc)).out, "");
-    // A name at the very end of a table without its NUL, and one outside it.
-    desc.with_strings = true;
-    desc.symbols = {aoutw::text("_main", 0x10), aoutw::text("_tail", 0x20), aoutw::text("", 0x30)};
-    desc.symbols[2].strx = 1000;
-    aoutw::AoutLayout at;
-    std::string bytes = aoutw::write_aout(desc, &at);
-    bytes.pop_back();
-    aoutw::put32(bytes, at.str_offset, at.strsize - 1, true);
-    EXPECT_EQ(run(bytes).out, line("main", 0x10) + line("tail", 0xf0));
-    EXPECT_EQ(section_table, nullptr) << "freed after the report";
-}
-
-// 2,000 functions 16 bytes apart, written in reverse, then all at one
-// address: the lowest address first, each ending at the next; the text
-// holds exactly the functions.
-TEST_F(AoutHandler, SymbolsInAnyOrder) {
-    constexpr uint32_t n = 2000;
-    aoutw::AoutFile desc = aoutw::m68k(OMAGIC);
-    desc.text_size = n * 16;
-    std::string expected;
-    for (uint32_t i = 0; i < n; ++i) {
-        desc.symbols.push_back(aoutw::text("_f" + std::to_string(i), (n - i) * 16));
-        expected += line(std::string("f").append(std::to_string(n - 1 - i)), 16);
-    }
-    EXPECT_TRUE(run(aoutw::write_aout(desc)).out == expected);
-    for (aoutw::Symbol &s : desc.symbols) s.value = 0x100;
-    const std::string out = run(aoutw::write_aout(desc)).out;
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), long(n));
-    EXPECT_TRUE(out.ends_with(" 32000\n"));
 }
 
 }  // namespace

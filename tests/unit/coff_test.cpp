@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -51,58 +50,6 @@ coffw::CoffFile shaped(const Variant &v) {
 
 // ---------------------------------------------------------------- reader
 
-// Every layout's fields reach the report through the handler tests below;
-// here the counts whose width depends on the layout, positions, and reads
-// that fail.
-TEST(CoffReader, SectionHeadersAndSymbolsOfEveryLayout) {
-    for (const Variant &v : kVariants) {
-        SCOPED_TRACE(v.what);
-        coffw::CoffFile desc = shaped(v);
-        coffw::Section text = coffw::code(".textabc", 0x1000, 0x240);
-        text.nreloc = 0x12345;
-        text.nlnno = 0x10002;
-        text.reserved = 0x0102;
-        text.page = 3;
-        desc.sections = {text};
-        desc.symbols = {coffw::func("eight_ch", 0x10, 1, 0x20), coffw::label("top", 0xfffffff0, -1, C_STAT)};
-        coffw::CoffLayout at;
-        const std::string bytes = coffw::write_coff(desc, &at);
-        File f = open_bytes(bytes, long(at.section_headers));
-        const bool ti = v.layout == coffw::SectionLayout::TexasInstruments;
-        const bool m88k = v.layout == coffw::SectionLayout::M88000;
-        coff_big_endian = v.big;
-        coff_symbol_entry_size = int(v.entry_size);
-        ti_coff = ti;
-        m88k_layout = m88k;
-
-        coff_section_header h;
-        ASSERT_EQ(coff_read_section_header(f.get(), &h), 0);
-        EXPECT_EQ(std::ftell(f.get()), long(at.section_headers + at.section_header_size));
-        EXPECT_STREQ(h.s_name, ".textabc") << "eight characters, ended by the field behind them";
-        EXPECT_EQ((Words{h.s_nreloc, h.s_nlnno}), (ti || m88k ? Words{0x12345, 0x10002} : Words{0x2345, 0x0002}));
-        EXPECT_EQ((Words{h.s_reserved, h.s_page}), (ti ? Words{0x0102, 3} : Words{0, 0}));
-        File cut = open_bytes(bytes.substr(0, at.section_headers + at.section_header_size - 1),
-                              long(at.section_headers));
-        EXPECT_EQ(coff_read_section_header(cut.get(), &h), -1) << "one byte short";
-
-        // Symbols by index or where the stream is: the 18 common bytes are
-        // read, an M88000 entry's two more as well.
-        const int64_t table = int64_t(at.symbols);
-        coff_symbol s;
-        ASSERT_EQ(coff_read_symbol(f.get(), table, 0, &s), 0);
-        EXPECT_EQ(std::ftell(f.get()), long(table + (m88k ? 20 : 18)));
-        std::fseek(f.get(), long(table + v.entry_size * at.entry_of[1]), SEEK_SET);
-        ASSERT_EQ(coff_read_symbol(f.get(), table, -1, &s), 0);
-        EXPECT_EQ((Words{s.n_value, s.n_scnum, s.n_sclass}), (Words{0xfffffff0, uint16_t(N_ABS), C_STAT}));
-        // Bad arguments and the end of the table.
-        EXPECT_EQ(coff_read_symbol(f.get(), 0, 0, &s), -1);
-        EXPECT_EQ(coff_read_symbol(f.get(), table, -2, &s), -1);
-        std::fseek(f.get(), 0, SEEK_END);
-        EXPECT_EQ(coff_read_symbol(f.get(), table, -1, &s), -1);
-        EXPECT_EQ(coff_read_symbol(f.get(), table, 1 << 30, &s), -1);
-    }
-}
-
 TEST(CoffReader, StringsByOffsetAndThePeStub) {
     const std::string bytes = std::string("\0\0\0\0first\0", 10) + std::string(2000, 'n') + std::string("\0last", 5);
     File f = open_bytes(bytes);
@@ -134,68 +81,6 @@ TEST(CoffReader, StringsByOffsetAndThePeStub) {
     no_sig[0x92] = 'X';
     for (const std::string &b : {no_mz, far, no_sig, pe.substr(0, 62)})
         EXPECT_EQ(coff_skip_pe_stub(open_bytes(b).get()), 1) << b.size();
-}
-
-// Names at the edges of the blocks the string table reads: four blocks, the
-// length field claiming far more than the file holds, short names elsewhere.
-std::string block_edges() {
-    constexpr size_t B = coff_string_table::block_size;
-    std::string t(4 * B, 0);
-    for (size_t i = 0; i < t.size(); ++i) t[i] = i % 8 == 7 ? '\0' : char('a' + i % 8);
-    const auto place = [&](size_t at, const std::string &text) { t.replace(at, text.size(), text); };
-    place(0, std::string("\xf0\xff\xff\xff" "first\0", 10));
-    place(B - 10, std::string("ends_here\0starts_here\0", 22));  // a NUL that ends a block
-    place(2 * B - 700, std::string(900, 'x') + '\0');             // runs into the next block
-    place(3 * B - 400, std::string(1800, 'y') + '\0');            // cut at the limit in the next one
-    place(4 * B - 50, std::string(50, 'z'));                      // the end of the table
-    return t;
-}
-
-// Every offset gives what a single read of the stream gives, names that
-// must last and names for one use alike; a lasting name stays where it was
-// handed out.
-TEST(CoffReader, StringTableNamesAtEveryOffset) {
-    constexpr size_t B = coff_string_table::block_size;
-    const std::string table = block_edges();
-    const std::string tails[][2] = {
-        {"", ""}, {"", "end"}, {std::string(61, '!'), std::string("next/   0\0", 10)}};  // bytes before, behind
-    for (const auto &[before, after] : tails) {
-        SCOPED_TRACE(before.size());
-        const std::string bytes = before + table + after;
-        File f = open_bytes(bytes);
-        const int64_t base = int64_t(before.size());
-        coff_string_table names(f.get(), base), passing(f.get(), base);
-        EXPECT_STREQ(names.name(B - 10), "ends_here");
-        EXPECT_STREQ(names.name(3 * B - 400), std::string(COFF_NAME_MAX, 'y').c_str());
-        EXPECT_STREQ(names.name(4 * B - 50), (std::string(50, 'z') + after.c_str()).c_str());
-
-        std::vector<uint32_t> offsets;
-        for (uint32_t o = 0; o <= bytes.size() - base + 2; ++o) offsets.push_back(o);
-        for (uint32_t o : {0x7fffffffu, 0x80000000u, 0xffffffffu}) offsets.push_back(o);
-        const auto same = [](const char *a, const char *b) { return a && b ? std::strcmp(a, b) == 0 : a == b; };
-        std::map<uint32_t, std::pair<const char *, std::string>> handed;
-        size_t differing = 0;
-        for (uint32_t o : offsets) {
-            const char *want = coff_read_string(f.get(), base, int(o));
-            const char *got = names.name(o);
-            if (!same(want, got) || !same(want, passing.name(o, false))) {
-                if (++differing <= 5) ADD_FAILURE() << "offset " << o;
-            } else if (got) {
-                handed[o] = {got, got};
-            }
-        }
-        EXPECT_EQ(differing, 0u);
-        for (const auto &[o, name] : handed) ASSERT_EQ(name.first, name.second) << "offset " << o << " moved or changed";
-        EXPECT_EQ(names.name(4 * B - 50), handed[4 * B - 50].first);
-    }
-    // Bases that no stream position can reach, and a table with fewer bytes
-    // than its length field.
-    File f = open_bytes("ab");
-    EXPECT_EQ(coff_string_table(f.get(), -1).name(0), nullptr);
-    EXPECT_EQ(coff_string_table(f.get(), INT64_MAX - 10).name(100), nullptr);
-    coff_string_table two(f.get(), 0);
-    EXPECT_STREQ(two.name(1), "b");
-    EXPECT_EQ(two.name(2), nullptr);
 }
 
 // ---------------------------------------------------------------- handler
@@ -290,37 +175,6 @@ TEST_F(CoffHandler, SectionSelectionByName) {
     opt_section_number = 0;
     opt_section_name = ".text";
     EXPECT_EQ(out(b), kFirstSection);
-}
-
-TEST_F(CoffHandler, RequestedNamesAndShortInputs) {
-    // Behind the requested functions, a name that cannot be read: the walk
-    // has stopped before it.
-    coffw::CoffFile desc = program(kVariants[0]);
-    desc.symbols.insert(desc.symbols.begin() + 2, coffw::func("second", 0x1030, 1, 0x10));
-    desc.symbols.push_back(coffw::func("broken_long_name", 0x1090, 1, 4));
-    coffw::CoffLayout at;
-    std::string bytes = coffw::write_coff(desc, &at);
-    coffw::put(bytes, at.symbols + uint64_t(at.entry_of.back()) * SYMESZ + 4, 0x7ffffff0, 4, false);
-    funsize_add_requested("second");
-    funsize_add_requested("sized");
-    testing_support::HandlerOutcome o = run(bytes);
-    EXPECT_EQ(std::tuple(o.result, o.err, o.out), std::tuple(0, "", line("second", 0x10) + line("sized", 0x24)));
-
-    // A header cut short reads as zero sections and zero symbols.
-    testing_support::end_report_state();
-    testing_support::begin_report_state();
-    funsize_add_requested("main");
-    bytes = coffw::write_coff(program(kVariants[0]));
-    coffw::CoffFile no_symbols;
-    no_symbols.sections = {coffw::code(".text", 0, 0x20)};
-    for (const std::string &b : {std::string(), bytes.substr(0, 3), coffw::write_coff(no_symbols)}) {
-        o = run(b);
-        EXPECT_EQ(std::tuple(o.result, o.out, o.err), std::tuple(1, "", "error: main not found in file test.o\n"))
-            << b.size();
-    }
-    // Behind other bytes, as an archive member: offsets count from its start.
-    funsize_add_requested("sized");
-    EXPECT_EQ(run(std::string(61, '\n') + bytes, 61).out, line("sized", 0x24));
 }
 
 // Functions whose string-table offsets point into bytes behind the writer's

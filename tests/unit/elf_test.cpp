@@ -1,6 +1,6 @@
-// The ELF reader and the ELF handler of the report, on files made by the ELF
-// writer: both classes and byte orders, extended numbering, damaged files.
-// Reports of real files and the reader's fatal messages in a full run are
+// The ELF reader on files made by the ELF writer: both classes and byte
+// orders, section header entry sizes, extended numbering, damaged files.
+// The handler's reports and the reader's fatal messages in a full run are
 // checked end to end (tests/e2e).
 #include <gtest/gtest.h>
 
@@ -24,7 +24,6 @@ using testing_support::open_bytes;
 using testing_support::Silent;
 using H = elfw::HeaderField;
 using S = elfw::SectionField;
-constexpr auto line = &testing_support::report_line;
 
 struct Layout {
     int elf_class;
@@ -32,7 +31,6 @@ struct Layout {
 };
 const Layout kLayouts[] = {{32, false}, {32, true}, {64, false}, {64, true}};
 std::string layout_name(const Layout &l) { return "ELF" + std::to_string(l.elf_class) + (l.big ? " big" : " little"); }
-uint64_t symbol_size(int elf_class) { return elf_class == 64 ? 24 : 16; }
 
 template <typename T>
 struct Freed {
@@ -170,21 +168,6 @@ TEST(ElfReader, SectionHeaderEntrySizes) {
     }
 }
 
-// A file with more sections than the 16-bit header fields can count.
-elfw::ElfFile many_sections(const Layout &l) {
-    elfw::ElfFile f;
-    f.elf_class = l.elf_class;
-    f.big_endian = l.big;
-    f.sections.reserve(0xff10);
-    f.sections.push_back(elfw::code_section(".text", 0x100, 0x100));
-    for (uint32_t i = 1; i < 0xff10; ++i) f.sections.push_back(elfw::code_section("", 0x10000 + i * 0x10, 0x10));
-    f.sections[0xff04] = elfw::code_section(".text.far", 0x900000, 0x40);  // index 0xff05
-    f.symbols = {elfw::func("near", 0x100, 0x20, 1), elfw::func("far", 0x900000, 0x30, 0xff05),
-                 elfw::func("abs_fn", 0x50, 0, 0)};
-    f.symbols[2].special = SHN_ABS;
-    return f;
-}
-
 // Extended numbering runs end to end on a file from the assembler; here
 // the damage: a count beyond 32 bits is cut, with an error; section 0 out
 // of reach gives no header, quietly.
@@ -201,102 +184,6 @@ TEST(ElfReader, ExtendedNumberingDamaged) {
         elf_set_status(&quiet.status);
         EXPECT_EQ(genelf_readXheader(open_bytes(patched(good, desc, H::e_shoff, shoff)).get(), 0, nullptr, 64), nullptr);
         EXPECT_EQ(quiet.status, -1) << shoff;
-    }
-}
-
-TEST(ElfReader, SymbolTableVariantsAndExtendedIndices) {
-    for (const Layout &l : kLayouts) {
-        SCOPED_TRACE(layout_name(l));
-        elfw::ElfFile desc = sample(l);
-        desc.symtab_entsize = 0;  // read with the standard size
-        elfw::ElfLayout at;
-        const std::string bytes = elfw::write_elf(desc, &at);
-        File f = open_bytes(bytes);
-        Read r = read_all(f.get(), 0, at.symtab_index);
-        ASSERT_EQ(r.symbol_count, 7u);
-        EXPECT_EQ(r[2].st_value, 0x1010u);
-
-        // Into a caller's buffer; a table cut short by the end of the file
-        // (an error); of size 0; an index past the table; no header.
-        elf_symbol mine[7];
-        uint64_t n = 99;
-        elf_section_header &symtab = r.sections.get()[at.symtab_index];
-        auto symbols = [&](elf_symbol *out, elf_header *h, uint32_t index) {
-            return elf_read_symbols("t", f.get(), 0, out, h, r.sections.get(), index, l.elf_class, &n);
-        };
-        EXPECT_EQ(symbols(mine, &r.header, at.symtab_index), mine);
-        EXPECT_EQ(std::tuple(n, mine[6].st_shndx), std::tuple(7u, 0));
-        Silent quiet;
-        symtab.sh_offset = bytes.size() - 7 * symbol_size(l.elf_class) + 1;
-        EXPECT_EQ(symbols(nullptr, &r.header, at.symtab_index), nullptr);
-        EXPECT_EQ(std::tuple(quiet.status, n), std::tuple(-1, 0u));
-        elf_set_status(&quiet.status);
-        symtab.sh_size = 0;
-        EXPECT_EQ(symbols(nullptr, &r.header, at.symtab_index), nullptr);
-        EXPECT_EQ(symbols(nullptr, &r.header, r.header.e_shnum), nullptr);
-        EXPECT_EQ(symbols(nullptr, nullptr, 1), nullptr);
-        EXPECT_EQ(quiet.status, 0);
-    }
-    // Wider entries: the extra bytes are skipped (pairs of entries read as one).
-    elfw::ElfLayout at;
-    File f = open_bytes(elfw::write_elf(sample({32, true}), &at));
-    Read r = read_all(f.get(), 0, at.symtab_index);
-    r.sections.get()[at.symtab_index].sh_entsize = 32;
-    uint64_t n = 0;
-    Owned<elf_symbol> pairs(
-        elf_read_symbols("t", f.get(), 0, nullptr, &r.header, r.sections.get(), at.symtab_index, 32, &n));
-    ASSERT_EQ(n, 3u);
-    EXPECT_EQ(std::tuple(pairs.get()[1].st_value, pairs.get()[2].st_shndx), std::tuple(r[2].st_value, r[4].st_shndx));
-
-    // Indices through SYMTAB_SHNDX; a table that ends early leaves the last
-    // symbol undefined.
-    elfw::ElfFile desc = sample({32, true});
-    desc.symbols.push_back(elfw::func("big_index", 0x1020, 4, 0x12345));
-    desc.symbols.push_back(elfw::func("second", 0x1030, 4, 0x10002));
-    const std::string bytes = elfw::write_elf(desc, &at);
-    r = read_all(bytes, at.symtab_index);
-    ASSERT_EQ(r.symbol_count, 9u);
-    EXPECT_EQ(std::tuple(r[4].st_shndx, r[7].st_shndx, r[8].st_shndx), std::tuple(-15, 0x12345, 0x10002));
-    r = read_all(patched(bytes, desc, at, at.shndx_index, S::sh_size, 8 * 4), at.symtab_index);
-    ASSERT_EQ(r.symbol_count, 9u);
-    EXPECT_EQ(std::tuple(r[7].st_shndx, r[8].st_shndx), std::tuple(0x12345, 0));
-    EXPECT_EQ(std::tuple(elf_map_reserved_index(0xfeff), elf_map_reserved_index(0xff00),
-                         elf_map_reserved_index(0x10000)),
-              std::tuple(0xfeff, -256, 0x10000));
-}
-
-// Symbols are read a block of 4096 at a time: two full blocks and a part.
-TEST(ElfReader, SymbolsAcrossReadBlocks) {
-    elfw::ElfFile desc;
-    desc.sections = {elfw::code_section(".text", 0, 0x100000)};
-    for (uint32_t i = 0; i < 10000; ++i) desc.symbols.push_back(elfw::func("f", i * 16, i % 7, 1));
-    elfw::ElfLayout at;
-    const std::string bytes = elfw::write_elf(desc, &at);
-    Read r = read_all(bytes, at.symtab_index);
-    ASSERT_EQ(r.symbol_count, 10001u);
-    for (uint32_t i : {4095u, 4096u, 4097u, 8192u, 10000u})
-        EXPECT_EQ(std::tuple(r[i].st_value, r[i].st_size), std::tuple((i - 1) * 16u, (i - 1) % 7u)) << i;
-}
-
-// Cutting a file anywhere makes the reads that need the missing bytes fail,
-// quietly, and never crashes.
-TEST(ElfReader, TruncatedAnywhere) {
-    for (const Layout &l : kLayouts) {
-        SCOPED_TRACE(layout_name(l));
-        elfw::ElfLayout at;
-        const std::string full = elfw::write_elf(sample(l), &at);
-        ASSERT_EQ(at.shoff + at.shnum * (l.elf_class == 64 ? 64 : 40), full.size()) << "the table ends the file";
-        for (uint64_t cut = 0; cut < full.size(); ++cut) {
-            Silent quiet;
-            testing::internal::CaptureStderr();
-            Read r = read_all(full.substr(0, cut), at.symtab_index);
-            EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << cut;
-            EXPECT_EQ(quiet.status, -1) << cut;
-            EXPECT_FALSE(r.sections) << cut;
-            if (cut >= uint64_t(l.elf_class == 64 ? 64 : 52)) {
-                EXPECT_EQ(r.header.e_shnum, 6u) << cut;
-            }
-        }
     }
 }
 
@@ -345,132 +232,6 @@ TEST(ElfReaderDeathTest, ErrorsAreFatalWithoutStatus) {
     EXPECT_EXIT(header_of(bytes, 16), testing::ExitedWithCode(1), "fatal: Unexpected elfbits\n$");
     bytes[0] = 0;
     EXPECT_EXIT(header_of(bytes, 64), testing::ExitedWithCode(1), "fatal: bad elf magic number\n$");
-}
-
-// ---------------------------------------------------------------- handler
-
-class ElfHandler : public testing_support::HandlerTest {
-  protected:
-    ElfHandler() : HandlerTest(funsize_handle_elf) {}
-    void SetUp() override {
-        HandlerTest::SetUp();
-        ident_.file_type = FT_ELF;
-        ident_.machine_type = 1;
-    }
-};
-using ElfHandlerDeathTest = ElfHandler;
-
-// Code in two sections, functions with and without sizes, and symbols that
-// are not functions.
-elfw::ElfFile program(const Layout &l) {
-    elfw::ElfFile f;
-    f.elf_class = l.elf_class;
-    f.big_endian = l.big;
-    f.sections = {elfw::code_section(".text", 0x1000, 0x100), elfw::data_section(".data", 0x2000, 0x40),
-                  elfw::code_section(".text2", 0x3000, 0x80)};
-    f.symbols = {elfw::func("sized", 0x1000, 0x24, 1, STB_LOCAL),      elfw::func("open_a", 0x1040, 0, 1),
-                 elfw::symbol("label", 0x1060, 0, STT_NOTYPE, 1),      elfw::func("open_b", 0x1080, 0, 1),
-                 elfw::symbol("object", 0x10f0, 8, STT_OBJECT, 1),     elfw::func("data_fn", 0x2000, 0x10, 2),
-                 elfw::func("other", 0x3000, 0, 3),                    elfw::func("undefined", 0, 0, SHN_UNDEF)};
-    return f;
-}
-const std::string kProgramLines = line("sized", 0x24) + line("open_a", 0x40) + line("open_b", 0x80) +
-                                  line("data_fn", 0x10) + line("other", 0x80);
-
-TEST_F(ElfHandler, FunctionsInSymbolOrderFromEitherNameTable) {
-    // Unsized functions end at the next function symbol (the NOTYPE label
-    // and the object do not count), the last one of a section at its end.
-    elfw::ElfFile desc = program({32, true});
-    testing_support::HandlerOutcome o = run(elfw::write_elf(desc));
-    EXPECT_EQ(std::tuple(o.result, o.err, o.out), std::tuple(0, "", kProgramLines));
-    EXPECT_EQ(current_ident, &ident_);
-    // Symbol names in the section-name table; without .symtab the dynamic
-    // symbols; with neither, nothing.
-    desc.symbol_names = elfw::SymbolNames::SectionNames;
-    EXPECT_EQ(out(elfw::write_elf(desc)), kProgramLines);
-    desc.symbol_names = elfw::SymbolNames::Strtab;
-    desc.symtab_name = ".dynsym";
-    desc.symtab_type = SHT_DYNSYM;
-    EXPECT_EQ(out(elfw::write_elf(desc)), kProgramLines);
-    desc.symtab_name = ".symbols";
-    EXPECT_EQ(out(elfw::write_elf(desc)), "");
-}
-
-TEST_F(ElfHandler, SectionSelectionUpperHalvesAndExtendedNumbering) {
-    // A reserved index passes the excluded-section test when no number is set.
-    elfw::ElfFile desc = program({32, false});
-    desc.symbols.push_back(elfw::func("absolute", 0x5000, 4, 0));
-    desc.symbols.back().special = SHN_ABS;
-    opt_section_name = ".nothere";
-    EXPECT_EQ(out(elfw::write_elf(desc)), line("absolute", 4));
-
-    // Addresses and sizes keep their low 32 bits.
-    opt_section_name = nullptr;
-    opt_addr = 1;
-    desc = elfw::ElfFile{};
-    desc.sections = {elfw::code_section(".text", 0x100001000ull, 0x100)};
-    desc.symbols = {elfw::func("wide", 0x200001010ull, 0x300000020ull, 1)};
-    EXPECT_EQ(out(elfw::write_elf(desc)), "wide" + std::string(17, ' ') + "0x00001010 " + "     32\n");
-
-    // The absolute function ends at the next higher start, whatever its section.
-    opt_addr = 0;
-    const std::string bytes = elfw::write_elf(many_sections({64, false}));
-    EXPECT_EQ(out(bytes), line("near", 0x20) + line("far", 0x30) + line("abs_fn", 0x100 - 0x50));
-    opt_section_number = 0xff05;
-    EXPECT_EQ(out(bytes), line("far", 0x30));
-}
-
-// A second "open_b" behind the first: the walk stops before it once every
-// requested name has its size, so it is never found twice. Without a size
-// of its own a requested function ends at its section's end.
-TEST_F(ElfHandler, RequestedFunctionsStopTheWalk) {
-    elfw::ElfFile desc = program({64, false});
-    desc.symbols.push_back(elfw::func("open_b", 0x3010, 8, 3));
-    desc.symbols[3].size = 0x30;
-    funsize_add_requested("open_b");
-    funsize_add_requested("sized");
-    testing_support::HandlerOutcome o = run(elfw::write_elf(desc));
-    EXPECT_EQ(std::tuple(o.result, o.err, o.out), std::tuple(0, "", line("open_b", 0x30) + line("sized", 0x24)));
-    funsize_reset();
-    EXPECT_EQ(run(std::string(68, '\n') + elfw::write_elf(program({64, false})), 68).out,
-              line("open_b", 0x80) + line("sized", 0x24))
-        << "behind other bytes, as an archive member";
-}
-
-TEST_F(ElfHandler, NamesAtTheTableEndAndUnreadableInputs) {
-    // ".strtab" is "\0first\0tail\0"; cut its NUL off and put a letter there:
-    // the last name still ends with the table.
-    elfw::ElfFile two = program({64, false});
-    two.symbols = {elfw::func("first", 0x1000, 4, 1), elfw::func("tail", 0x1010, 4, 1)};
-    elfw::ElfLayout at;
-    std::string b = elfw::write_elf(two, &at);
-    const uint64_t nul = at.offsets[at.strtab_index] + 11;
-    ASSERT_EQ(b.substr(nul - 4, 5), std::string("tail\0", 5));
-    b[nul] = 'X';
-    EXPECT_EQ(out(patched(b, two, at, at.strtab_index, S::sh_size, 11)), line("first", 4) + line("tail", 4));
-    // A name offset past the table reads as an empty name.
-    EXPECT_EQ(out(patched(b, two, at, at.strtab_index, S::sh_size, 6)), line("first", 4) + line("", 4));
-
-    // Not a class the reader knows, no section headers, a symbol table linked
-    // to no section: an empty report, the name missing.
-    elfw::ElfFile desc = program({64, false});
-    const std::string bytes = elfw::write_elf(desc, &at);
-    funsize_add_requested("main");
-    std::string bad_class = bytes;
-    bad_class[EI_CLASS] = 7;
-    for (const std::string &u : {bad_class, patched(patched(bytes, desc, H::e_shnum, 0), desc, H::e_shoff, 0),
-                                 patched(bytes, desc, at, at.symtab_index, S::sh_link, 99)}) {
-        testing_support::HandlerOutcome o = run(u);
-        EXPECT_EQ(std::tuple(o.result, o.out, o.err), std::tuple(1, "", "error: main not found in file test.o\n"));
-    }
-}
-
-// An empty section-name table is fatal end to end; an index past the section
-// table reads the same way.
-TEST_F(ElfHandlerDeathTest, IndexPastTheSectionTable) {
-    elfw::ElfFile desc = program({64, false});
-    EXPECT_EXIT(call(patched(elfw::write_elf(desc), desc, H::e_shstrndx, 40)), testing::ExitedWithCode(1),
-                "fatal: ELF section string table is empty\n$");
 }
 
 }  // namespace

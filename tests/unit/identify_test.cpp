@@ -1,6 +1,6 @@
 // Identification of inputs by their leading bytes: one row of each magic
 // table rule, the rules written as code (RISC-V word size, BE8, the Renesas
-// notes, PE headers, data files), archives, short and damaged inputs, and
+// notes, data files), archives, short and damaged inputs, and
 // the handle left where it was.
 #include <gtest/gtest.h>
 
@@ -28,7 +28,7 @@ std::string lead(std::initializer_list<uint8_t> bytes, size_t size = 0) {
 }
 void put(std::string &b, size_t at, uint64_t v, int width, bool big = false) {
     b.resize(std::max(b.size(), at + width));
-    elfw::put(b, at, v, width, big);
+    testing_support::put(b, at, v, width, big);
 }
 
 struct Ident {
@@ -159,35 +159,6 @@ TEST(IdentifyElf, RiscVWordSizeByteOrderAndObjectKinds) {
         EXPECT_EQ(identify(exec.with(H::e_type, type)).id.object_kind, type <= 4 ? type : 0u) << type;
 }
 
-TEST(IdentifyElf, UnreadableHeadersGiveUnknownMachine) {
-    // Cut short, or a class byte that is neither 1 nor 2: still ELF, of no
-    // known machine.
-    const std::string whole = elf(40, 0x1234);
-    std::string bad_class = whole;
-    bad_class[4] = 3;
-    for (const std::string &b : {whole.substr(0, 4), whole.substr(0, 5), whole.substr(0, 51), bad_class}) {
-        const file_ident id = identify(b).id;
-        EXPECT_EQ(std::tuple(id.file_type, id.machine, id.machine_type, id.flags, id.arch_variant),
-                  std::tuple(uint32_t(FT_ELF), 0u, 0u, 0u, NONE))
-            << b.size();
-        EXPECT_EQ(id.elf_class, b.size() > 4 && b[4] == 1 ? 32u : 0u);
-    }
-    // Extended numbering takes the count from section 0: readable, the
-    // header is fine; past the end of the file, or with entries below the
-    // standard size, or a 64-bit count beyond 32 bits, it is not.
-    for (int elf_class : {32, 64}) {
-        SCOPED_TRACE(elf_class);
-        Elf ext(40, 0, elf_class, false, true);
-        auto machine_type = [](const std::string &b) { return identify(b).id.machine_type; };
-        EXPECT_EQ(machine_type(ext.with(S::sh_size, 0xFFFFFFFFu, 0)), 69u);
-        EXPECT_EQ(machine_type(ext.with(H::e_shoff, 0x100000)), 0u);
-        EXPECT_EQ(machine_type(ext.with(H::e_shentsize, elf_class == 64 ? 60 : 20)), 0u);
-        if (elf_class == 64) {
-            EXPECT_EQ(machine_type(ext.with(S::sh_size, 0x100000000ull, 0)), 0u);
-        }
-    }
-}
-
 // A note of ".note.renesas": header, name cut or padded to namesz, a value.
 std::string note(std::string name, uint32_t namesz, uint32_t descsz, uint32_t type, uint32_t value, bool big = false) {
     std::string b;
@@ -297,43 +268,6 @@ TEST(IdentifyCoff, TwoByteMagicsFlagsAndTheStickyTiMark) {
     identify(lead({0x4C, 0x01}, 20));  // i386 COFF: leading underscore, 18-byte symbols
     const file_ident id = identify("!<arch>\n").id;
     EXPECT_EQ(std::tuple(id.leading_underscore, id.symbol_entry_size), std::tuple(0, 0u));
-}
-
-std::string pe_image(uint32_t pe_offset, uint16_t machine, uint16_t characteristics) {
-    std::string b = lead({'M', 'Z'}, 64);
-    put(b, 60, pe_offset, 4);
-    put(b, pe_offset, 0x4550, 4);  // "PE\0\0"
-    put(b, pe_offset + 4, machine, 2);
-    put(b, pe_offset + 22, characteristics, 2);
-    b.resize(pe_offset + 24 + 240);
-    return b;
-}
-
-TEST(IdentifyPe, MachineCharacteristicsAndMissingHeaders) {
-    const uint32_t cases[][7] = {
-        // machine, characteristics, machine type, class, object kind, flags, underscore
-        {0x8664, 0x2022, 138, 64, 3, 0x2022, 0},     // x86-64 DLL
-        {0x0166, 0x8001, 18, 32, 0, 0xFFFF8001, 0},  // MIPS, relocations stripped
-        {0xAA64, 0x0022, 6, 32, 2, 0x0022, 1},       // a machine not in the table keeps the stub's
-    };
-    for (auto [machine, characteristics, machine_type, elf_class, object_kind, flags, underscore] : cases) {
-        const file_ident id = identify(pe_image(0x80, machine, characteristics), "a.exe", 100).id;
-        EXPECT_EQ(std::tuple(id.file_type, id.machine, id.symbol_entry_size, id.machine_type, id.elf_class,
-                             id.object_kind, id.flags, uint32_t(id.leading_underscore)),
-                  std::tuple(uint32_t(FT_PE), 0x5A4Du, 18u, machine_type, elf_class, object_kind, flags, underscore))
-            << "machine " << machine;
-    }
-    // A stub without a PE header is not identified at all.
-    std::string no_sig = pe_image(0x80, 0x14C, 0);
-    no_sig[0x81] = 'X';
-    std::string far = pe_image(0x80, 0x14C, 0);
-    put(far, 60, 0x7FFFFFF0, 4);
-    for (const std::string &b : {no_sig, far, pe_image(0x80, 0x14C, 0).substr(0, 0x82), lead({'M', 'Z'}, 62)})
-        EXPECT_TRUE(identify(b, "a.exe", 33).null) << "size " << b.size();
-    // The signature with nothing behind it is still a PE image.
-    Ident r = identify(pe_image(0x40, 0x14C, 0).substr(0, 0x44));
-    ASSERT_FALSE(r.null);
-    EXPECT_EQ(std::tuple(r.id.machine_type, r.id.flags), std::tuple(6u, 0u));
 }
 
 // --- Data files, short inputs, archives -----------------------------------

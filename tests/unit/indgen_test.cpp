@@ -56,17 +56,18 @@ TEST(Strings, NullsCaseAndBounds) {
     EXPECT_EQ(gen_strcat2(nullptr, nullptr), nullptr);
     EXPECT_EQ(gen_strndup("ab", -1), nullptr);
     EXPECT_EQ((Args{take(gen_strcat2("a", nullptr)), take(gen_strcat3("a", nullptr, "c")), take(gen_strcat4(nullptr, "b", nullptr, "d")),
-                    take(gen_strndup("abcdef", 3)), take(gen_strndup("ab", 5)), take(gen_strdup_lower("AbC1")),
-                    gen_basename("a/b\\c.o"), gen_basename("C:x.o"), gen_basename("plain")}),
-              (Args{"a", "ac", "bd", "abc", "ab", "abc1", "c.o", "x.o", "plain"}));
+                    take(gen_strndup("abcdef", 3)), take(gen_strndup("ab", 5)), take(gen_strndup("ab", 0)) + "|",
+                    take(gen_strdup_lower("AbC1")), gen_basename("a/b\\c.o"), gen_basename("C:x.o"), gen_basename("plain")}),
+              (Args{"a", "ac", "bd", "abc", "ab", "|", "abc1", "c.o", "x.o", "plain"}));
     // Truth values and comparisons, each against its expected answer.
     EXPECT_EQ((Ints{gen_strequal(nullptr, nullptr), gen_strequal("a", nullptr), gen_strequal_nocase("ABC", "abc"),
                     gen_strnequal("abcX", "abcY", 3), gen_strnequal("a", "b", 0), gen_strcmp(nullptr, ""),
                     gen_strncmp("abc", "abd", 3), gen_strncmp("abc", "abd", 0), gen_strcmp_nocase("B", "a")}),
               (Ints{1, 0, 1, 1, 1, 0, -1, 0, 1}));
     EXPECT_EQ((Ints{gen_strprefix("abc", nullptr), gen_strprefix(nullptr, "a"), gen_strprefix_nocase("ABc", "ab"),
-                    gen_strsuffix("file.EXE", ".EXE"), gen_strsuffix("e", "exe")}),
-              (Ints{1, 0, 1, 1, 0}));
+                    gen_strsuffix("file.EXE", ".EXE"), gen_strsuffix("e", "exe"), gen_strnprefix_nocase(nullptr, "a", 1),
+                    gen_strnprefix_nocase("ABx", "aby", 2)}),
+              (Ints{1, 0, 1, 1, 0, 0, 1}));
     EXPECT_EQ((Ints{int64_t(gen_strtoul("0x10", nullptr, 0)), int64_t(gen_strtoul("010", nullptr, 0)),
                     int64_t(gen_strtoul("4294967297", nullptr, 10))}), (Ints{16, 8, 1}));
     char *end = reinterpret_cast<char *>(1);

@@ -1,10 +1,8 @@
-// The stream reader under the readers: reads clipped to the stream, the
-// count-against-remaining checks, and strings read up to their NUL with the
-// stream left where a byte-wise reader would have left it.
+// The stream reader under the readers: counts are checked against the bytes
+// that remain before anything is read or allocated.
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,29 +13,6 @@
 namespace {
 
 using testing_support::open_bytes;
-
-TEST(InStream, ReadsAtOffsetsAreClippedToTheStream) {
-    auto f = open_bytes("abcdef");
-    InStream in(f.get());
-    EXPECT_EQ(in.size(), 6);
-    // Bytes past the end read as zero.
-    char buf[8] = "xxxxxxx";
-    EXPECT_EQ(in.read_at(4, buf, 4), 2u);
-    EXPECT_EQ(std::string(buf, 4), std::string("ef\0\0", 4));
-    std::memset(buf, 'x', sizeof buf);
-    EXPECT_EQ(in.read_at(6, buf, 2) + in.read_at(UINT64_MAX, buf, 2), 0u);
-    EXPECT_EQ(std::string(buf, 2), std::string("\0\0", 2));
-
-    // Reads at the current position: short at the end, with the end noted;
-    // skip reads and drops.
-    in.seek(1);
-    EXPECT_TRUE(in.skip(2));
-    EXPECT_EQ(in.left(), 3);
-    EXPECT_EQ(in.read(buf, 8), 3u);
-    EXPECT_EQ(std::string(buf, 3), "def");
-    EXPECT_TRUE(in.eof() && !in.error() && in.left() == 0 && !in.skip(1));
-    EXPECT_TRUE(in.try_seek(2) && in.move_to(2) && in.read_exact(buf, 4));
-}
 
 TEST(InStream, CountsAreCheckedAgainstTheBytesLeft) {
     auto f = open_bytes(std::string(100, 'z'));
@@ -59,37 +34,6 @@ TEST(InStream, CountsAreCheckedAgainstTheBytesLeft) {
     InStream d(dir);
     EXPECT_TRUE(d.size() == -1 && !d.fits(0, 4));
     std::fclose(dir);
-}
-
-TEST(InStream, StringsEndAtNulLimitOrEndOfStream) {
-    // Names on both sides of a read chunk, one cut by the end of the stream.
-    const std::string long_name(300, 'n');
-    auto f = open_bytes(std::string("ab\0", 3) + long_name + std::string(1, 0) + "tail");
-    InStream in(f.get());
-    std::string s;
-    // Each read leaves the stream behind the NUL.
-    for (const auto &[want, pos] : std::vector<std::pair<std::string, int64_t>>{{"ab", 3}, {long_name, 304}, {"tail", 308}}) {
-        ASSERT_TRUE(in.read_string(s, SIZE_MAX));
-        EXPECT_EQ(s, want);
-        EXPECT_EQ(in.tell(), pos);
-    }
-    EXPECT_FALSE(in.read_string(s, SIZE_MAX)) << "nothing left";
-    EXPECT_EQ(s, "");
-
-    // At most `max` characters; the stream stays right behind them.
-    in.seek(3);
-    ASSERT_TRUE(in.read_string(s, 5));
-    EXPECT_EQ(s, "nnnnn");
-    EXPECT_EQ(in.tell(), 8);
-    EXPECT_TRUE(in.read_string(s, 0) && in.tell() == 8);
-
-    // A NUL that is the last byte of the stream: the next read at a sought
-    // position still works (no end-of-file mark is left behind).
-    auto g = open_bytes(std::string("xy\0", 3));
-    InStream last(g.get());
-    ASSERT_TRUE(last.read_string(s, 100));
-    EXPECT_EQ(s, "xy");
-    EXPECT_TRUE(last.tell() == 3 && !last.eof());
 }
 
 }  // namespace

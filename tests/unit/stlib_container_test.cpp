@@ -1,23 +1,19 @@
 // The debug-information container: header, both encodings against
-// hand-assembled bytes, LEB128 limits, truncation, pad bytes, packed tables.
+// hand-assembled bytes, LEB128 limits, truncation, a container inside a
+// larger file and a stream that cannot seek.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <functional>
 #include <string>
 
-#include "dbg_writer.h"
 #include "genout.h"
 #include "gfile.h"
-#include "indgen.h"
-#include "st_api.h"
+#include "st_test_support.h"
 
 namespace {
 
-using dbgw::Bytes;
-using dbgw::hex;
-using dbgw::MessageLog;
-using Lines = std::vector<std::string>;
+using namespace st_test;
 using U = std::vector<uint64_t>;
 
 Bytes header(uint32_t kind, uint32_t compress, uint8_t encoding, uint8_t layout) {
@@ -134,73 +130,6 @@ TEST(StContainer, FieldEncodingsWrittenAndRead) {
     EXPECT_TRUE(log.all().empty()) << log.joined();
 }
 
-// An address and a range in the other modes, LEB128 (32-bit ones are above;
-// without LEB128 a range is two addresses, read as the first one).
-TEST(StContainer, AddressModes) {
-    const struct {
-        uint32_t mode;
-        uint8_t encoding;
-        uint64_t adr, begin, end;
-        const char *bytes;
-    } cases[] = {
-        {0, 2, 0x1234, 0x1000, 0x0FF0, "1234 1000 70"},
-        {0, 2, 0xFFFF, 0x10, UINT64_MAX, "FFFF 0010 6F"},  // all ones of 16 bits: no address
-        {1, 0x42, 0x123456, 0x10000, 0x10020, "12 3456 01 0000 20"},
-        {3, 8, 0x100000002ull, 0x1FFFFFFF0ull, 0x200000010ull, "0000000100000002 00000001FFFFFFF0 01 20"},
-    };
-    MessageLog log;
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.bytes);
-        EXPECT_EQ(written(c.mode, 1, 0, [&](GFile *gf) { gf_PutAdr(gf, A(c.adr)), gf_PutRange(gf, A(c.begin), A(c.end)); }),
-                  hex(c.bytes));
-        Opened o(body_of(c.encoding, 1, 0, hex(c.bytes)));
-        ASSERT_NE(o.gf, nullptr);
-        EXPECT_EQ(o.gf->adrMode, c.mode);
-        GReader r(o.gf, GF_HEADER_SIZE);
-        gadr g = r.adr(), b, e;
-        r.range(b, e);
-        EXPECT_TRUE(r.ok() && r.left() == 0);
-        EXPECT_EQ((U{gadr_to_u64(g), gadr_to_u64(b), gadr_to_u64(e)}), (U{c.adr == 0xFFFF ? UINT64_MAX : c.adr, c.begin, c.end}));
-    }
-    EXPECT_TRUE(log.all().empty());
-}
-
-TEST(StContainer, Arrays32WithLayoutAndPadding) {
-    const int32_t v[2] = {0x01020304, -1};
-    auto put = [&](uint8_t layout, int lead, int count) {
-        return written(2, 1, layout, [&](GFile *gf) {
-            for (int i = 0; i < lead; ++i) gf_Put8(gf, 9);
-            gf_PutArray32(gf, v, count);
-        });
-    };
-    // Layout 0: plain big-endian words, no padding. Layout 2: padded to a
-    // multiple of four from the container start (20 + 1 byte written), then
-    // little-endian. Another non-zero layout: big-endian after the padding.
-    const Bytes le = hex("09 ADACAB 04030201 FFFFFFFF"), be = hex("090909 AB 01020304 FFFFFFFF");
-    EXPECT_EQ((std::vector<Bytes>{put(0, 1, 2), put(2, 1, 2), put(1, 3, 2), put(2, 0, 1)}),
-              (std::vector<Bytes>{hex("09 01020304 FFFFFFFF"), le, be, hex("04030201")}));
-
-    MessageLog log;
-    auto read = [](const Bytes &body, uint8_t layout, int skip, int32_t *out) {
-        Opened o(body_of(4, 1, layout, body));
-        GReader r(o.gf, GF_HEADER_SIZE);
-        r.skip(skip);
-        return r.array32(out, 2) && r.ok();
-    };
-    int32_t out[2] = {}, out2[2] = {};
-    EXPECT_TRUE(read(le, 2, 1, out) && read(be, 1, 3, out2));
-    EXPECT_TRUE(out[0] == 0x01020304 && out[1] == -1 && out2[0] == 0x01020304 && out2[1] == -1);
-    EXPECT_TRUE(log.all().empty());
-
-    Bytes badpad = le;
-    badpad[2] = 0xAB;
-    EXPECT_FALSE(read(badpad, 2, 1, out));
-    EXPECT_TRUE(log.contains("bad pad byte 0xab (expected 0xac) at offset 0x16")) << log.joined();
-    log.clear();
-    EXPECT_FALSE(read(Bytes(le.begin(), le.end() - 1), 2, 1, out));
-    EXPECT_TRUE(log.contains("is truncated: 8 bytes needed at offset 0x18, 7 left")) << log.joined();
-}
-
 // The widest values that fit, and the first that do not (one more bit, one
 // more byte), for each LEB128 width.
 TEST(StContainer, Leb128Limits) {
@@ -313,35 +242,6 @@ TEST(StContainer, StreamThatCannotSeek) {
     pclose(fp);
     ASSERT_EQ(log.all().size(), 1u) << log.joined();
     EXPECT_EQ(log.all()[0].rfind(std::to_string(GEN_SYSERR + GEN_MSG_FATAL) + "|Error while processing \"pipe\"", 0), 0u);
-}
-
-TEST(StContainer, PackedTables) {
-    // Three literals, a copy of six bytes from the first write position
-    // (overlapping its own output), one more literal.
-    Bytes packed = {0x17, 'a', 'b', 'c', 0xEE, 0xF3, 'X'};
-    uint8_t out[16] = {};
-    EXPECT_EQ(gf_Unpack(packed, out, 10), 10);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(out), 10), "abcabcabcX");
-    // Stops one past the maximum; short of the maximum.
-    EXPECT_EQ((U{uint64_t(gf_Unpack(packed, out, 9)), uint64_t(gf_Unpack(packed, out, 12))}), (U{10, 10}));
-    // The unwritten window reads as zero bytes.
-    std::fill(out, out + 16, 0xEE);
-    EXPECT_EQ(gf_Unpack(Bytes{0x00, 0x00, 0x00}, out, 3), 3);
-    EXPECT_EQ(out[0] | out[1] | out[2], 0);
-    // A reference cut short adds nothing.
-    EXPECT_EQ(gf_Unpack(Bytes{0x00, 0x05}, out, 3), 0);
-
-    // The packer reproduces the hand-made stream and round-trips any text.
-    std::string text = "abcabcabcX";
-    EXPECT_EQ(gf_Pack(Bytes(text.begin(), text.end())), packed);
-    Bytes big;
-    for (int i = 0; i < 20000; ++i) big.push_back(uint8_t("main\0helper\0"[i % 12] + (i / 5000)));
-    for (int i = 0; i < 3000; ++i) big.push_back(uint8_t(i * 131 + i / 7));
-    Bytes p = gf_Pack(big), back(big.size());
-    EXPECT_LT(p.size(), big.size() / 2);
-    EXPECT_EQ(gf_Unpack(p, back.data(), int64_t(back.size())), int64_t(big.size()));
-    EXPECT_EQ(back, big);
-    EXPECT_TRUE(gf_Pack(Bytes{}).empty());
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Debug objects: hand-assembled bytes, the writer in every version and
-// encoding, version rules, sanity checks, name lookups, truncation.
+// Debug objects: hand-assembled bytes, version rules, sanity checks, name
+// lookups, truncation, streams, configurations and mapping.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -7,30 +7,14 @@
 #include <memory>
 #include <tuple>
 
-#include "dbg_writer.h"
-#include "indgen.h"
 #include "indgeninit.h"
-#include "st_api.h"
+#include "st_test_support.h"
 
 namespace {
 
-using dbgw::Bytes;
+using namespace st_test;
 using dbgw::DbgDesc;
-using dbgw::FlagScope;
-using dbgw::hex;
-using dbgw::MessageLog;
-using Lines = std::vector<std::string>;
-using V = std::vector<int64_t>;
-
-const std::string E = "3|<libst>: ", W = "4|<libst>: ";
-
-class StDbg : public testing::Test {
-  protected:
-    void SetUp() override { saved_ = gadr_get_mode(); }
-    void TearDown() override { gadr_set_mode(saved_); }
-    uint32_t saved_ = 2;
-    MessageLog log;
-};
+using StDbg = StTest;
 
 std::string input_path() { return dbgw::temp_file({}, "input.dbg"); }
 
@@ -135,93 +119,6 @@ TEST_F(StDbg, HandAssembledOldestAndNewest) {
     EXPECT_TRUE(log.all().empty()) << log.joined();
 }
 
-TEST_F(StDbg, EveryVersionEncodingModeAndLayout) {
-    for (int32_t v : {5, 6, 7, 9, 12, 14, 15, 20, 21, 22, 23, 25, 26, 27, 35, 36, 37, 41})
-        for (bool compress : {false, true})
-            for (uint32_t mode : {0u, 1u, 2u, 3u})
-                for (uint8_t layout : {uint8_t(0), uint8_t(2)})
-                    for (uint32_t kind : {uint32_t(GF_KIND_DBG), uint32_t(GF_KIND_DBO)}) {
-                        SCOPED_TRACE(testing::Message() << "version " << v << " compress " << compress << " mode "
-                                                        << mode << " layout " << int(layout) << " kind " << kind);
-                        DbgDesc d = sample({v, compress, layout, mode}, kind);
-                        d.tweak = [&](STDbg *w) {
-                            auto *p = static_cast<STDbg_Proc *>(w->tables[STDBG_PROCS].data);
-                            p[0].preData = 12, p[0].postData = 34, p[0].small = 5, p[0].flags = 0x1FFFF;
-                            w->producerType = 32, w->producer = v > 20 ? 0xFFFF : 0x7F, w->language = 30;
-                        };
-                        gadr_set_mode(mode == 2 ? 0 : 2);
-                        Dbg dbg = round_trip(d);
-                        ASSERT_NE(dbg, nullptr) << log.joined();
-                        EXPECT_TRUE(log.all().empty()) << log.joined();
-                        EXPECT_STREQ(dbg->magic, "dbg magic 1");
-                        EXPECT_EQ((V{gadr_get_mode(), dbg->kind, dbg->producerType, dbg->producer, dbg->language}),
-                                  (V{mode, kind, v >= 12 ? 32 : 0, v < 12 ? 0 : v > 20 ? 0xFFFF : 0x7F,
-                                     v >= 14 ? 30 : 31}));
-                        int32_t n = 0;
-                        const STDbg_Proc *p = procs(dbg, n);
-                        ASSERT_EQ(n, 3);
-                        const int64_t b = mode == 3 ? 0x700000000ll : mode == 1 ? 0x30000 : 0;
-                        EXPECT_STREQ(ST_ProcUseName(&p[0]), "main");
-                        EXPECT_STREQ(STDbg_String(dbg.get(), p[0].mangledName), "_main");
-                        EXPECT_EQ((V{int64_t(gadr_to_u64(p[0].begin)), int64_t(gadr_to_u64(p[0].end)),
-                                     int64_t(gadr_to_u64(p[1].end)), int64_t(gadr_to_u64(p[2].end))}),
-                                  (V{b + 0x1000, b + 0x1040, b + 0x1040, -1}));
-                        EXPECT_EQ((V{p[0].preData, p[0].postData, p[0].small, p[0].flags}),
-                                  (V{12, v >= 9 ? 34 : 0, v >= 6 ? 5 : 0, v >= 26 ? 0x1FFFF : v >= 7 ? 0xFF : 0}));
-                                    }
-}
-
-TEST_F(StDbg, HeaderFlagsByVersion) {
-    // Not address-located: no addresses stored, both read as invalid.
-    DbgDesc d = sample({41});
-    d.located = false;
-    Dbg dbg = round_trip(d);
-    ASSERT_NE(dbg, nullptr) << log.joined();
-    EXPECT_EQ(dbg->fAdrLocated, 0);
-    int32_t n;
-    const STDbg_Proc *p = procs(dbg, n);
-    ASSERT_EQ(n, 3);
-    EXPECT_EQ(gadr_to_u64(p[0].begin) & gadr_to_u64(p[0].end), UINT64_MAX);
-    EXPECT_STREQ(ST_ProcUseName(&p[1]), "f");
-    // From version 15 fIsDlOFile and address-located are independent, in
-    // both directions; before, located exactly when it belongs to a name
-    // file. A one-byte producer word (before 21) with bit 7 set also gets
-    // bit 8. The header flags byte keeps bits 0 and 1.
-    const struct {
-        int32_t v;
-        bool located;
-        int isDlo;  // -1: as the writer sets it
-        uint32_t producer;
-        uint8_t flags;
-        V want;  // fIsDlOFile, fAdrLocated, producer, flags
-    } cases[] = {
-        {15, false, 1, 0, 0, {1, 0, 0, 0}},          {15, true, 0, 0, 0, {0, 1, 0, 0}},
-        {14, false, -1, 0, 0, {0, 0, 0, 0}},         {12, true, -1, 0x80, 0, {1, 1, 0x180, 0}},
-        {27, true, -1, 0, 0xFF, {1, 1, 0, 3}},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.v);
-        d = sample({c.v}, GF_KIND_DBO);
-        d.located = c.located;
-        d.tweak = [&](STDbg *w) {
-            if (c.isDlo >= 0) w->fIsDlOFile = uint8_t(c.isDlo);
-            w->producer = c.producer, w->flags = c.flags;
-        };
-        dbg = round_trip(d);
-        ASSERT_NE(dbg, nullptr) << log.joined();
-        EXPECT_EQ((V{dbg->fIsDlOFile, dbg->fAdrLocated, dbg->producer, dbg->flags}), c.want);
-    }
-    EXPECT_TRUE(log.all().empty()) << log.joined();
-
-    // A missing magic string is a warning only.
-    d = sample({41});
-    d.magic = "";
-    dbg = round_trip(d);
-    ASSERT_NE(dbg, nullptr);
-    EXPECT_EQ(dbg->magic, nullptr);
-    EXPECT_EQ(log.all(), (Lines{W + "\"" + input_path() + "\" has a NULL magic string"}));
-}
-
 TEST_F(StDbg, VersionRule) {
     const std::string path = input_path(), p = "\"" + path + "\" has version ";
     EXPECT_EQ(round_trip(sample({4})), nullptr);
@@ -240,6 +137,12 @@ TEST_F(StDbg, VersionRule) {
     const std::string failed = E + "failed to read \"" + path + "\"";
     EXPECT_EQ(log.all(), (Lines{E + p + "43, funsize only supports up to version 41", failed,
                                 E + "\"" + path + "\" is not a debug object (file kind 3)", failed}));
+    // A missing magic string is a warning only.
+    log.clear();
+    DbgDesc d = sample({41});
+    d.magic = "";
+    EXPECT_EQ(round_trip(d)->magic, nullptr);
+    EXPECT_EQ(log.all(), (Lines{W + "\"" + path + "\" has a NULL magic string"}));
 }
 
 // Each check refuses the object with its own message, the corruption
@@ -422,6 +325,14 @@ TEST_F(StDbg, TruncationAndCorruption) {
     EXPECT_EQ(read(bytes), nullptr);
     EXPECT_TRUE(log.contains("has no end marker")) << log.joined();
     EXPECT_TRUE(starts(log.all().back(), failed_prefix() + " at 0x"));
+    // A table whose least size reaches the last byte fits; its records are
+    // what cannot be read then.
+    Bytes whole = dbgw::write_dbg(sample({41}));
+    const STTableDir dir = read(whole)->tables[STDBG_PROCS].dir;
+    whole.resize(size_t(dir.offset + dir.max));
+    log.clear();
+    EXPECT_EQ(read(whole), nullptr);
+    EXPECT_FALSE(log.contains("does not fit")) << log.joined();
 }
 
 TEST_F(StDbg, OpenFromStreamsConfigurationsAndMapping) {

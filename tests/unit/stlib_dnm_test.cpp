@@ -9,30 +9,14 @@
 #include <memory>
 #include <tuple>
 
-#include "dbg_writer.h"
-#include "indgen.h"
 #include "indgeninit.h"
-#include "st_api.h"
+#include "st_test_support.h"
 
 namespace {
 
-using dbgw::Bytes;
-using dbgw::hex;
+using namespace st_test;
 using dbgw::DnmDesc;
-using dbgw::FlagScope;
-using dbgw::MessageLog;
-using Lines = std::vector<std::string>;
-using V = std::vector<int64_t>;
-
-const std::string E = "3|<libst>: ", W = "4|<libst>: ";
-
-class StDnm : public testing::Test {
-  protected:
-    void SetUp() override { saved_ = gadr_get_mode(); }
-    void TearDown() override { gadr_set_mode(saved_); }
-    uint32_t saved_ = 2;
-    MessageLog log;
-};
+using StDnm = StTest;
 
 std::string path_of_input() { return dbgw::temp_file({}, "input.dnm"); }
 

@@ -2,24 +2,16 @@
 // table growth.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
-#include "dbg_writer.h"
 #include "genout.h"
-#include "indgen.h"
-#include "st_api.h"
+#include "st_test_support.h"
 
 namespace {
 
+using namespace st_test;
 using dbgw::Exited;
-using dbgw::FlagScope;
-using dbgw::MessageLog;
-using Lines = std::vector<std::string>;
-using V = std::vector<int64_t>;
-
-std::string cls(int c) { return std::to_string(c) + "|<libst>: "; }
-const std::string E = cls(GEN_MSG_ERROR), W = cls(GEN_MSG_WARNING), I = cls(GEN_MSG_INFO), F = cls(GEN_MSG_FATAL);
+const std::string F = std::to_string(GEN_MSG_FATAL) + "|<libst>: ";
 
 TEST(StConfig, FlagsByNameAndNumber) {
     MessageLog log;
@@ -29,6 +21,12 @@ TEST(StConfig, FlagsByNameAndNumber) {
         EXPECT_EQ(ST_LookupDebugFlag(good), 51) << good;
     EXPECT_EQ((V{ST_LookupDebugFlag("0"), ST_LookupDebugFlag("152")}), (V{0, 152}));
     EXPECT_TRUE(log.all().empty());
+    V on;  // the flags that are on until changed
+    for (int n = 0; n <= 152; ++n)
+        if (STConfig_GetOption(n)) on.push_back(n);
+    EXPECT_EQ(on, (V{4,   18,  22,  30,  38,  39,  40,  41,  43,  45,  58,  59,  61,  63,  65,  66,  69,  70,  75,
+                     76,  77,  78,  79,  85,  86,  87,  88,  89,  90,  91,  92,  94,  95,  97,  100, 101, 102, 103,
+                     106, 123, 124, 126, 127, 129, 131, 132, 136, 138, 140, 141, 142, 143, 144, 145, 146}));
     Lines expected;
     for (const char *bad : {"51x", "153", "99999999999999999999", " 51", ""}) {
         EXPECT_EQ(ST_LookupDebugFlag(bad), -1) << bad;

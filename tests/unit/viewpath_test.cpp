@@ -135,20 +135,6 @@ protected:
     bool said(int code, const std::string &text) const { return log->has(std::to_string(code) + "|" + text); }
 };
 
-TEST_F(ViewPath, InactiveWithoutVariablesOrWithEmptyValues) {
-    write_file(n1 + "/only1.txt", "lower");
-    fs::current_path(n0);
-    for (bool set_empty : {false, true}) {
-        if (set_empty) activate({{"NVPATH", ""}, {"NVSRPATH", ""}, {"LKS_VP_DEBUG", ""}});
-        EXPECT_FALSE(gen_viewpath_active());
-        errno = 0;
-        EXPECT_TRUE(gen_fopen("only1.txt", "rb") == nullptr && errno == ENOENT);
-        EXPECT_EQ(resolve("only1.txt"), "only1.txt");
-        EXPECT_TRUE(gen_vp_relative(n0.c_str()) == nullptr && gen_vp_access("only1.txt", GEN_VP_EXISTS) == -1);
-        EXPECT_TRUE(log->all().empty());
-    }
-}
-
 TEST_F(ViewPath, ReadLookupAccessAndStatusGoThroughLowerNodesInOrder) {
     fs::create_directories(n1 + "/sub/inner");
     files({{n1 + "/only1.txt", "from node 1"}, {n2 + "/only1.txt", "from node 2"}, {n2 + "/only2.txt", "from node 2"},

@@ -1,31 +1,22 @@
 // Builds a.out files byte by byte from a readable description.
 //
 //   aoutw::AoutFile f = aoutw::sparc_dynamic();
-//   f.text_size = 0x2000;
-//   f.symbols = {aoutw::text("_main", 0x2020), aoutw::text("_helper", 0x2100, false),
-//                aoutw::symbol("_table", N_DATA | N_EXT, 0x4000)};
+//   f.symbols = {aoutw::text("_main", 0x2020), aoutw::symbol("_table", N_DATA | N_EXT, 0x4000)};
 //   std::string bytes = aoutw::write_aout(f);
 //
-// The exec header is eight 32-bit words in the file's byte order: mid << 16
-// | magic, then text, data, bss, syms, entry, trsize, drsize. The presets
-// give the first four bytes of the identified variants:
+// The exec header is eight 32-bit words in the file's byte order: mid << 16 |
+// magic, text, data, bss, syms, entry, trsize, drsize. The presets give the
+// first four bytes of the identified variants:
 //   sparc_dynamic   81 03 01 0B  big endian, M_SPARC with EX_DYNAMIC, ZMAGIC
 //   x86_omagic      07 01 64 00  little endian, M_386, OMAGIC
 //   m68k(magic)     01 02 01 07 / 08 / 0B  big endian, M_68020 (generic)
 //   little_zmagic   0B 01 00 00  little endian, machine id 0, ZMAGIC (generic)
-// Any other mid and magic can be set by hand (the file is then identified
-// only if its first bytes are a known a.out magic).
-//
-// Layout: the header takes 32 bytes; a ZMAGIC file counts it as the first 32
-// bytes of its text (text_size must then be at least 32), the others put the
-// text behind it. Text, data and the two relocation areas follow as zero
-// bytes of the given sizes, then the symbol table (12 bytes per symbol, n_strx,
-// n_type, n_other, n_desc, n_value, plus syms_slack zero bytes counted in
-// a_syms), then the string table: its size word (4 + the names) and each
-// name with a NUL, in symbol order. n_strx counts from the size word, so the
-// first name is at 4. A symbol with `strx` set stores that value and adds no
-// name. Damaged files are made by patching the result with put32 at the
-// offsets that AoutLayout reports.
+// A ZMAGIC file counts the 32-byte header as the start of its text; the others
+// put the text behind it. Text, data and the relocation areas are zero bytes,
+// then the symbols (12 bytes each: n_strx, n_type, n_other, n_desc, n_value;
+// syms_slack zero bytes more are counted in a_syms), then the string table:
+// its size word and each name with a NUL. n_strx counts from the size word;
+// a symbol with `strx` set stores that value and adds no name.
 #pragma once
 
 #include <cstdint>
@@ -33,39 +24,29 @@
 #include <vector>
 
 #include "aout.h"
+#include "put_bytes.h"
 
 namespace aoutw {
 
 struct Symbol {
     std::string name;
     uint8_t type = N_TEXT | N_EXT;
-    uint8_t other = 0;
-    uint16_t desc = 0;
     uint32_t value = 0;
     int64_t strx = -1;  // when not negative: n_strx as it stands, and no name is written
 };
 
 struct AoutFile {
     bool big_endian = true;
-    uint16_t mid = M_68020;
-    uint16_t magic = OMAGIC;
-    uint32_t text_size = 0x100;
-    uint32_t data_size = 0;
-    uint32_t bss_size = 0;
-    uint32_t entry = 0;
-    uint32_t trsize = 0;
-    uint32_t drsize = 0;
+    uint16_t mid = M_68020, magic = OMAGIC;
+    uint32_t text_size = 0x100, data_size = 0, trsize = 0, drsize = 0;
     std::vector<Symbol> symbols;
     uint32_t syms_slack = 0;   // extra bytes in a_syms behind the entries
     bool with_strings = true;  // false: the file ends behind the symbol table
 };
 
 struct AoutLayout {
-    uint32_t header_size = 0;  // 0 for ZMAGIC, else 32
-    uint32_t sym_offset = 0;   // file offset of the symbol table
-    uint32_t str_offset = 0;   // file offset of the string table
-    uint32_t strsize = 0;      // its size word
-    std::vector<uint32_t> strx;  // n_strx of each symbol
+    uint32_t str_offset = 0;  // file offset of the string table
+    uint32_t strsize = 0;     // its size word
 };
 
 AoutFile sparc_dynamic();
@@ -83,7 +64,8 @@ std::string write_aout(const AoutFile &file, AoutLayout *layout = nullptr);
 // 5 entry, 6 trsize, 7 drsize.
 inline constexpr uint32_t header_word(int index) { return uint32_t(index) * 4; }
 
-// Stores a 32-bit value at `at` in the given byte order.
-void put32(std::string &bytes, uint64_t at, uint32_t value, bool big_endian);
+inline void put32(std::string &bytes, uint64_t at, uint32_t value, bool big_endian) {
+    testing_support::put(bytes, at, value, 4, big_endian);
+}
 
 }  // namespace aoutw

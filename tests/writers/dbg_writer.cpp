@@ -27,29 +27,26 @@ void record_message(int code, const char *fmt, va_list args) {
 
 void throw_exit(int status) { throw Exited{status}; }
 
-struct TempDir {
-    std::string path;
-    ~TempDir() {
-        std::error_code ec;
-        if (!path.empty()) std::filesystem::remove_all(path, ec);
-    }
-};
-
 const std::string &temp_dir() {
-    static TempDir dir;
-    if (dir.path.empty()) dir.path = testing_support::make_temp_dir();
+    static const struct TempDir {
+        std::string path = testing_support::make_temp_dir();
+        ~TempDir() {
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);
+        }
+    } dir;
     return dir.path;
 }
 
-std::string copy_of(const Bytes &b) { return std::string(b.begin(), b.end()); }
-
 }  // namespace
 
-GFileOptions options(const Encoding &enc) {
-    GFileOptions opt{};
-    opt.compress = enc.compress ? 1 : 0;
-    opt.layout = enc.layout;
-    return opt;
+GFileOptions options(const Encoding &enc) { return GFileOptions{uint32_t(enc.compress ? 1 : 0), enc.layout, 0}; }
+
+Bytes taken(int status, uint8_t *const &image, const int64_t &size) {
+    if (status != 0) throw std::runtime_error("the library's writer failed");
+    Bytes out(image, image + size);
+    gen_free_fn(image);
+    return out;
 }
 
 gadr adr(uint64_t v) {
@@ -109,10 +106,7 @@ Bytes write_dnm(const DnmDesc &d) {
     if (d.tweak) d.tweak(dnm);
     uint8_t *image = nullptr;
     int64_t size = 0;
-    if (STDnm_Write(dnm, nullptr, nullptr, options(d.enc), &image, &size) != 0)
-        throw std::runtime_error("STDnm_Write failed");
-    Bytes out(image, image + size);
-    gen_free_fn(image);
+    Bytes out = taken(STDnm_Write(dnm, nullptr, nullptr, options(d.enc), &image, &size), image, size);
     STDnm_Release(dnm);
     return out;
 }
@@ -140,10 +134,7 @@ Bytes write_dbg(const DbgDesc &d) {
     if (d.tweak) d.tweak(dbg);
     uint8_t *image = nullptr;
     int64_t size = 0;
-    if (STDbg_Write(dbg, nullptr, nullptr, options(d.enc), &image, &size) != 0)
-        throw std::runtime_error("STDbg_Write failed");
-    Bytes out(image, image + size);
-    gen_free_fn(image);
+    Bytes out = taken(STDbg_Write(dbg, nullptr, nullptr, options(d.enc), &image, &size), image, size);
     STDbg_Free(dbg);
     return out;
 }
@@ -154,7 +145,7 @@ std::string temp_file(const Bytes &bytes, const std::string &name) {
     // some file systems flush it at once, which is slow in long loops.
     std::error_code ec;
     std::filesystem::remove(path, ec);
-    testing_support::write_file(path, copy_of(bytes));
+    testing_support::write_file(path, std::string(bytes.begin(), bytes.end()));
     return path;
 }
 
@@ -183,10 +174,7 @@ bool rewrite_dnm(const std::string &path, const std::function<void(STDnm *)> &ch
     STDnm *d = STDnm_Read(nullptr, nullptr, path.c_str(), 1);
     if (!d) return false;
     change(d);
-    GFileOptions opt{};
-    opt.compress = 1;
-    opt.layout = GF_LAYOUT_LITTLE;
-    const bool written = STDnm_Write(d, nullptr, path.c_str(), opt) == 0;
+    const bool written = STDnm_Write(d, nullptr, path.c_str(), options(Encoding{STDNM_MAX_VERSION})) == 0;
     STDnm_Release(d);
     return written;
 }
@@ -213,7 +201,7 @@ MessageLog::~MessageLog() {
 
 std::string MessageLog::joined() const {
     std::string s;
-    for (const std::string &l : lines_) s += l + "\n";
+    for (const std::string &l : lines_) s.append(l).push_back('\n');
     return s;
 }
 

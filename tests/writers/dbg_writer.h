@@ -24,16 +24,12 @@ struct Encoding {
 
 struct SectionDesc {
     std::string name;
-    uint64_t begin = 0;
-    uint64_t end = 0;  // UINT64_MAX: no address
+    uint64_t begin = 0, end = 0;  // UINT64_MAX: no address
     uint8_t sc = 1;
 };
 
 struct DloDesc {
-    std::string name;
-    std::string baseName;
-    std::string path;
-    std::string magic;
+    std::string name, baseName, path, magic;
     uint64_t offset = 0;
     int32_t timeStamp = 1000;
     uint8_t language = 1;
@@ -50,8 +46,7 @@ struct DnmDesc {
 
 struct ProcDesc {
     std::string name;
-    uint64_t begin = 0;
-    uint64_t end = 0;  // UINT64_MAX: no address
+    uint64_t begin = 0, end = 0;  // UINT64_MAX: no address
     std::string mangled;
 };
 
@@ -70,6 +65,9 @@ GFileOptions options(const Encoding &enc);
 gadr adr(uint64_t v);
 
 Bytes write_dnm(const DnmDesc &d);
+// The image a library writer made in memory (freed here; read once the call
+// that gives `status` has filled it in); throws when the writer failed.
+Bytes taken(int status, uint8_t *const &image, const int64_t &size);
 Bytes write_dbg(const DbgDesc &d);
 
 // The path of a file `name` holding `bytes`, in a temporary directory of
@@ -81,7 +79,7 @@ std::string temp_file(const Bytes &bytes, const std::string &name);
 STDnm *read_dnm(const Bytes &bytes, int32_t config = 0);
 STDbg *read_dbg(const Bytes &bytes, int32_t config = 0);
 
-// Puts a 32-bit big-endian word into a byte vector.
+// Appends, or overwrites, a 32-bit big-endian word.
 void put32(Bytes &b, uint32_t v);
 void patch32(Bytes &b, size_t at, uint32_t v);
 // Bytes from hex digits; blanks only group fields.

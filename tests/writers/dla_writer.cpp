@@ -19,12 +19,8 @@ uint32_t add(STDnm *dnm, const std::string &s) { return STDnm_AddString(dnm, s.c
 }  // namespace
 
 Program write_program(const ProgramDesc &p) {
-    dbgw::Encoding dnmEnc{STDNM_MAX_VERSION};
-    dnmEnc.compress = p.compress;
-    dnmEnc.mode = p.mode;
-    dbgw::Encoding dboEnc{STDBG_MAX_VERSION};
-    dboEnc.compress = p.compress;
-    dboEnc.mode = p.mode;
+    const dbgw::Encoding dnmEnc{STDNM_MAX_VERSION, p.compress, GF_LAYOUT_LITTLE, p.mode};
+    const dbgw::Encoding dboEnc{STDBG_MAX_VERSION, p.compress, GF_LAYOUT_LITTLE, p.mode};
 
     // The name file's strings come first, so that the objects can refer to
     // them; the record offsets follow once the archive is laid out.
@@ -88,10 +84,8 @@ Program write_program(const ProgramDesc &p) {
         out.dbos.push_back(dbgw::write_dbg(d));
         members.emplace_back(o.member, text(out.dbos.back()));
     }
-    out.dla = [&] {
-        std::string a = ar_writer::write_archive(members);
-        return Bytes(a.begin(), a.end());
-    }();
+    const std::string dla = ar_writer::write_archive(members);
+    out.dla.assign(dla.begin(), dla.end());
     uint64_t at = 8;
     for (const Bytes &b : out.dbos) {
         at += 60;
@@ -110,10 +104,7 @@ Program write_program(const ProgramDesc &p) {
     STDnm_SetIndexTable(dnm, STDNM_DLO_FILES_BY_OFFSET, byOffset.data(), int32_t(byOffset.size()));
     uint8_t *image = nullptr;
     int64_t size = 0;
-    if (STDnm_Write(dnm, nullptr, nullptr, dbgw::options(dnmEnc), &image, &size) != 0)
-        throw std::runtime_error("STDnm_Write failed");
-    out.dnm.assign(image, image + size);
-    gen_free_fn(image);
+    out.dnm = dbgw::taken(STDnm_Write(dnm, nullptr, nullptr, dbgw::options(dnmEnc), &image, &size), image, size);
     STDnm_Release(dnm);
     return out;
 }

@@ -1,68 +1,54 @@
-// The ELF writer: lays out header, section contents, the generated tables and
-// the section header table, in the class and byte order asked for.
+// The ELF writer: header, section contents, the generated tables and the
+// section header table, in the class and byte order asked for. Every record
+// is a row of field widths (W: a word of the class) and its values.
 #include "elf_writer.h"
 
 #include <algorithm>
+#include <map>
+#include <span>
 #include <stdexcept>
-#include <utility>
-#include <unordered_map>
 
 namespace elfw {
 
 namespace {
 
-class Out {
-  public:
-    Out(bool big, bool wide) : big_(big), wide_(wide) {}
-    void u8(uint64_t v) { bytes_.push_back(char(v)); }
-    void u16(uint64_t v) { n(v, 2); }
-    void u32(uint64_t v) { n(v, 4); }
-    void u64(uint64_t v) { n(v, 8); }
-    void word(uint64_t v) { n(v, wide_ ? 8 : 4); }
-    void raw(const std::string &s) { bytes_ += s; }
-    void align(uint64_t a) {
-        if (a > 1)
-            while (bytes_.size() % a) bytes_.push_back('\0');
-    }
-    uint64_t pos() const { return bytes_.size(); }
-    std::string &bytes() { return bytes_; }
+using testing_support::add;
 
-  private:
-    void n(uint64_t v, int width) {
-        size_t at = bytes_.size();
-        bytes_.append(size_t(width), '\0');
-        put(bytes_, at, v, width, big_);
-    }
-    std::string bytes_;
-    bool big_;
-    bool wide_;
-};
+constexpr int W = 0;
+constexpr int kHeader[] = {2, 2, 4, W, W, W, 4, 2, 2, 2, 2, 2, 2};  // HeaderField order
+constexpr int kSection[] = {4, 4, W, W, W, W, 4, 4, W, W};          // SectionField order
+constexpr int kSymbol64[] = {4, 1, 1, 2, 8, 8};                     // name, info, other, shndx, value, size
+constexpr int kSymbol32[] = {4, 4, 4, 1, 1, 2};                     // name, value, size, info, other, shndx
 
-class StringTable {
-  public:
-    StringTable() { text_.push_back('\0'); }
+int width(int w, bool wide) { return w == W ? (wide ? 8 : 4) : w; }
+
+void record(std::string &out, std::span<const int> widths, const std::vector<uint64_t> &values, bool wide, bool big) {
+    for (size_t i = 0; i < widths.size(); ++i) add(out, values.at(i), width(widths[i], wide), big);
+}
+
+void patch(std::string &bytes, uint64_t base, std::span<const int> widths, size_t k, uint64_t value, bool wide, bool big) {
+    for (size_t i = 0; i < k; ++i) base += uint64_t(width(widths[i], wide));
+    put(bytes, base, value, width(widths[k], wide), big);
+}
+
+// Names NUL-terminated, each once; offset 0 is the empty name.
+struct StringTable {
+    std::string text = std::string(1, '\0');
+    std::map<std::string, uint32_t> index;
     uint32_t add(const std::string &s) {
         if (s.empty()) return 0;
-        auto [it, fresh] = index_.try_emplace(s, uint32_t(text_.size()));
-        if (fresh) {
-            text_ += s;
-            text_.push_back('\0');
-        }
+        auto [it, fresh] = index.try_emplace(s, uint32_t(text.size()));
+        if (fresh) text.append(s).push_back('\0');
         return it->second;
     }
-    const std::string &text() const { return text_; }
-
-  private:
-    std::string text_;
-    std::unordered_map<std::string, uint32_t> index_;
 };
 
 struct Header {
-    uint32_t name = 0;
+    std::string name;
     uint32_t type = 0;
-    uint64_t flags = 0, addr = 0, offset = 0, size = 0;
+    uint64_t flags = 0, addr = 0, size = 0;
     uint32_t link = 0, info = 0;
-    uint64_t addralign = 0, entsize = 0;
+    uint64_t addralign = 1, entsize = 0;
     std::string contents;
 };
 
@@ -70,11 +56,7 @@ struct Header {
 
 Section code_section(const std::string &name, uint64_t addr, uint64_t size) {
     Section s;
-    s.name = name;
-    s.flags = SHF_ALLOC | SHF_EXECINSTR;
-    s.addr = addr;
-    s.size = size;
-    s.addralign = 4;
+    s.name = name, s.flags = SHF_ALLOC | SHF_EXECINSTR, s.addr = addr, s.size = size;
     return s;
 }
 
@@ -90,275 +72,91 @@ Symbol func(const std::string &name, uint64_t value, uint64_t size, uint32_t sec
 
 Symbol symbol(const std::string &name, uint64_t value, uint64_t size, uint8_t type, uint32_t section, uint8_t bind) {
     Symbol s;
-    s.name = name;
-    s.value = value;
-    s.size = size;
-    s.type = type;
-    s.bind = bind;
-    s.section = section;
+    s.name = name, s.value = value, s.size = size, s.type = type, s.bind = bind, s.section = section;
     return s;
-}
-
-void put(std::string &bytes, uint64_t at, uint64_t value, int width, bool big_endian) {
-    if (at + uint64_t(width) > bytes.size()) throw std::out_of_range("elfw::put past the end");
-    for (int i = 0; i < width; ++i) {
-        int shift = big_endian ? 8 * (width - 1 - i) : 8 * i;
-        bytes[size_t(at) + size_t(i)] = char((value >> shift) & 0xff);
-    }
 }
 
 std::string write_elf(const ElfFile &file, ElfLayout *layout) {
     if (file.elf_class != 32 && file.elf_class != 64) throw std::invalid_argument("elf_class must be 32 or 64");
-    const bool wide = file.elf_class == 64;
-    const bool big = file.big_endian;
-
+    const bool wide = file.elf_class == 64, big = file.big_endian;
     StringTable shstr, str;
-    StringTable &symstr = file.symbol_names == SymbolNames::Strtab ? str : shstr;
+    ElfLayout out;
 
     std::vector<Header> h(1);
     for (const Section &s : file.sections) {
-        Header x;
-        x.name = shstr.add(s.name);
-        x.type = s.type;
-        x.flags = s.flags;
-        x.addr = s.addr;
-        x.contents = s.contents;
-        x.size = std::max<uint64_t>(s.size, s.contents.size());
-        if (s.type != SHT_NOBITS && x.contents.size() < x.size) x.contents.resize(size_t(x.size), '\0');
-        x.link = s.link;
-        x.info = s.info;
-        x.addralign = s.addralign;
-        x.entsize = s.entsize;
+        Header x{s.name, s.type, s.flags, s.addr, std::max<uint64_t>(s.size, s.contents.size()), 0, 0, s.addralign, 0,
+                 s.contents};
+        if (s.type != SHT_NOBITS) x.contents.resize(size_t(x.size), '\0');
         h.push_back(std::move(x));
     }
-
-    ElfLayout out;
-    bool needs_shndx = false;
     if (file.with_symtab) {
-        // Symbol entries, with the null symbol first.
-        Out sym(big, wide);
-        Out shndx(big, wide);
+        std::string sym;
         uint32_t first_global = 0;
-        auto emit = [&](const Symbol &s) {
-            uint32_t stored = s.special ? s.special : s.section;
-            uint32_t extended = 0;
-            if (!s.special && s.section >= SHN_LORESERVE) {
-                stored = SHN_XINDEX;
-                extended = s.section;
-                needs_shndx = true;
-            }
-            uint8_t info = elf_st_info(s.bind, s.type);
-            uint32_t name = symstr.add(s.name);
-            if (wide) {
-                sym.u32(name);
-                sym.u8(info);
-                sym.u8(s.other);
-                sym.u16(stored);
-                sym.u64(s.value);
-                sym.u64(s.size);
-            } else {
-                sym.u32(name);
-                sym.u32(s.value);
-                sym.u32(s.size);
-                sym.u8(info);
-                sym.u8(s.other);
-                sym.u16(stored);
-            }
-            shndx.u32(extended);
-        };
-        emit(symbol("", 0, 0, STT_NOTYPE, SHN_UNDEF, STB_LOCAL));
-        for (size_t i = 0; i < file.symbols.size(); ++i) {
-            if (!first_global && file.symbols[i].bind != STB_LOCAL) first_global = uint32_t(i + 1);
-            emit(file.symbols[i]);
+        std::vector<Symbol> all = {symbol("", 0, 0, STT_NOTYPE, SHN_UNDEF, STB_LOCAL)};
+        all.insert(all.end(), file.symbols.begin(), file.symbols.end());
+        for (size_t i = 0; i < all.size(); ++i) {
+            const Symbol &s = all[i];
+            if (!first_global && i && s.bind != STB_LOCAL) first_global = uint32_t(i);
+            const uint64_t stored = s.special ? s.special : s.section;
+            const uint64_t info = elf_st_info(s.bind, s.type), name = str.add(s.name);
+            if (wide)
+                record(sym, kSymbol64, {name, info, 0, stored, s.value, s.size}, wide, big);
+            else
+                record(sym, kSymbol32, {name, s.value, s.size, info, 0, stored}, wide, big);
         }
-        if (!first_global) first_global = uint32_t(file.symbols.size() + 1);
-
-        Header t;
-        t.name = shstr.add(file.symtab_name);
-        t.type = file.symtab_type;
-        t.contents = std::move(sym.bytes());
-        t.size = t.contents.size();
-        t.info = first_global;
-        t.addralign = 8;
-        t.entsize = file.symtab_entsize >= 0 ? uint64_t(file.symtab_entsize) : (wide ? 24 : 16);
         out.symtab_index = uint32_t(h.size());
-        h.push_back(std::move(t));
-        if (file.symbol_names == SymbolNames::Strtab) {
-            Header s;
-            s.name = shstr.add(".strtab");
-            s.type = SHT_STRTAB;
-            s.contents = str.text();
-            s.size = s.contents.size();
-            s.addralign = 1;
-            out.strtab_index = uint32_t(h.size());
-            h[out.symtab_index].link = out.strtab_index;
-            h.push_back(std::move(s));
-        }
-        if (needs_shndx) {
-            Header x;
-            x.name = shstr.add(".symtab_shndx");
-            x.type = SHT_SYMTAB_SHNDX;
-            x.contents = std::move(shndx.bytes());
-            x.size = x.contents.size();
-            x.link = out.symtab_index;
-            x.addralign = 4;
-            x.entsize = 4;
-            out.shndx_index = uint32_t(h.size());
-            h.push_back(std::move(x));
-        }
+        h.push_back({".symtab", SHT_SYMTAB, 0, 0, sym.size(), out.symtab_index + 1,
+                     first_global ? first_global : uint32_t(all.size()), 8, uint64_t(wide ? 24 : 16), sym});
+        h.push_back({".strtab", SHT_STRTAB, 0, 0, str.text.size(), 0, 0, 1, 0, str.text});
     }
-    {
-        Header s;
-        s.name = shstr.add(".shstrtab");
-        s.type = SHT_STRTAB;
-        s.addralign = 1;
-        out.shstrndx = uint32_t(h.size());
-        h.push_back(std::move(s));
-        // Every name is in the table now; it is filled in last.
-        h.back().contents = shstr.text();
-        h.back().size = h.back().contents.size();
-    }
-    if (file.with_symtab && file.symbol_names == SymbolNames::SectionNames) h[out.symtab_index].link = out.shstrndx;
+    out.shstrndx = uint32_t(h.size());
+    h.push_back({".shstrtab", SHT_STRTAB, 0, 0, 0, 0, 0, 1, 0, ""});
+    std::vector<uint64_t> names;
+    for (const Header &x : h) names.push_back(shstr.add(x.name));
+    h.back().contents = shstr.text;  // every name is in the table now
+    h.back().size = shstr.text.size();
 
-    const uint32_t shnum = uint32_t(h.size());
-    const bool extended = file.force_extended || shnum >= SHN_LORESERVE;
+    out.shnum = uint32_t(h.size());
+    const bool extended = file.force_extended || out.shnum >= SHN_LORESERVE;
     if (extended) {
-        h[0].size = shnum;
+        h[0].size = out.shnum;
         if (out.shstrndx >= SHN_LORESERVE) h[0].link = out.shstrndx;
     }
-
-    Out o(big, wide);
-    o.raw(std::string(wide ? 64 : 52, '\0'));
-    out.offsets.assign(h.size(), 0);
+    std::string bytes(wide ? 64 : 52, '\0');
+    std::vector<uint64_t> offsets(h.size(), 0);  // sh_offset of each section
     for (size_t i = 1; i < h.size(); ++i) {
-        o.align(std::min<uint64_t>(h[i].addralign, 8));
-        h[i].offset = o.pos();
-        out.offsets[i] = o.pos();
-        o.raw(h[i].contents);
+        bytes.resize((bytes.size() + h[i].addralign - 1) / h[i].addralign * h[i].addralign, '\0');
+        offsets[i] = bytes.size();
+        bytes += h[i].contents;
     }
-    o.align(8);
-    out.shoff = o.pos();
-    for (const Header &x : h) {
-        o.u32(x.name);
-        o.u32(x.type);
-        o.word(x.flags);
-        o.word(x.addr);
-        o.word(x.offset);
-        o.word(x.size);
-        o.u32(x.link);
-        o.u32(x.info);
-        o.word(x.addralign);
-        o.word(x.entsize);
+    bytes.resize((bytes.size() + 7) / 8 * 8, '\0');
+    out.shoff = bytes.size();
+    for (size_t i = 0; i < h.size(); ++i) {
+        const Header &x = h[i];
+        record(bytes, kSection, {i ? names[i] : 0, x.type, x.flags, x.addr, offsets[i], x.size, x.link, x.info,
+                                 i ? x.addralign : 0, x.entsize}, wide, big);
     }
-
-    std::string bytes = std::move(o.bytes());
-    bytes[0] = char(ELFMAG0);
-    bytes[1] = ELFMAG1;
-    bytes[2] = ELFMAG2;
-    bytes[3] = ELFMAG3;
-    bytes[EI_CLASS] = char(wide ? ELFCLASS64 : ELFCLASS32);
-    bytes[EI_DATA] = char(big ? ELFDATA2MSB : ELFDATA2LSB);
-    bytes[EI_VERSION] = char(EV_CURRENT);
-    // The rest of the header, behind the identification.
-    Out rest(big, wide);
-    rest.u16(file.type);
-    rest.u16(file.machine);
-    rest.u32(EV_CURRENT);
-    rest.word(0);           // e_entry
-    rest.word(0);           // e_phoff
-    rest.word(out.shoff);   // e_shoff
-    rest.u32(file.flags);
-    rest.u16(wide ? 64 : 52);  // e_ehsize
-    rest.u16(0);               // e_phentsize
-    rest.u16(0);               // e_phnum
-    rest.u16(wide ? 64 : 40);  // e_shentsize
-    rest.u16(extended ? 0 : shnum);
-    rest.u16(out.shstrndx >= SHN_LORESERVE ? SHN_XINDEX : out.shstrndx);
-    bytes.replace(EI_NIDENT, rest.bytes().size(), rest.bytes());
-
-    out.shnum = shnum;
+    const std::string ident = {'\x7f', 'E', 'L', 'F', char(wide ? ELFCLASS64 : ELFCLASS32),
+                               char(big ? ELFDATA2MSB : ELFDATA2LSB), char(EV_CURRENT)};
+    bytes.replace(0, ident.size(), ident);
+    std::string rest;
+    record(rest, kHeader, {ET_REL, file.machine, EV_CURRENT, 0, 0, out.shoff, file.flags, uint64_t(wide ? 64 : 52), 0, 0,
+                           uint64_t(wide ? 64 : 40), extended ? 0 : out.shnum,
+                           out.shstrndx >= SHN_LORESERVE ? SHN_XINDEX : out.shstrndx}, wide, big);
+    bytes.replace(EI_NIDENT, rest.size(), rest);
     if (layout) *layout = std::move(out);
     return bytes;
 }
 
-uint64_t header_field_offset(int elf_class, HeaderField field) {
-    const bool wide = elf_class == 64;
-    switch (field) {
-    case HeaderField::e_type:
-        return 16;
-    case HeaderField::e_machine:
-        return 18;
-    case HeaderField::e_shoff:
-        return wide ? 40 : 32;
-    case HeaderField::e_flags:
-        return wide ? 48 : 36;
-    case HeaderField::e_shentsize:
-        return wide ? 58 : 46;
-    case HeaderField::e_shnum:
-        return wide ? 60 : 48;
-    case HeaderField::e_shstrndx:
-        return wide ? 62 : 50;
-    }
-    return 0;
-}
-
-namespace {
-
-int header_field_width(int elf_class, HeaderField field) {
-    switch (field) {
-    case HeaderField::e_shoff:
-        return elf_class == 64 ? 8 : 4;
-    case HeaderField::e_flags:
-        return 4;
-    default:
-        return 2;
-    }
-}
-
-// Offset within a section header, and width, of each field.
-std::pair<uint64_t, int> section_field(int elf_class, SectionField field) {
-    const bool wide = elf_class == 64;
-    const int w = wide ? 8 : 4;
-    switch (field) {
-    case SectionField::sh_name:
-        return {0, 4};
-    case SectionField::sh_type:
-        return {4, 4};
-    case SectionField::sh_flags:
-        return {8, w};
-    case SectionField::sh_addr:
-        return {wide ? 16u : 12u, w};
-    case SectionField::sh_offset:
-        return {wide ? 24u : 16u, w};
-    case SectionField::sh_size:
-        return {wide ? 32u : 20u, w};
-    case SectionField::sh_link:
-        return {wide ? 40u : 24u, 4};
-    case SectionField::sh_info:
-        return {wide ? 44u : 28u, 4};
-    case SectionField::sh_addralign:
-        return {wide ? 48u : 32u, w};
-    case SectionField::sh_entsize:
-        return {wide ? 56u : 36u, w};
-    }
-    return {0, 0};
-}
-
-}  // namespace
-
-uint64_t section_field_offset(int elf_class, const ElfLayout &layout, uint32_t index, SectionField field) {
-    return layout.shoff + uint64_t(index) * (elf_class == 64 ? 64 : 40) + section_field(elf_class, field).first;
-}
-
 void patch_header(std::string &bytes, const ElfFile &file, HeaderField field, uint64_t value) {
-    put(bytes, header_field_offset(file.elf_class, field), value, header_field_width(file.elf_class, field),
-        file.big_endian);
+    patch(bytes, EI_NIDENT, kHeader, size_t(field), value, file.elf_class == 64, file.big_endian);
 }
 
 void patch_section(std::string &bytes, const ElfFile &file, const ElfLayout &layout, uint32_t index,
                    SectionField field, uint64_t value) {
-    put(bytes, section_field_offset(file.elf_class, layout, index, field), value,
-        section_field(file.elf_class, field).second, file.big_endian);
+    const bool wide = file.elf_class == 64;
+    patch(bytes, layout.shoff + uint64_t(index) * (wide ? 64 : 40), kSection, size_t(field), value, wide,
+          file.big_endian);
 }
 
 }  // namespace elfw

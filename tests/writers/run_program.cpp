@@ -79,6 +79,11 @@ void write_file(const std::string &path, const std::string &bytes) {
     f.write(bytes.data(), std::streamsize(bytes.size()));
 }
 
+std::string replace_all(std::string text, const std::string &from, const std::string &to) {
+    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
+    return text;
+}
+
 std::string read_file(const std::string &path) {
     std::ifstream f(path, std::ios::binary);
     std::stringstream ss;

@@ -32,5 +32,7 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
 std::string make_temp_dir();
 void write_file(const std::string &path, const std::string &bytes);
 std::string read_file(const std::string &path);
+// `text` with every `from` replaced by `to`, left to right.
+std::string replace_all(std::string text, const std::string &from, const std::string &to);
 
 }  // namespace testing_support
