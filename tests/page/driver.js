@@ -1,7 +1,9 @@
 // Drives a funsize-diff page in the browser as a person would (pointer moves,
 // clicks, typing) and writes what it saw into <pre id="test-results">, one
-// "key=value" line each, for the test to read from the dumped DOM. The test
-// appends this file and an `async function steps()` of its own to the page.
+// "key=value" line each with the value URI-encoded, for the test to read from
+// the dumped DOM. The test appends this file and an `async function steps()`
+// of its own to the page; "state" is "ready" when the page drew without an
+// error and the steps ran through.
 'use strict';
 const results = [];
 const canvas = document.getElementById('map-canvas');
@@ -9,7 +11,7 @@ const mapBox = document.getElementById('map');
 const tip = document.getElementById('tip');
 
 function report(key, value) {
-  results.push(key + '=' + String(value).replace(/\n/g, '\\n'));
+  results.push(key + '=' + encodeURIComponent(String(value)));
 }
 const wait = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
@@ -61,10 +63,36 @@ function pixelIs(name, kind) {
   probe.remove();
   return got === want ? 'yes' : got + ' is not ' + want;
 }
+// The functions whose boxes are not filled with the colour of their kind
+// ({name: kind}), or "".
+function pixels(kinds) {
+  return Object.keys(kinds).filter((name) => pixelIs(name, kinds[name]) !== 'yes')
+    .map((name) => name + ': ' + pixelIs(name, kinds[name])).join('; ');
+}
+// The tooltip of the first box of class `kind` met when the pointer sweeps
+// a folder's or file's box from its bottom right corner.
+function sweep(group, kind) {
+  const box = funsizePage.boxOf(group, 'group');
+  for (let y = box.y + box.h - 2; y > box.y + 14; y -= 1) {
+    for (let x = box.x + box.w - 2; x > box.x; x -= 1) {
+      mouse('mousemove', x, y);
+      if (!tip.hidden && tip.className === kind) return Array.from(tip.children, (line) => line.textContent).join(' / ');
+    }
+  }
+  return 'not found';
+}
+const text = (id) => document.getElementById(id).textContent;
+const click = (id) => document.getElementById(id).click();
 function column(cls) {
   return Array.from(document.querySelectorAll('#functions-body td.' + cls), (td) => td.textContent).join(',');
 }
-function sortBy(key) { document.querySelector('#functions-head th[data-key="' + key + '"]').click(); }
+function heading(key) { return document.querySelector('#functions-head th[data-key="' + key + '"]'); }
+function sortBy(key) { heading(key).click(); }
+function heads() { return Array.from(document.querySelectorAll('#functions-head th'), (th) => th.textContent).join(','); }
+// The legend's entries, "-" for a hidden one.
+function legend() {
+  return Array.from(document.querySelectorAll('#legend li'), (li) => (li.offsetParent ? li.textContent : '-')).join(',');
+}
 async function filter(text) {
   const box = document.getElementById('filter');
   box.value = text;
@@ -83,15 +111,16 @@ function drawn() {
   return mapBox.dataset.functionBoxes + ' functions, ' + mapBox.dataset.smallerBoxes + ' smaller boxes of ' +
          mapBox.dataset.smallerFunctions + ' in ' + mapBox.dataset.view;
 }
+function zoomed() { return drawn() + ' / ' + crumbs(); }
 
 window.addEventListener('load', async function () {
+  const state = [document.body.dataset.ready === '1' ? 'ready' : 'not ready'];
   try {
-    report('ready', document.body.dataset.ready || 'no');
     await steps();
   } catch (e) {
-    report('driver-error', e && e.stack ? e.stack : e);
+    state.push('driver error: ' + (e && e.stack ? e.stack : e));
   }
-  report('errors', (window.pageErrors || []).join(' | '));
+  report('state', state.concat(window.pageErrors || []).join(' | '));
   const out = document.createElement('pre');
   out.id = 'test-results';
   out.textContent = results.join('\n');
