@@ -81,6 +81,18 @@ function sweep(group, kind) {
   }
   return 'not found';
 }
+// Clicks the first "smaller functions" box met when the pointer sweeps the
+// map from its bottom right corner.
+function openSmaller() {
+  const r = canvas.getBoundingClientRect();
+  for (let y = r.bottom - 2; y > r.top; y -= 2) {
+    for (let x = r.right - 2; x > r.left; x -= 2) {
+      mouse('mousemove', x, y);
+      if (!tip.hidden && tip.className === 'rest') return clickAt(x, y), true;
+    }
+  }
+  return false;
+}
 const text = (id) => document.getElementById(id).textContent;
 const click = (id) => document.getElementById(id).click();
 function column(cls) {

@@ -80,6 +80,17 @@ TEST_F(PageTest, FoldsBoxesSmallerThanAPixelAndPagesTheTable) {
         {"clickBox('medium'), drawn()", "3001 functions, 0 smaller boxes of 0 in small/s.o"},
         {"hover('tiny0007')", "same: tiny0007 / small/s.o / old 1  new 1  delta 0"},
     });
+    // Zoomed into a file whose small functions stay below a pixel, its
+    // "smaller" box opens on them alone, the largest first.
+    fns.erase(fns.begin(), fns.begin() + 1);
+    fns[0].new_size = fns[0].old_size = 1000000;
+    const std::string folded = "1 functions, 1 smaller boxes of 3000 in small/s.o / all>small>s.o";
+    check_page("smaller_opened", page_of(Compared(fns).comparison), {
+        {"clickBox('s.o', 'group'), zoomed()", folded},
+        {"openSmaller(), zoomed()", "3000 functions, 0 smaller boxes of 0 in small/s.o from #2 / all>small>s.o>smaller, from #2"},
+        {"hover('tiny0007') + ' / ' + hover('medium')", "same: tiny0007 / small/s.o / old 1  new 1  delta 0 / none"},
+        {"crumb('s.o'), zoomed()", folded},
+    });
 }
 
 TEST_F(PageTest, DrawsComparisonsWithNothingToDraw) {
