@@ -20,7 +20,6 @@ namespace {
 
 using testing_support::File;
 using testing_support::open_bytes;
-using Words = std::vector<uint32_t>;
 constexpr auto line = &testing_support::report_line;
 
 struct Variant {
@@ -40,14 +39,6 @@ const Variant kVariants[] = {
     {"Texas Instruments big-endian", true, coffw::SectionLayout::TexasInstruments, SYMESZ, MT_TI},
 };
 
-coffw::CoffFile shaped(const Variant &v) {
-    coffw::CoffFile f;
-    f.big_endian = v.big;
-    f.layout = v.layout;
-    f.symbol_entry_size = v.entry_size;
-    return f;
-}
-
 // ---------------------------------------------------------------- reader
 
 TEST(CoffReader, StringsByOffsetAndThePeStub) {
@@ -66,10 +57,8 @@ TEST(CoffReader, StringsByOffsetAndThePeStub) {
     EXPECT_STREQ(small, "fir");
 
     // The stub behind other bytes, as in an archive.
-    coffw::CoffFile desc;
-    desc.sections = {coffw::code(".text", 0x1000, 0x10)};
     coffw::CoffLayout at;
-    const std::string pe = coffw::write_pe(desc, &at, 0x90);
+    const std::string pe = coffw::write_pe({.sections = {coffw::code(".text", 0x1000, 0x10)}, .symbols = {}}, &at, 0x90);
     coff_big_endian = 0;
     f = open_bytes(std::string(100, 'x') + pe, 100);
     EXPECT_EQ(coff_skip_pe_stub(f.get()), 0);
@@ -108,9 +97,10 @@ using CoffHandlerDeathTest = CoffHandler;
 // functions with and without auxiliary sizes, and symbols that are never
 // reported.
 coffw::CoffFile program(const Variant &v) {
-    coffw::CoffFile f = shaped(v);
-    f.sections = {coffw::code(".text", 0x1000, 0x100), coffw::data(".data", 0x2000, 0x40),
-                  coffw::code(".text$long_name", 0x3000, 0x80)};
+    coffw::CoffFile f{.big_endian = v.big, .layout = v.layout, .symbol_entry_size = v.entry_size,
+                      .sections = {coffw::code(".text", 0x1000, 0x100), coffw::data(".data", 0x2000, 0x40),
+                                   coffw::code(".text$long_name", 0x3000, 0x80)},
+                      .symbols = {}};
     coffw::Symbol two_aux = coffw::func("two_aux", 0x3040, 3, 0x10);
     two_aux.aux.push_back(coffw::Aux{});
     f.symbols = {coffw::file_symbol("prog.c"),
@@ -186,8 +176,7 @@ TEST_F(CoffHandler, NamesFromTheStringTable) {
     for (const uint32_t file_type : {FT_COFF, FT_PE}) {
         SCOPED_TRACE(file_type);
         set_ident(kVariants[0], file_type);
-        coffw::CoffFile desc;
-        desc.sections = {coffw::code(".text", 0, 0x100)};
+        coffw::CoffFile desc{.sections = {coffw::code(".text", 0, 0x100)}, .symbols = {}};
         for (uint32_t i = 0; i < 6; ++i)
             desc.symbols.push_back(coffw::func("placeholder_" + std::to_string(i), 0x10 * i, 1, 0x10));
         coffw::CoffLayout at;
@@ -213,8 +202,7 @@ TEST_F(CoffHandler, NamesFromTheStringTable) {
 // Lasting copies of long names are kept in blocks of 64 KiB; 6,000 names
 // fill two of them and part of a third.
 TEST_F(CoffHandler, LongNamesAcrossCopyBlocks) {
-    coffw::CoffFile desc;
-    desc.sections = {coffw::code(".text", 0, 16 * 6000)};
+    coffw::CoffFile desc{.sections = {coffw::code(".text", 0, 16 * 6000)}, .symbols = {}};
     std::string expected;
     for (uint32_t i = 0; i < 6000; ++i) {
         desc.symbols.push_back(coffw::func("function_" + std::to_string(i), i * 16, 1, 16));
@@ -224,10 +212,10 @@ TEST_F(CoffHandler, LongNamesAcrossCopyBlocks) {
 }
 
 TEST_F(CoffHandlerDeathTest, FatalDamage) {
-    coffw::CoffFile simple;  // short names only, so that it can lose its string table
-    simple.sections = {coffw::code(".text", 0, 0x40)};
-    simple.symbols = {coffw::file_symbol("x.c"), coffw::func("main", 0, 1, 0x10), coffw::plain_func("helper", 0x20, 1),
-                      coffw::section_symbol(".text", 1, 0x40)};
+    // Short names only, so that the file can lose its string table.
+    const coffw::CoffFile simple{.sections = {coffw::code(".text", 0, 0x40)},
+                                 .symbols = {coffw::file_symbol("x.c"), coffw::func("main", 0, 1, 0x10),
+                                             coffw::plain_func("helper", 0x20, 1), coffw::section_symbol(".text", 1, 0x40)}};
     coffw::CoffLayout at;
     const std::string bytes = coffw::write_coff(simple, &at);
     ASSERT_EQ(at.size, at.strings + 4) << "no long names";
