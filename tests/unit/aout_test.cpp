@@ -11,10 +11,7 @@
 
 #include "aout.h"
 #include "aout_writer.h"
-#include "funsize.h"
-#include "genout.h"
 #include "indgen.h"
-#include "objfile.h"
 #include "test_files.h"
 
 namespace {

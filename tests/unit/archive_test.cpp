@@ -12,7 +12,6 @@
 #include "archive.h"
 #include "indgen.h"
 #include "indgeninit.h"
-#include "objfile.h"
 #include "run_program.h"
 #include "test_files.h"
 

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "coff.h"
-#include "coff_reader.h"
 #include "coff_writer.h"
 #include "funsize.h"
 #include "machine_types.h"

@@ -12,8 +12,6 @@
 
 #include "elf.h"
 #include "elf_writer.h"
-#include "funsize.h"
-#include "genout.h"
 #include "indgen.h"
 #include "test_files.h"
 

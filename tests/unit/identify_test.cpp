@@ -1,7 +1,6 @@
 // Identification of inputs by their leading bytes: one row of each magic
 // table rule, the rules written as code (RISC-V word size, BE8, the Renesas
-// notes, data files), archives, short and damaged inputs, and
-// the handle left where it was.
+// notes, data files), archives, short and damaged inputs.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -41,9 +40,8 @@ file_ident identify(const std::string &image, const char *name = "in.o", size_t 
 // given.
 elfw::Written elf(uint16_t machine, uint32_t flags = 0, int elf_class = 32, bool big = false,
                   const std::string &notes = "") {
-    elfw::ElfFile desc;
-    desc.elf_class = elf_class, desc.big_endian = big, desc.machine = machine, desc.flags = flags;
-    desc.with_symtab = false;
+    elfw::ElfFile desc{.elf_class = elf_class, .big_endian = big, .machine = machine, .flags = flags, .sections = {},
+                       .symbols = {}, .with_symtab = false, .force_extended = false};
     if (!notes.empty()) {
         desc.sections = {elfw::data_section(".note.renesas", 0, 0)};
         desc.sections[0].type = SHT_NOTE;
@@ -74,20 +72,17 @@ TEST(IdentifyElf, MachineRulesInBothClassesAndByteOrders) {
         {42, 0xC0000000, 0, 0, 0, 0, nullptr, 0, NONE},  // flags no row takes: the end row
         {9999, 0, 0, 0, 0, 0, nullptr, 0, NONE},
     };
-    for (int elf_class : {32, 64}) {
-        for (bool big : {false, true}) {
-            for (const auto &row : rows) {
-                SCOPED_TRACE(std::to_string(row.machine) + " " + std::to_string(row.flags) + " ELF" +
-                             std::to_string(elf_class) + (big ? " big" : " little"));
-                const file_ident id = identify(elf(row.machine, row.flags, elf_class, big).bytes);
-                EXPECT_EQ(target(id), Target(row.machine, row.machine_type, big, row.flag14, row.underscore,
-                                             row.cpu_family));
-                EXPECT_STREQ(id.short_name, row.short_name);
-                EXPECT_EQ(std::tuple(id.arch_family, id.arch_variant, id.file_type, id.flags, id.elf_class,
-                                     id.object_kind),
-                          std::tuple(row.arch_family, row.arch_variant, uint32_t(FT_ELF), row.flags,
-                                     uint32_t(elf_class), 1u));
-            }
+    for (int combination = 0; combination < 4; ++combination) {
+        const int elf_class = combination & 1 ? 64 : 32;
+        const bool big = combination & 2;
+        for (const auto &row : rows) {
+            SCOPED_TRACE(std::to_string(row.machine) + " " + std::to_string(row.flags) + " ELF" +
+                         std::to_string(elf_class) + (big ? " big" : " little"));
+            const file_ident id = identify(elf(row.machine, row.flags, elf_class, big).bytes);
+            EXPECT_EQ(target(id), Target(row.machine, row.machine_type, big, row.flag14, row.underscore, row.cpu_family));
+            EXPECT_STREQ(id.short_name, row.short_name);
+            EXPECT_EQ(std::tuple(id.arch_family, id.arch_variant, id.file_type, id.flags, id.elf_class, id.object_kind),
+                      std::tuple(row.arch_family, row.arch_variant, uint32_t(FT_ELF), row.flags, uint32_t(elf_class), 1u));
         }
     }
 }

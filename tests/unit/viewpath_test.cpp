@@ -38,9 +38,7 @@ std::string take(char *s) {
     gen_free_fn(s);
     return r;
 }
-std::string resolve(const std::string &path, int intent = GEN_VP_INTENT_READ) {
-    return take(gen_vp_resolve(path.c_str(), intent));
-}
+std::string resolve(const std::string &p, int intent = GEN_VP_INTENT_READ) { return take(gen_vp_resolve(p.c_str(), intent)); }
 std::string relative(const std::string &path) { return take(gen_vp_relative(path.c_str())); }
 
 // Opens through the view and writes text; false when the open failed.
@@ -51,24 +49,22 @@ bool put_via(const std::string &path, const char *mode, const char *text = "") {
 // The contents read through the view; "<none>" when it cannot be opened.
 std::string read_via(const std::string &path) {
     FILE *fp = gen_fopen(path.c_str(), "rb");
-    if (!fp) return "<none>";
-    std::string s;
-    for (int c; (c = std::fgetc(fp)) != EOF;) s += char(c);
-    std::fclose(fp);
+    std::string s = fp ? "" : "<none>";
+    for (int c; fp && (c = std::fgetc(fp)) != EOF;) s += char(c);
+    if (fp) std::fclose(fp);
     return s;
 }
 bool open_via(const std::string &path, int flags, int mode = 0) {
     int fd = gen_vp_open(path.c_str(), flags, mode);
     return fd >= 0 && close(fd) == 0;
 }
-// Where gen_vp_stat finds a path: the node and the size, or errno.
+// What gen_vp_stat finds for a path (the size, or errno) and in which node.
 std::string stat_via(const std::string &path) {
     struct stat st;
     errno = 0;
-    const int r = gen_vp_stat(path.c_str(), &st);
-    const std::string node = std::to_string(gen_vp_found_node());
-    if (r != 0) return "none, errno " + std::to_string(errno) + ", node " + node;
-    return "node " + node + ", " + std::to_string(st.st_size) + " bytes";
+    const bool found = gen_vp_stat(path.c_str(), &st) == 0;
+    return (found ? std::to_string(st.st_size) + " bytes" : "errno " + std::to_string(errno)) + " in node " +
+           std::to_string(gen_vp_found_node());
 }
 // Files with their contents (and their directories), with permissions when
 // given.
@@ -149,8 +145,8 @@ TEST_F(ViewPath, ReadLookupAccessAndStatusGoThroughLowerNodesInOrder) {
     // A missing directory of node 0 is found below, and so is a file below a
     // plain file of node 0: not-a-directory goes on.
     EXPECT_EQ((Strings{stat_via("both.txt"), stat_via("only2.txt"), stat_via("nowhere.txt"), stat_via("blocker/in.txt")}),
-              (Strings{"node 0, 3 bytes", "node 2, 11 bytes", "none, errno " + std::to_string(ENOENT) + ", node -1",
-                       "node 1, 2 bytes"}));
+              (Strings{"3 bytes in node 0", "11 bytes in node 2", "errno " + std::to_string(ENOENT) + " in node -1",
+                       "2 bytes in node 1"}));
     EXPECT_EQ((Ints{int(gen_file_size("sub/inner/deep.txt")), gen_is_directory("sub/inner"),
                     gen_vp_access("blocker/in.txt", GEN_VP_READ)}),
               (Ints{5, 1, 0}));
@@ -327,7 +323,7 @@ TEST_F(ViewPath, RemapModeUsesReplacementsFirst) {
     ASSERT_TRUE(gen_viewpath_active());
     EXPECT_EQ((Strings{resolve(a + "/both.txt"), resolve(a + "/aonly.txt"), resolve(n0 + "/n1only.txt"),
                        resolve(root + "/x.txt"), stat_via(a + "/both.txt")}),
-              (Strings{b + "/both.txt", a + "/aonly.txt", n1 + "/n1only.txt", root + "/x.txt", "node 1, 1 bytes"}));
+              (Strings{b + "/both.txt", a + "/aonly.txt", n1 + "/n1only.txt", root + "/x.txt", "1 bytes in node 1"}));
     EXPECT_TRUE(said(GEN_MSG_INFO, "Located file: " + b + "/both.txt"));
     // NVPATH, when set, wins over NVSRPATH.
     activate({{"NVSRPATH", a + ";" + b}, {"NVPATH", a + ":" + b}});
