@@ -12,6 +12,7 @@
 #include "archive.h"
 #include "indgen.h"
 #include "indgeninit.h"
+#include "objfile.h"
 #include "run_program.h"
 #include "test_files.h"
 
@@ -67,6 +68,10 @@ TEST(ArchiveReader, LongNamesAreCutAt4096Bytes) {
         EXPECT_EQ(err, prefix() + "warning: archive file '" + path + "': member name at offset " + second +
                            " of the long-name table is longer than 4096 bytes; it is cut there\n");
     }
+    // In a table of NUL-terminated names a '/' belongs to the name.
+    EXPECT_EQ(read_members(temp_file("nul.a", write_archive({{"dir/a_long_member_name.o", "4"}},
+                                                            {.long_names = ArLongNames::SlashNul}))),
+              Names{"dir/a_long_member_name.o=4"});
     const std::string table = "\nname_numb_0.obj.x/\nname_numb_1.obj.x/\nname_numb_2.obj.x";
     const std::string filenames = ar_header("<filenames>", table.size()) + table + (table.size() % 2 ? "\n" : "");
     std::string archive = "!<arch>\n" + filenames;
@@ -75,6 +80,22 @@ TEST(ArchiveReader, LongNamesAreCutAt4096Bytes) {
     EXPECT_EQ(read_members(temp_file("filenames_lines.a", archive)),
               (Names{"name_numb_0.obj.x=xy", "name_numb_1.obj.x=xy", "name_numb_2.obj.x=xy", "name_numb_3.obj=xy",
                      "name_numb_0.obj.x=xy"}));
+}
+
+// A size field beyond 2^31 reads as negative, with a warning; an elfa
+// archive's name field grows in steps of four bytes until the name in it
+// ends in '/'.
+TEST(ArchiveReader, NegativeSizesAndElfaNames) {
+    std::string err;
+    EXPECT_EQ(read_members(temp_file("big.a", "!<arch>\n" + ar_header("big.o", 4000000000u) + "xy"), &err),
+              Names{"big.o="});
+    EXPECT_EQ(err, prefix() + "warning: big.o has negative size (-294967296)\n");
+    const std::string rest = ar_header("", 2).substr(AR_NAME_SIZE);
+    archive_is_elfa = 1;
+    EXPECT_EQ(read_members(temp_file("names.a", "!<elfa>\na_long_elfa_member_name.o/  " + rest + "xy" +
+                                                    ar_header("short.o/", 2) + "zw")),
+              (Names{"a_long_elfa_member_name.o=xy", "short.o=zw"}));
+    archive_is_elfa = 0;
 }
 
 // AIX members as first_aix_member / next_aix_member yield them. A

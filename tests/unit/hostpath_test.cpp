@@ -183,6 +183,10 @@ TEST_F(HostPath, FileRoutines) {
     EXPECT_EQ((Ints{gen_mkdir((sub + "/").c_str(), 0755), gen_mkdir(S, 0755), gen_mkdir(F, 0755)}), (Ints{0, 0, -1}));
     EXPECT_EQ((Ints{gen_program_exists(nullptr), gen_program_exists(S), gen_program_exists(F), gen_program_exists(G)}),
               (Ints{-1, 0, 1, -1}));
+    // Sizes of a file, of a directory (none) and of a device (asked of the
+    // stream).
+    EXPECT_EQ((std::vector<int64_t>{gen_file_size(F), gen_file_size(S), gen_file_size("/dev/null")}),
+              (std::vector<int64_t>{1, -1, 0}));
 
     testing_support::write_file(g, "g");
     EXPECT_TRUE(gen_rename(F, G) == 0 && testing_support::read_file(g) == "f");
