@@ -21,21 +21,18 @@ using testing_support::File;
 using testing_support::open_bytes;
 constexpr auto line = &testing_support::report_line;
 
-struct Variant {
-    const char *what;
-    bool big;
-    coffw::SectionLayout layout;
-    uint32_t entry_size;
-    uint32_t machine_type;  // of the identification
-};
+// The byte orders, section-header layouts and symbol entry sizes, with the
+// machine type the identification gives each.
+using L = coffw::SectionLayout;
+struct Variant { const char *what; bool big; L layout; uint32_t entry_size, machine_type; };
 const Variant kVariants[] = {
-    {"little-endian", false, coffw::SectionLayout::Common, SYMESZ, 6},
-    {"big-endian", true, coffw::SectionLayout::Common, SYMESZ, 34},
-    {"MIPS little-endian, 24-byte symbols", false, coffw::SectionLayout::Common, MIPS_SYMESZ, 30},
-    {"MIPS big-endian, 24-byte symbols", true, coffw::SectionLayout::Common, MIPS_SYMESZ, 31},
-    {"M88000", true, coffw::SectionLayout::M88000, M88K_SYMESZ, MT_M88000},
-    {"Texas Instruments little-endian", false, coffw::SectionLayout::TexasInstruments, SYMESZ, MT_TI},
-    {"Texas Instruments big-endian", true, coffw::SectionLayout::TexasInstruments, SYMESZ, MT_TI},
+    {"little-endian", false, L::Common, SYMESZ, 6},
+    {"big-endian", true, L::Common, SYMESZ, 34},
+    {"MIPS little-endian, 24-byte symbols", false, L::Common, MIPS_SYMESZ, 30},
+    {"MIPS big-endian, 24-byte symbols", true, L::Common, MIPS_SYMESZ, 31},
+    {"M88000", true, L::M88000, M88K_SYMESZ, MT_M88000},
+    {"Texas Instruments little-endian", false, L::TexasInstruments, SYMESZ, MT_TI},
+    {"Texas Instruments big-endian", true, L::TexasInstruments, SYMESZ, MT_TI},
 };
 
 // ---------------------------------------------------------------- reader
@@ -82,11 +79,8 @@ class CoffHandler : public testing_support::HandlerTest {
     }
     void set_ident(const Variant &v, uint32_t file_type = FT_COFF) {
         ident_ = file_ident{};
-        ident_.file_type = file_type;
-        ident_.machine = 0x14c;
-        ident_.machine_type = v.machine_type;
-        ident_.big_endian = v.big;
-        ident_.code_big_endian = v.big;
+        ident_.file_type = file_type, ident_.machine = 0x14c, ident_.machine_type = v.machine_type;
+        ident_.big_endian = ident_.code_big_endian = v.big;
         ident_.symbol_entry_size = v.entry_size;
     }
 };
@@ -102,21 +96,13 @@ coffw::CoffFile program(const Variant &v) {
                       .symbols = {}};
     coffw::Symbol two_aux = coffw::func("two_aux", 0x3040, 3, 0x10);
     two_aux.aux.push_back(coffw::Aux{});
-    f.symbols = {coffw::file_symbol("prog.c"),
-                 coffw::func("sized", 0x1000, 1, 0x24),
-                 coffw::func("__lks_eofn_sized", 0x1024, 1, 0),
-                 coffw::plain_func("open_a", 0x1040, 1, C_STAT),
-                 coffw::label("c_label", 0x1050, 1, C_LABEL),
-                 coffw::label("label", 0x1060, 1, C_STAT),
-                 coffw::func("a_very_long_function_name", 0x1080, 1, 0),
-                 coffw::label("..lx1", 0x10c0, 1, C_STAT),
-                 coffw::label("table", 0x2000, 2),
-                 coffw::func("data_fn", 0x2010, 2, 8),
-                 coffw::section_symbol(".text", 1, 0x100),
-                 coffw::plain_func("other", 0x3000, 3),
-                 two_aux,
-                 coffw::plain_func("undefined", 0, N_UNDEF),
-                 coffw::label("absolute", 0x1010, N_ABS)};
+    f.symbols = {coffw::file_symbol("prog.c"), coffw::func("sized", 0x1000, 1, 0x24),
+                 coffw::func("__lks_eofn_sized", 0x1024, 1, 0), coffw::plain_func("open_a", 0x1040, 1, C_STAT),
+                 coffw::label("c_label", 0x1050, 1, C_LABEL), coffw::label("label", 0x1060, 1, C_STAT),
+                 coffw::func("a_very_long_function_name", 0x1080, 1, 0), coffw::label("..lx1", 0x10c0, 1, C_STAT),
+                 coffw::label("table", 0x2000, 2), coffw::func("data_fn", 0x2010, 2, 8),
+                 coffw::section_symbol(".text", 1, 0x100), coffw::plain_func("other", 0x3000, 3), two_aux,
+                 coffw::plain_func("undefined", 0, N_UNDEF), coffw::label("absolute", 0x1010, N_ABS)};
     return f;
 }
 const std::string kFirstSection =
@@ -198,9 +184,9 @@ TEST_F(CoffHandler, NamesFromTheStringTable) {
     }
 }
 
-// Lasting copies of long names are kept in blocks of 64 KiB; 6,000 names
-// fill two of them and part of a third.
-TEST_F(CoffHandler, LongNamesAcrossCopyBlocks) {
+// The string table is read in blocks of 16 KiB: 6,000 long names run over
+// several of them, some across the boundary of two.
+TEST_F(CoffHandler, LongNamesAcrossStringTableBlocks) {
     coffw::CoffFile desc{.sections = {coffw::code(".text", 0, 16 * 6000)}, .symbols = {}};
     std::string expected;
     for (uint32_t i = 0; i < 6000; ++i) {

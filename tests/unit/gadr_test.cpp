@@ -45,6 +45,9 @@ Op op(R (*f)(P...)) {
     };
 }
 
+// An operation with its name, for the tables.
+#define OP(f) #f, op(f)
+
 // Runs f and returns what it wrote to standard error.
 std::string stderr_of(const std::function<void()> &f) {
     testing::internal::CaptureStderr();
@@ -63,68 +66,58 @@ class Gadr : public testing::Test {
 };
 
 TEST_F(Gadr, EachOperationUnderEachMode) {
-    const struct {
-        const char *what;
-        Op op;
-        uint64_t a, b;
-        int64_t want[4];  // 16-bit, segmented, 32-bit, 64-bit
-    } rows[] = {
+    // The operation, two operands, and what it gives in the 16-bit,
+    // segmented, 32-bit and 64-bit modes.
+    const struct { const char *what; Op op; uint64_t a, b; int64_t want[4]; } rows[] = {
         // Comparisons: the offset alone, segment:offset or lo as one number,
         // or the whole value; unsigned.
-        {"compare", op(gadr_compare), 0x100000010, 0x10, {0, 0, 0, 1}},
-        {"compare", op(gadr_compare), 0x90001, 0x10002, {-1, 1, 1, 1}},
-        {"compare", op(gadr_compare), 0xFFFFFFFF, 0x100000000, {1, 1, 1, -1}},
-        {"compare", op(gadr_compare), 0x7FFFFFFF, 0x80000000, {1, -1, -1, -1}},
-        {"less_equal", op(gadr_less_equal), 0x10002, 0x10002, {1, 1, 1, 1}},
-        {"not_equal", op(gadr_not_equal), 0x50010, 0x10, {0, 1, 1, 1}},
-        {"compare_u64", op(gadr_compare_u64), 0x100000010, 0x100000010, {-1, -1, -1, 0}},
-        {"compare_u32", op(gadr_compare_u32), 0x100000010, 0xFFFFFFFF, {-1, -1, -1, 1}},
-        {"less_u32", op(gadr_less_u32), 0x10, 0x11, {1, 1, 1, 1}},
-        {"less_equal_u32", op(gadr_less_equal_u32), 0x100000010, 0xFFFFFFFF, {1, 1, 1, 0}},
+        {OP(gadr_compare), 0x100000010, 0x10, {0, 0, 0, 1}}, {OP(gadr_compare), 0x90001, 0x10002, {-1, 1, 1, 1}},
+        {OP(gadr_compare), 0xFFFFFFFF, 0x100000000, {1, 1, 1, -1}},
+        {OP(gadr_compare), 0x7FFFFFFF, 0x80000000, {1, -1, -1, -1}},
+        {OP(gadr_less_equal), 0x10002, 0x10002, {1, 1, 1, 1}}, {OP(gadr_not_equal), 0x50010, 0x10, {0, 1, 1, 1}},
+        {OP(gadr_compare_u64), 0x100000010, 0x100000010, {-1, -1, -1, 0}},
+        {OP(gadr_compare_u32), 0x100000010, 0xFFFFFFFF, {-1, -1, -1, 1}},
+        {OP(gadr_less_u32), 0x10, 0x11, {1, 1, 1, 1}},
+        {OP(gadr_less_equal_u32), 0x100000010, 0xFFFFFFFF, {1, 1, 1, 0}},
         // Predicates; the segmented mode ignores the segment for zero.
-        {"zero", op(gadr_is_zero), 0x70000, 0, {0, 1, 0, 0}},
-        {"nonzero", op(gadr_is_nonzero), 0x100000000, 0, {1, 1, 1, 1}},
-        {"invalid", op(gadr_is_invalid), 0xFFFFFFFF, 0, {1, 1, 1, 0}},
-        {"invalid", op(gadr_is_invalid), 0x3FFFF, 0, {1, 1, 0, 0}},
-        {"valid", op(gadr_is_valid), ~0ull, 0, {0, 0, 0, 0}},
-        {"zero_or_invalid", op(gadr_is_zero_or_invalid), 0x100000000, 0, {1, 1, 1, 0}},
-        {"set", op(gadr_is_set), 0xFFFFFFFF, 0, {0, 0, 0, 1}},
-        {"set", op(gadr_is_set), 0xFFFE0000, 0, {0, 0, 1, 1}},
+        {OP(gadr_is_zero), 0x70000, 0, {0, 1, 0, 0}}, {OP(gadr_is_nonzero), 0x100000000, 0, {1, 1, 1, 1}},
+        {OP(gadr_is_invalid), 0xFFFFFFFF, 0, {1, 1, 1, 0}}, {OP(gadr_is_invalid), 0x3FFFF, 0, {1, 1, 0, 0}},
+        {OP(gadr_is_valid), ~0ull, 0, {0, 0, 0, 0}}, {OP(gadr_is_zero_or_invalid), 0x100000000, 0, {1, 1, 1, 0}},
+        {OP(gadr_is_set), 0xFFFFFFFF, 0, {0, 0, 0, 1}}, {OP(gadr_is_set), 0xFFFE0000, 0, {0, 0, 1, 1}},
         // Arithmetic: the offset wraps (the segmented mode keeps or adds the
         // segments), lo wraps and hi is dropped, or 64-bit carries and borrows.
-        {"add", op(gadr_add), 0xFFFFFFF0, 0x20, {0x10, 0xFFFF0010, 0x10, 0x100000010}},
-        {"add", op(gadr_add), 0x1FFFF, 0x20002, {0x1, 0x30001, 0x40001, 0x40001}},
-        {"subtract", op(gadr_subtract), 0x10001, 0x20002, {0xFFFF, 0xFFFFFFFF, 0xFFFEFFFF, -0x10001}},
-        {"subtract", op(gadr_subtract), 0x100000000, 0xFFFFFFF0, {0x10, 0x10010, 0x10, 0x10}},
-        {"add_s32", op(gadr_add_s32), 0x5FFFFFFFF, 2, {1, 0xFFFF0001, 1, 0x600000001}},
-        {"add_s32", op(gadr_add_s32), 0x100000000, uint64_t(-1), {0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF}},
-        {"add_s32_in_place", op(gadr_add_s32_in_place), 0x5FFFFFFFF, 2, {1, 0xFFFF0001, 0x500000001, 0x600000001}},
-        {"add_s32_if_valid", op(gadr_add_s32_if_valid), 0xFFFFFFFF, 5, {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0x100000004}},
-        {"sub_s32", op(gadr_sub_s32), 0x50000, 1, {0xFFFF, 0x5FFFF, 0x4FFFF, 0x4FFFF}},
-        {"add_u64", op(gadr_add_u64), 0x3FFF0, 0x20, {0x10, 0x30010, 0x40010, 0x40010}},
-        {"sub_u64", op(gadr_sub_u64), 0, 1, {0xFFFF, 0xFFFF, 0xFFFFFFFF, ONES}},
-        {"diff_s32", op(gadr_diff_s32), 0x90001, 0x10003, {-2, -2, 0x7FFFE, 0x7FFFE}},
-        {"diff_u64", op(gadr_diff_u64), 0x100000010, 0x10, {0, 0, 0, 0x100000000}},
+        {OP(gadr_add), 0xFFFFFFF0, 0x20, {0x10, 0xFFFF0010, 0x10, 0x100000010}},
+        {OP(gadr_add), 0x1FFFF, 0x20002, {0x1, 0x30001, 0x40001, 0x40001}},
+        {OP(gadr_subtract), 0x10001, 0x20002, {0xFFFF, 0xFFFFFFFF, 0xFFFEFFFF, -0x10001}},
+        {OP(gadr_subtract), 0x100000000, 0xFFFFFFF0, {0x10, 0x10010, 0x10, 0x10}},
+        {OP(gadr_add_s32), 0x5FFFFFFFF, 2, {1, 0xFFFF0001, 1, 0x600000001}},
+        {OP(gadr_add_s32), 0x100000000, uint64_t(-1), {0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF}},
+        {OP(gadr_add_s32_in_place), 0x5FFFFFFFF, 2, {1, 0xFFFF0001, 0x500000001, 0x600000001}},
+        {OP(gadr_add_s32_if_valid), 0xFFFFFFFF, 5, {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0x100000004}},
+        {OP(gadr_sub_s32), 0x50000, 1, {0xFFFF, 0x5FFFF, 0x4FFFF, 0x4FFFF}},
+        {OP(gadr_add_u64), 0x3FFF0, 0x20, {0x10, 0x30010, 0x40010, 0x40010}},
+        {OP(gadr_sub_u64), 0, 1, {0xFFFF, 0xFFFF, 0xFFFFFFFF, ONES}},
+        {OP(gadr_diff_s32), 0x90001, 0x10003, {-2, -2, 0x7FFFE, 0x7FFFE}},
+        {OP(gadr_diff_u64), 0x100000010, 0x10, {0, 0, 0, 0x100000000}},
         // Scaling leaves the no-address value alone; 64-bit mode shifts by
         // the highest set bit of the factor; a divisor of 0 changes nothing.
-        {"scale_up", op(gadr_scale_up), 0xFFFFFFFF, 4, {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0x3FFFFFFFC}},
-        {"scale_up", op(gadr_scale_up), 0x80000001, 4, {4, 0x80000004, 4, 0x200000004}},
-        {"scale_up", op(gadr_scale_up), 0x10, 3, {0x30, 0x30, 0x30, 0x20}},
-        {"scale_up", op(gadr_scale_up), 0x9000, 2, {0x2000, 0x2000, 0x12000, 0x12000}},
-        {"scale_down", op(gadr_scale_down), 0x40, 3, {0x15, 0x15, 0x15, 0x20}},
-        {"scale_down", op(gadr_scale_down), 0x200000004, 2, {2, 2, 2, 0x100000002}},
-        {"scale_down", op(gadr_scale_down), 0x200000004, 0, {0x200000004, 0x200000004, 0x200000004, 0x200000004}},
+        {OP(gadr_scale_up), 0xFFFFFFFF, 4, {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0x3FFFFFFFC}},
+        {OP(gadr_scale_up), 0x80000001, 4, {4, 0x80000004, 4, 0x200000004}},
+        {OP(gadr_scale_up), 0x10, 3, {0x30, 0x30, 0x30, 0x20}},
+        {OP(gadr_scale_up), 0x9000, 2, {0x2000, 0x2000, 0x12000, 0x12000}},
+        {OP(gadr_scale_down), 0x40, 3, {0x15, 0x15, 0x15, 0x20}},
+        {OP(gadr_scale_down), 0x200000004, 2, {2, 2, 2, 0x100000002}},
+        {OP(gadr_scale_down), 0x200000004, 0, {0x200000004, 0x200000004, 0x200000004, 0x200000004}},
         // Alignment works on the offset, lo or the whole value; hi stays.
-        {"align_up", op(gadr_align_up), 0x1001, 0, {0x1001, 0x1001, 0x1001, 0x1001}},
-        {"align_up", op(gadr_align_up), 0xFFFFFFF1, 16, {0xFFFF0000, 0xFFFF0000, 0, 0x100000000}},
-        {"align_up", op(gadr_align_up), 0x50000FFF1, 8, {0x50000FFF8, 0x50000FFF8, 0x50000FFF8, 0x50000FFF8}},
-        {"align_down", op(gadr_align_down), 0x1001, 12, {0xFFC, 0xFFC, 0xFFC, 0xFFC}},
-        {"align_down", op(gadr_align_down), 0xFFFFFFFF, 16, {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFF0}},
+        {OP(gadr_align_up), 0x1001, 0, {0x1001, 0x1001, 0x1001, 0x1001}},
+        {OP(gadr_align_up), 0xFFFFFFF1, 16, {0xFFFF0000, 0xFFFF0000, 0, 0x100000000}},
+        {OP(gadr_align_up), 0x50000FFF1, 8, {0x50000FFF8, 0x50000FFF8, 0x50000FFF8, 0x50000FFF8}},
+        {OP(gadr_align_down), 0x1001, 12, {0xFFC, 0xFFC, 0xFFC, 0xFFC}},
+        {OP(gadr_align_down), 0xFFFFFFFF, 16, {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFF0}},
         // The lower (or higher) by lo with hi cleared, or by the whole value;
         // no 16-bit form (below).
-        {"min", op(gadr_min), 0x700000005, 9, {NO16, 5, 5, 9}},
-        {"max", op(gadr_max), 0x700000005, 9, {NO16, 9, 9, 0x700000005}},
-        {"max", op(gadr_max), 0x700000009, 5, {NO16, 9, 9, 0x700000009}},
+        {OP(gadr_min), 0x700000005, 9, {NO16, 5, 5, 9}}, {OP(gadr_max), 0x700000005, 9, {NO16, 9, 9, 0x700000005}},
+        {OP(gadr_max), 0x700000009, 5, {NO16, 9, 9, 0x700000009}},
     };
     for (const auto &row : rows) {
         for (uint32_t mode = row.want[0] == NO16 ? 1 : 0; mode < 4; ++mode) {

@@ -104,8 +104,9 @@ class ViewPath : public testing::Test {
         fs::remove_all(root, ec);
     }
 
-    // Sets the variables (NVPATH alone when only a list is given) and reads
-    // them again through a fresh activation; the messages are caught anew.
+    // Sets the variables (NVPATH and LKS_VP_DEBUG when only a list is given)
+    // and reads them again through a fresh activation; the messages are
+    // caught anew.
     void activate(const Env &env, int mode = 1) {
         for (const char *v : vp_variables) unsetenv(v);
         for (const auto &[k, v] : env) setenv(k, v.c_str(), 1);
@@ -113,7 +114,7 @@ class ViewPath : public testing::Test {
         log.emplace();
         gen_viewpathing(mode);
     }
-    void activate(const std::string &nodes, int mode = 1) { activate({{"NVPATH", nodes}}, mode); }
+    void activate(const std::string &nodes, int mode = 1) { activate({{"NVPATH", nodes}, {"LKS_VP_DEBUG", "1"}}, mode); }
 
     Strings infos() const {
         const std::string info = std::to_string(GEN_MSG_INFO) + "|";
@@ -128,7 +129,7 @@ class ViewPath : public testing::Test {
 TEST_F(ViewPath, ReadLookupAccessAndStatusGoThroughLowerNodesInOrder) {
     files({{n1 + "/only1.txt", "from node 1"}, {n2 + "/only1.txt", "from node 2"}, {n2 + "/only2.txt", "from node 2"},
            {n0 + "/both.txt", "top"}, {n1 + "/both.txt", "lower"}, {n1 + "/sub/inner/deep.txt", "12345"},
-           {n0 + "/blocker", ""}, {n1 + "/blocker/in.txt", "in"}, {n1 + "/args.txt", "one\ntwo\n"}, {n0 + "/plain.txt", "p"}});
+           {n0 + "/blocker", ""}, {n1 + "/blocker/in.txt", "in"}, {n0 + "/plain.txt", "p"}});
     files({{n1 + "/ro.txt", "r"}}, 0444);
     fs::current_path(n0);
     // Execute is asked as it is while inactive, as read while active.
@@ -156,15 +157,6 @@ TEST_F(ViewPath, ReadLookupAccessAndStatusGoThroughLowerNodesInOrder) {
     errno = 0;
     EXPECT_TRUE(gen_vp_access("none.txt", GEN_VP_WRITE) == -1 && errno == ENOENT);
 
-    // Argument files are sized and read through the view too.
-    char prog[] = "prog", at[] = "@args.txt";
-    char *argv[] = {prog, at, nullptr};
-    int argc = 2;
-    char **expanded = gen_expand_argfiles(&argc, argv);
-    ASSERT_EQ(argc, 3);
-    EXPECT_EQ(std::string(expanded[1]) + "," + expanded[2], "one,two");
-    gen_free_fn(expanded[1]), gen_free_fn(expanded);  // expanded[1] is the start of the file's text
-
     // Reads never create anything in node 0.
     EXPECT_FALSE(fs::exists(n0 + "/only1.txt") || fs::exists(n0 + "/sub") || fs::exists(n0 + "/ro.txt"));
 }
@@ -175,7 +167,7 @@ TEST_F(ViewPath, UpdateAndWriteOpens) {
     files({{n1 + "/w.txt", "lower"}}, 0600);
     chmod((n1 + "/a").c_str(), 0750), chmod((n1 + "/a/b").c_str(), 0711);
     fs::current_path(n0);
-    activate({{"NVPATH", n0 + ":" + n1}, {"LKS_VP_DEBUG", "1"}});
+    activate(n0 + ":" + n1);
     const std::pair<const char *, int> slow[] = {{"rbtnc", GEN_VP_INTENT_READ}, {"wb", GEN_VP_INTENT_UPDATE},
                                                  {"a", GEN_VP_INTENT_UPDATE},     {"r+", GEN_VP_INTENT_UPDATE}};
     for (const auto &[mode, intent] : slow) EXPECT_EQ(gen_vp_fopen_intent(mode), intent) << mode;
@@ -255,7 +247,7 @@ TEST_F(ViewPath, SwitchesNodesAndTheirMessages) {
 
     // Without debug nothing is said; a bad mode is an error and leaves the
     // mode off; errno is kept.
-    activate(n0);
+    activate({{"NVPATH", n0}});
     EXPECT_TRUE(log->all().empty());
     errno = EDOM;
     gen_viewpathing(7);
@@ -279,17 +271,17 @@ TEST_F(ViewPath, SwitchesNodesAndTheirMessages) {
     fs::create_directory_symlink(n0, root + "/link0");
     testing_support::write_file(n1 + "/f.txt", "");
     fs::current_path(n0);
-    activate({{"NVPATH", root + "/link0:" + root + "/./n1/"}, {"LKS_VP_DEBUG", "1"}});
+    activate(root + "/link0:" + root + "/./n1/");
     EXPECT_EQ(infos(), (Strings{"Viewpathing support is ON (SLOW).", "Adding viewpath node 1: " + n0,
                                 "Using alternate root: " + root + "/link0", "Adding viewpath node 2: " + n1}));
     EXPECT_EQ(resolve(root + "/LINK0/f.txt"), n1 + "/f.txt");
     gen_vp_ignore_alternate_root = true;
-    activate({{"NVPATH", root + "/link0:" + n1}, {"LKS_VP_DEBUG", "1"}});
+    activate(root + "/link0:" + n1);
     EXPECT_TRUE(said(GEN_MSG_INFO, "Ignoring alternate root: " + root + "/link0") && relative(root + "/link0/f.txt") == "<null>");
     // A relative node is resolved from the current directory; as written it
     // is no alternate root.
     fs::current_path(root);
-    activate({{"NVPATH", "n0:n1"}, {"LKS_VP_DEBUG", "1"}});
+    activate("n0:n1");
     EXPECT_EQ(infos(), (Strings{"Viewpathing support is ON (SLOW).", "Adding viewpath node 1: " + n0,
                                 "Adding viewpath node 2: " + n1}));
 }
@@ -299,12 +291,12 @@ TEST_F(ViewPath, AtMost128NodesAndComponents) {
     for (int i = 1; i < 130; ++i) list += ":" + root + "/node" + std::to_string(i);
     files({{root + "/node127/last.txt", ""}, {root + "/node128/past.txt", ""}});
     fs::current_path(n0);
-    activate({{"NVPATH", list}, {"LKS_VP_DEBUG", "1"}});
+    activate(list);
     ASSERT_EQ(infos().size(), 129u);
     EXPECT_EQ(infos().back(), "Adding viewpath node 128: " + root + "/node127");
     EXPECT_EQ((Strings{resolve("last.txt"), resolve("past.txt")}), (Strings{root + "/node127/last.txt", "past.txt"}));
 
-    activate(n0 + ":" + n1);
+    activate({{"NVPATH", n0 + ":" + n1}});
     std::string deep;
     for (int i = 0; i < 128; ++i) deep += "/a";
     const std::string too_deep = deep + "/a";
@@ -345,7 +337,7 @@ TEST_F(ViewPathDeathTest, FailedCopyAndStartDirectoryGone) {
     // A short write removes the partial copy.
     files({{n1 + "/big.bin", std::string(30000, 'b')}});
     fs::current_path(n0);
-    activate({{"NVPATH", n0 + ":" + n1}, {"LKS_VP_DEBUG", "1"}});
+    activate(n0 + ":" + n1);
     log.reset();  // the messages and exits of the program itself
     EXPECT_EXIT(copy_with_file_size_limit("big.bin", 10000), testing::ExitedWithCode(0),
                 "fatal: Unable to copy file to big.bin: File too large\n");
