@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "elf.h"
 #include "elf_writer.h"
@@ -22,6 +23,7 @@ using testing_support::open_bytes;
 using testing_support::Silent;
 using H = elfw::HeaderField;
 using S = elfw::SectionField;
+using Values = std::vector<uint64_t>;
 
 // A small object with code, data, an absolute, a common and an undefined symbol.
 elfw::ElfFile sample(int elf_class, bool big) {
@@ -64,19 +66,17 @@ Read read_all(FILE *f, uint32_t symtab) {
 TEST(ElfReader, PrimitivesAndClassByte) {
     File f = open_bytes(std::string("\x12\x34\x56\x78\x9a\xbc\xde\xf0\x01", 9));
     Silent quiet;
+    // No byte order set: an error, and the position stays.
     elf_set_byte_order(0);
-    EXPECT_EQ(elf_read_u16(f.get()), 0u);
-    EXPECT_EQ(quiet.status, -1) << "no byte order set";
-    EXPECT_EQ(std::ftell(f.get()), 0);
+    EXPECT_TRUE(elf_read_u16(f.get()) == 0 && quiet.status == -1 && std::ftell(f.get()) == 0);
     elf_set_status(&quiet.status);
     EXPECT_EQ(quiet.status, 0) << "installing clears the status";
     elf_set_byte_order(ELF_BIG_ENDIAN);
-    EXPECT_EQ(elf_read_u16(f.get()), 0x1234u);
-    EXPECT_EQ(elf_read_u32(f.get()), 0x56789abcu);
+    EXPECT_EQ((Values{elf_read_u16(f.get()), elf_read_u32(f.get())}), (Values{0x1234, 0x56789abc}));
     elf_set_byte_order(ELF_LITTLE_ENDIAN);
     std::fseek(f.get(), 0, SEEK_SET);
-    EXPECT_EQ(elf_read_u64(f.get()), 0xf0debc9a78563412u);
-    EXPECT_EQ(elf_read_u32(f.get()), 0xffffff01u) << "bytes past the end read as 0xff";
+    // Bytes past the end read as 0xff.
+    EXPECT_EQ((Values{elf_read_u64(f.get()), elf_read_u32(f.get())}), (Values{0xf0debc9a78563412u, 0xffffff01u}));
     EXPECT_EQ(quiet.status, 0);
     // A short read fails; an allocating read never asks for more than the
     // file holds, and leaves the position alone.
