@@ -140,12 +140,11 @@ TEST(AoutReader, EmptyOddAndDamagedTables) {
                     quiet.status == -1);
     }
     // Narrowing conversions say when they cut.
-    testing::internal::CaptureStderr();
-    EXPECT_EQ((std::vector<int32_t>{Bsd_Int64ToLong(-5), Bsd_Int64ToLong(0x7fffffff)}), (std::vector<int32_t>{-5, 0x7fffffff}));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(Bsd_Int64ToLong(0x80000000LL), INT32_MIN);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "error: Bsd_Int64ToLong: value truncated\n");
+    int32_t kept[2] = {}, cut = 0;
+    EXPECT_EQ(testing_support::stderr_of([&] { kept[0] = Bsd_Int64ToLong(-5), kept[1] = Bsd_Int64ToLong(0x7fffffff); }), "");
+    EXPECT_EQ(testing_support::stderr_of([&] { cut = Bsd_Int64ToLong(0x80000000LL); }),
+              "error: Bsd_Int64ToLong: value truncated\n");
+    EXPECT_TRUE(kept[0] == -5 && kept[1] == 0x7fffffff && cut == INT32_MIN);
 }
 
 TEST(AoutReaderDeathTest, BadMagicAndSizesThatWrap) {

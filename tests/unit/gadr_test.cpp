@@ -8,8 +8,11 @@
 #include <vector>
 
 #include "gadr.h"
+#include "test_files.h"
 
 namespace {
+
+using testing_support::stderr_of;
 
 gadr A(uint64_t v) {
     gadr g;
@@ -48,12 +51,6 @@ Op op(R (*f)(P...)) {
 // An operation with its name, for the tables.
 #define OP(f) #f, op(f)
 
-// Runs f and returns what it wrote to standard error.
-std::string stderr_of(const std::function<void()> &f) {
-    testing::internal::CaptureStderr();
-    f();
-    return testing::internal::GetCapturedStderr();
-}
 #define EXPECT_MESSAGE(err, text) EXPECT_NE((err).find(text), std::string::npos) << (err)
 
 constexpr int64_t ONES = -1;         // all 64 bits set
@@ -166,8 +163,7 @@ TEST_F(Gadr, ModesEncodingsAndCheckFormat) {
     // A high word where the mode has none is cleared, with a warning when asked.
     const struct { uint32_t mode; uint64_t value; int valid; uint64_t after; const char *warning; } checks[] = {
         {2, 0x100000005, 0, 5, "warning: gadr: invalid 32bit address format"},
-        {0, 0x12340000, 0, 0x12340000, "gadr: invalid 16bit address format"},
-        {0, 0xFFFFFFFF, 1, 0xFFFFFFFF, ""},
+        {0, 0x12340000, 0, 0x12340000, "gadr: invalid 16bit address format"}, {0, 0xFFFFFFFF, 1, 0xFFFFFFFF, ""},
         {1, 0x100000005, 0, 5, "gadr: invalid 16bit_16seg address format"},
         {3, 0x1234567800000000, 1, 0x1234567800000000, ""},
     };
@@ -191,8 +187,7 @@ TEST_F(Gadr, ModesEncodingsAndCheckFormat) {
 TEST_F(Gadr, FormatPerMode) {
     const struct { uint32_t mode; uint64_t value; const char *full, *brief; } cases[] = {
         {2, 0x100000002ull, "0x00000002", "0x2"}, {3, 0x100000002ull, "0x00000001_00000002", "0x1_00000002"},
-        {0, 0x5002a, "0x002a", "0x2a"},           {1, 0x5002a, "0x0005002a", "0x5002a"},
-        {1, 0x2a, "0x002a", "0x2a"},
+        {0, 0x5002a, "0x002a", "0x2a"},           {1, 0x5002a, "0x0005002a", "0x5002a"}, {1, 0x2a, "0x002a", "0x2a"},
     };
     for (const auto &c : cases) {
         gadr_set_mode(c.mode);
@@ -207,15 +202,12 @@ TEST_F(Gadr, FormatPerMode) {
 
 TEST_F(Gadr, ScanGroupsScaleAndPosition) {
     const struct { uint32_t mode; const char *text; uint32_t scale; uint64_t value; size_t used; } cases[] = {
-        {3, "0x12345678_9abcdef0 rest", 1, 0x123456789abcdef0, 19},
-        {3, "123456789", 1, 0x123456789, 9},
+        {3, "0x12345678_9abcdef0 rest", 1, 0x123456789abcdef0, 19}, {3, "123456789", 1, 0x123456789, 9},
         {3, "ABCDEF01_2345", 1, 0xABCDEF012345, 13},  // 8 + 4 digits form one number
-        {3, "00000001_zz", 1, 1, 9},
-        {2, " \t\v0X1234;", 2, 0x91A, 9},
+        {3, "00000001_zz", 1, 1, 9}, {2, " \t\v0X1234;", 2, 0x91A, 9},
         {2, "fedcba987", 1, 0xedcba987, 9},  // the lower 32 bits only
         {2, "1234567", 1, 0x1234567, 7},     // fewer than 8 digits: no second group
-        {0, "12345", 1, 0x2345, 5},
-        {1, "0x48000", 2, 0x4000, 7},
+        {0, "12345", 1, 0x2345, 5}, {1, "0x48000", 2, 0x4000, 7},
     };
     gadr g;
     for (const auto &c : cases) {
@@ -237,22 +229,17 @@ TEST_F(Gadr, ScanGroupsScaleAndPosition) {
 
 TEST_F(Gadr, RangesPlainWrappingAndInvalid) {
     const struct { uint32_t mode; uint64_t x, low, high; int position; bool ordered, warns; } cases[] = {
-        {2, 0x10, 0x10, 0x20, 0, true, false},
-        {2, 0x20, 0x10, 0x20, 1, true, false},
+        {2, 0x10, 0x10, 0x20, 0, true, false}, {2, 0x20, 0x10, 0x20, 1, true, false},
         // A range may wrap round the top of the address space...
-        {2, 0x5, 0xFFFFFFF0, 0x10, 0, true, false},
-        {2, 0x10, 0xFFFFFFF0, 0x10, -1, true, false},
+        {2, 0x5, 0xFFFFFFF0, 0x10, 0, true, false}, {2, 0x10, 0xFFFFFFF0, 0x10, -1, true, false},
         {3, 0x8, 0xFFFFFFFF00000000, 0x10, 0, true, false},
         {3, 0x100000000, 0xFFFFFFFF00000000, 0x10, -1, true, false},
-        {3, 0x100000005, 0x100000000, 0x100000010, 0, true, false},
-        {0, 0x5, 0xFFF0, 0x10, 0, true, false},
+        {3, 0x100000005, 0x100000000, 0x100000010, 0, true, false}, {0, 0x5, 0xFFF0, 0x10, 0, true, false},
         // ... but not with a negative signed length (in 64-bit mode: unless
         // the high words are all ones and zero); a warning only where the
         // wrap would matter.
-        {2, 0x5, 0x80000000, 0x10, -1, false, true},
-        {2, 0x90000000, 0x80000000, 0x10, 1, false, true},
-        {2, 0x40, 0x80000000, 0x10, -1, false, false},
-        {3, 0x8, 0xFFFFFFF000000000, 0x10, -1, false, true},
+        {2, 0x5, 0x80000000, 0x10, -1, false, true}, {2, 0x90000000, 0x80000000, 0x10, 1, false, true},
+        {2, 0x40, 0x80000000, 0x10, -1, false, false}, {3, 0x8, 0xFFFFFFF000000000, 0x10, -1, false, true},
         {0, 0x5, 0x8000, 0x10, -1, false, true},
     };
     for (const auto &c : cases) {

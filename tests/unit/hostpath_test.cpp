@@ -16,23 +16,19 @@
 #include "indgensys.h"
 #include "platform.h"
 #include "run_program.h"
+#include "test_files.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
 using Ints = std::vector<int>;
+using testing_support::take;
 
 // A path with '/' written in the host's native separator.
 std::string N(std::string s) {
     for (char &c : s)
         if (c == '/') c = plat::native_separator();
     return s;
-}
-
-std::string take(char *s) {
-    std::string out = s ? s : "(null)";
-    gen_free_fn(s);
-    return out;
 }
 
 std::string normalized(const char *in, bool native = true) {
@@ -83,7 +79,7 @@ TEST_F(HostPath, NormaliseAndJoin) {
         {gen_path_join, "c:\\a", "..\\b", "C:/b", true},      {gen_path_join, "a/", "b", "a/b", true},
         {gen_path_join, "a", "/x/../y", "/x/../y", false},     {gen_path_join, "a", "~/x", "a/~/x", true},
         {gen_path_join, "a", "..", ".", false},                {gen_path_join, "", "b", "b", false},
-        {gen_path_join, nullptr, nullptr, "(null)", false},    {gen_path_join_relative, "a", nullptr, "a", false},
+        {gen_path_join, nullptr, nullptr, "<null>", false},    {gen_path_join_relative, "a", nullptr, "a", false},
         {gen_path_join_relative, "a", "~/x", "~/x", false},    {gen_path_join_relative, nullptr, "b", "b", false},
         {gen_path_join_relative, "a", "b", "a/b", true},
     };
@@ -91,7 +87,7 @@ TEST_F(HostPath, NormaliseAndJoin) {
         EXPECT_EQ(take(j.fn(j.a, j.b)), j.native ? N(j.out) : j.out) << (j.a ? j.a : "null") << " + " << (j.b ? j.b : "null");
 
     const std::pair<const char *, const char *> dirs[] = {
-        {"a/b/c", "a/b"}, {"/a", "/"}, {"c:a", "c:"}, {"c:/a", "c:/"}, {"a", "(null)"}};
+        {"a/b/c", "a/b"}, {"/a", "/"}, {"c:a", "c:"}, {"c:/a", "c:/"}, {"a", "<null>"}};
     for (const auto &[in, out] : dirs) EXPECT_EQ(take(gen_dirname(in)), out) << in;
     EXPECT_EQ(std::string(gen_path_tail("c:dir\\f.o")) + gen_path_tail("f.o"), "f.of.o");
 }
@@ -206,7 +202,7 @@ TEST_F(HostPath, FileRoutines) {
     EXPECT_EQ((Strings{take(gen_find_program("tool", false, false)), take(gen_find_program("absent", false, false)),
                        take(gen_find_program("x/tool", false, false)),
                        take(gen_find_program((bin + "/../bin/tool").c_str(), false, true))}),
-              (Strings{N(bin + "/tool"), "(null)", "(null)", N(bin + "/tool")}));
+              (Strings{N(bin + "/tool"), "<null>", "<null>", N(bin + "/tool")}));
 }
 
 }  // namespace

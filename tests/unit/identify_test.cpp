@@ -16,6 +16,7 @@ namespace {
 
 using testing_support::open_bytes;
 using testing_support::put;
+using testing_support::stderr_of;
 using H = elfw::HeaderField;
 using S = elfw::SectionField;
 constexpr uint32_t NONE = 0xFFFFFFFFu;
@@ -64,8 +65,7 @@ TEST(IdentifyElf, MachineRulesInBothClassesAndByteOrders) {
         {37, 0x100, 63, 1, 1, 13, "fr", 0, NONE},  // any flags; bit 8 lies outside every mask
         // SH: the row with value 0 is searched first and takes every file
         // whose masked bits are clear; a later row needs its one bit.
-        {42, 0x00000100, 70, 1, 1, 28, nullptr, 0, NONE},
-        {42, 0x02000100, 77, 1, 1, 28, nullptr, 0, NONE},
+        {42, 0x00000100, 70, 1, 1, 28, nullptr, 0, NONE}, {42, 0x02000100, 77, 1, 1, 28, nullptr, 0, NONE},
         // PCP's value lies outside the TriCore mask: the catch-all row takes it.
         {44, 0x80000100, 85, 1, 0, 33, "tri", 25, 0},
         {122, 0x104, 130, 1, 0, 11, "fly", 46, 4},  // the low byte picks the variant
@@ -235,10 +235,8 @@ TEST(IdentifyOther, DataFilesProfileNamesAndShortInputs) {
         {lead({0x01, 0x00}, 32), "x.pro", FT_DEBUG_INFO, 120, 0, 5},  // the bytes win over the name
         {lead({0x81, 0x03, 0x01, 0x0B}, 32), "x", FT_AOUT, 42, 0x8103010B, 0},
         // Inputs shorter than the magics: missing bytes count as zero.
-        {"", "empty.pro", FT_PROFILE_DATA, 122, 0, 0},
-        {lead({0x07, 0x01, 0x00}), "x", FT_AOUT, 44, 0x107, 0},
-        {"\x7F" "EL", "x", FT_UNKNOWN_OTHER, 0, 0x457F, 0},
-        {lead({0x4C, 0x01, 0x00}), "x", FT_COFF, 6, 0x14C, 1},
+        {"", "empty.pro", FT_PROFILE_DATA, 122, 0, 0}, {lead({0x07, 0x01, 0x00}), "x", FT_AOUT, 44, 0x107, 0},
+        {"\x7F" "EL", "x", FT_UNKNOWN_OTHER, 0, 0x457F, 0}, {lead({0x4C, 0x01, 0x00}), "x", FT_COFF, 6, 0x14C, 1},
     };
     for (const auto &c : cases) {
         const file_ident id = identify(c.bytes, c.name, 7);
@@ -290,13 +288,10 @@ TEST(IdentifyArchive, MagicsAndCarriageReturnDamage) {
     for (const char *magic : {"!<arch>\r\n", "!<elfa>\r\n", "<aiaff>\r\n"}) {
         SCOPED_TRACE(magic);
         std::string b = magic + std::string(70, '\0');
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(identify(b, "dir/lib.a", 12).file_type, 18u);
-        EXPECT_NE(testing::internal::GetCapturedStderr().find("archive file 'dir/lib.a' has had carriage-returns"),
+        EXPECT_NE(stderr_of([&] { EXPECT_EQ(identify(b, "dir/lib.a", 12).file_type, 18u); })
+                      .find("archive file 'dir/lib.a' has had carriage-returns"), std::string::npos);
+        EXPECT_NE(stderr_of([&] { EXPECT_EQ(get_archive_kind(open_bytes(b).get(), nullptr), 6); }).find("'<unknown>'"),
                   std::string::npos);
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(get_archive_kind(open_bytes(b).get(), nullptr), 6);
-        EXPECT_NE(testing::internal::GetCapturedStderr().find("'<unknown>'"), std::string::npos);
     }
 }
 
@@ -307,9 +302,7 @@ TEST(IdentifyFile, OpensByNameAndNamesMachineTypes) {
     ASSERT_NE(id, nullptr);
     EXPECT_EQ(std::tuple(id->machine_type, id->elf_class), std::tuple(137u, 64u));
     std::remove(path.c_str());
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(identify_file(nullptr, path.c_str()), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(stderr_of([&] { EXPECT_EQ(identify_file(nullptr, path.c_str()), nullptr); }), "");
     // The first row with the code gives the name.
     EXPECT_STREQ(machine_type_name(16), "SH (GNU COFF)");
     EXPECT_STREQ(machine_type_name(142), "real-time operating system event log file");

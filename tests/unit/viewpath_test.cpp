@@ -20,6 +20,7 @@
 #include "indgen.h"
 #include "indgeninit.h"
 #include "run_program.h"
+#include "test_files.h"
 #include "viewpath.h"
 
 namespace {
@@ -27,17 +28,13 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::make_temp_dir;
 using testing_support::read_file;
+using testing_support::take;
 using Strings = std::vector<std::string>;
 using Ints = std::vector<int>;
 using Env = std::vector<std::pair<const char *, std::string>>;
 
 constexpr const char *vp_variables[] = {"NVPATH", "NVSRPATH", "LKS_VP_XSW", "LKS_VP_DEBUG", "LKS_VP_OFF", "LKS_VP_SLOW"};
 
-std::string take(char *s) {
-    std::string r = s ? s : "<null>";
-    gen_free_fn(s);
-    return r;
-}
 std::string resolve(const std::string &p, int intent = GEN_VP_INTENT_READ) { return take(gen_vp_resolve(p.c_str(), intent)); }
 std::string relative(const std::string &path) { return take(gen_vp_relative(path.c_str())); }
 
@@ -183,30 +180,24 @@ TEST_F(ViewPath, UpdateAndWriteOpens) {
     EXPECT_EQ((Ints{mode_of(n0 + "/a/b/data.bin"), mode_of(n0 + "/a"), mode_of(n0 + "/a/b")}), (Ints{0666, 0750, 0711}));
     // Once in node 0 the copy is used as it is.
     testing_support::write_file(n1 + "/log.txt", "changed below");
-    ASSERT_TRUE(put_via("log.txt", "r+b"));
-    EXPECT_EQ(read_file(n0 + "/log.txt"), "old;new");
+    EXPECT_TRUE(put_via("log.txt", "r+b") && read_file(n0 + "/log.txt") == "old;new");
     // Nothing to copy: the update opens the path as it stands.
-    ASSERT_TRUE(put_via("fresh.txt", "ab"));
-    EXPECT_EQ(mode_of(n0 + "/fresh.txt"), 0644);
+    EXPECT_TRUE(put_via("fresh.txt", "ab") && mode_of(n0 + "/fresh.txt") == 0644);
     EXPECT_FALSE(open_via("nodir/x.txt", O_WRONLY | O_APPEND | O_CREAT, 0666) || fs::exists(n0 + "/nodir"));
     // Slow mode: a write open copies first, so the file keeps the lower
     // permissions (plus write) even though its contents are then dropped.
-    ASSERT_TRUE(put_via("w.txt", "wb"));
-    EXPECT_TRUE(mode_of(n0 + "/w.txt") == 0622 && read_file(n0 + "/w.txt").empty());
+    EXPECT_TRUE(put_via("w.txt", "wb") && mode_of(n0 + "/w.txt") == 0622 && read_file(n0 + "/w.txt").empty());
 
     // Fast mode: a write open creates the file without looking below; an
     // append open still copies.
     activate(n0 + ":" + n1, 2);
     EXPECT_EQ((Ints{gen_vp_fopen_intent("wb"), gen_vp_fopen_intent("w+b")}), (Ints{GEN_VP_INTENT_WRITE, GEN_VP_INTENT_UPDATE}));
     fs::remove(n0 + "/w.txt");
-    ASSERT_TRUE(put_via("w.txt", "wb"));
-    EXPECT_EQ(mode_of(n0 + "/w.txt"), 0644);
+    EXPECT_TRUE(put_via("w.txt", "wb") && mode_of(n0 + "/w.txt") == 0644);
     fs::remove(n0 + "/w.txt");
-    ASSERT_TRUE(open_via("w.txt", O_WRONLY | O_CREAT, 0600));
-    EXPECT_EQ(mode_of(n0 + "/w.txt"), 0600);
+    EXPECT_TRUE(open_via("w.txt", O_WRONLY | O_CREAT, 0600) && mode_of(n0 + "/w.txt") == 0600);
     fs::remove(n0 + "/w.txt");
-    ASSERT_TRUE(open_via("w.txt", O_WRONLY | O_APPEND));
-    EXPECT_EQ(read_file(n0 + "/w.txt"), "lower");
+    EXPECT_TRUE(open_via("w.txt", O_WRONLY | O_APPEND) && read_file(n0 + "/w.txt") == "lower");
 }
 
 TEST_F(ViewPath, SpellingsOfPathsWithinTheView) {
