@@ -41,13 +41,11 @@ TEST(CoffReader, StringsByOffsetAndThePeStub) {
     const std::string bytes = std::string("\0\0\0\0first\0", 10) + std::string(2000, 'n') + std::string("\0last", 5);
     File f = open_bytes(bytes);
     EXPECT_STREQ(coff_read_string(f.get(), 2, 2), "first") << "base and offset add up";
-    const char *cut = coff_read_string(f.get(), 0, 10);
-    ASSERT_NE(cut, nullptr);
-    EXPECT_EQ(std::strlen(cut), COFF_NAME_MAX);
+    EXPECT_STREQ(coff_read_string(f.get(), 0, 10), std::string(COFF_NAME_MAX, 'n').c_str()) << "cut at the limit";
     EXPECT_STREQ(coff_read_string(f.get(), 0, int(bytes.size() - 4)), "last") << "the end of the file ends it";
-    EXPECT_EQ(coff_read_string(f.get(), 0, int(bytes.size())), nullptr);
-    // An offset with the top bit set lies far behind the file, not before it.
-    EXPECT_EQ(coff_read_string(f.get(), 4, -4), nullptr);
+    // Nothing at the end; an offset with the top bit set lies far behind the
+    // file, not before it.
+    EXPECT_TRUE(coff_read_string(f.get(), 0, int(bytes.size())) == nullptr && coff_read_string(f.get(), 4, -4) == nullptr);
     char small[4];
     EXPECT_EQ(coff_read_name(f.get(), 0, 4, small, sizeof small), 0);
     EXPECT_STREQ(small, "fir");
@@ -127,19 +125,16 @@ TEST_F(CoffHandler, SectionSelectionByName) {
     set_ident(kVariants[1]);
     // A long name from the string table; the 1-based number is kept.
     opt_section_name = ".text$long_name";
-    EXPECT_EQ(out(coffw::write_coff(program(kVariants[1]))), kThirdSection);
-    EXPECT_EQ(opt_section_number, 3);
+    EXPECT_EQ((std::tuple{out(coffw::write_coff(program(kVariants[1]))), opt_section_number}), std::tuple(kThirdSection, 3));
     // An input without a section of that name: every section is excluded,
     // and the number found in the input before stays.
     coffw::CoffFile eight = program(kVariants[1]);
     eight.sections[0].name = ".textabc";
     eight.sections[2].name = ".text";
-    EXPECT_EQ(out(coffw::write_coff(eight)), "");
-    EXPECT_EQ(opt_section_number, 3);
+    EXPECT_EQ((std::tuple{out(coffw::write_coff(eight)), opt_section_number}), std::tuple("", 3));
     // Eight characters match as they are, and only whole.
     for (const char *name : {".textabc", ".textab"}) {
-        opt_section_number = 0;
-        opt_section_name = name;
+        opt_section_number = 0, opt_section_name = name;
         EXPECT_EQ(out(coffw::write_coff(eight)), std::strlen(name) == 8 ? kFirstSection : "") << name;
     }
     // A section name whose string-table offset lies past the end matches
@@ -147,8 +142,7 @@ TEST_F(CoffHandler, SectionSelectionByName) {
     coffw::CoffLayout at;
     std::string b = coffw::write_coff(program(kVariants[1]), &at);
     coffw::put(b, at.section_headers + 2 * at.section_header_size + 4, 0x7ffffff0, 4, true);
-    opt_section_number = 0;
-    opt_section_name = ".text";
+    opt_section_number = 0, opt_section_name = ".text";
     EXPECT_EQ(out(b), kFirstSection);
 }
 

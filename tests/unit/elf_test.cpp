@@ -100,37 +100,34 @@ TEST(ElfReader, PrimitivesAndClassByte) {
 }
 
 TEST(ElfReader, SectionHeaderEntrySizes) {
-    for (int elf_class : {32, 64}) {
-        for (bool big : {false, true}) {
-            SCOPED_TRACE("ELF" + std::to_string(elf_class) + (big ? " big" : " little"));
-            elfw::ElfLayout at;
-            std::string bytes = elfw::write_elf(sample(elf_class, big), &at);
-            const size_t standard = elf_class == 64 ? 64 : 40;
-            // The table again, with 12 bytes of padding behind every entry.
-            const int64_t padded_at = int64_t(bytes.size());
-            for (uint32_t i = 0; i < at.shnum; ++i)
-                bytes += bytes.substr(at.shoff + i * standard, standard) + std::string(12, '\xee');
-            File f = open_bytes(bytes);
-            elf_header h;
-            ASSERT_TRUE(genelf_readXheader(f.get(), 0, &h, elf_class));
-            gen_owned<elf_section_header> normal(
-                elf_read_section_headers(f.get(), nullptr, at.shnum, int64_t(at.shoff), 0, elf_class));
-            gen_owned<elf_section_header> wide(
-                elf_read_section_headers(f.get(), nullptr, at.shnum, padded_at, int(standard + 12), elf_class));
-            ASSERT_TRUE(normal && wide);
-            EXPECT_EQ(std::memcmp(normal.get(), wide.get(), at.shnum * sizeof(elf_section_header)), 0);
-            // From the current position, into a caller's buffer.
-            std::fseek(f.get(), long(at.shoff + standard), SEEK_SET);
-            elf_section_header two[2];
-            EXPECT_EQ(elf_read_section_headers(f.get(), two, 2, -1, 0, elf_class), two);
-            EXPECT_EQ(std::tuple(two[0].sh_addr, two[1].sh_addr), std::tuple(0x1000u, 0x2000u));
-            // A narrower entry cannot be read: null, and no error.
-            Silent quiet;
-            EXPECT_EQ(elf_read_section_headers(f.get(), nullptr, at.shnum, int64_t(at.shoff), int(standard - 1),
-                                               elf_class),
-                      nullptr);
-            EXPECT_EQ(quiet.status, 0);
-        }
+    for (const auto &[elf_class, big] : {std::pair(32, false), {32, true}, {64, false}, {64, true}}) {
+        SCOPED_TRACE("ELF" + std::to_string(elf_class) + (big ? " big" : " little"));
+        elfw::ElfLayout at;
+        std::string bytes = elfw::write_elf(sample(elf_class, big), &at);
+        const size_t standard = elf_class == 64 ? 64 : 40;
+        // The table again, with 12 bytes of padding behind every entry.
+        const int64_t padded_at = int64_t(bytes.size());
+        for (uint32_t i = 0; i < at.shnum; ++i)
+            bytes += bytes.substr(at.shoff + i * standard, standard) + std::string(12, '\xee');
+        File f = open_bytes(bytes);
+        elf_header h;
+        ASSERT_TRUE(genelf_readXheader(f.get(), 0, &h, elf_class));
+        gen_owned<elf_section_header> normal(
+            elf_read_section_headers(f.get(), nullptr, at.shnum, int64_t(at.shoff), 0, elf_class));
+        gen_owned<elf_section_header> wide(
+            elf_read_section_headers(f.get(), nullptr, at.shnum, padded_at, int(standard + 12), elf_class));
+        ASSERT_TRUE(normal && wide);
+        EXPECT_EQ(std::memcmp(normal.get(), wide.get(), at.shnum * sizeof(elf_section_header)), 0);
+        // From the current position, into a caller's buffer.
+        std::fseek(f.get(), long(at.shoff + standard), SEEK_SET);
+        elf_section_header two[2];
+        EXPECT_EQ(elf_read_section_headers(f.get(), two, 2, -1, 0, elf_class), two);
+        EXPECT_EQ(std::tuple(two[0].sh_addr, two[1].sh_addr), std::tuple(0x1000u, 0x2000u));
+        // A narrower entry cannot be read: null, and no error.
+        Silent quiet;
+        EXPECT_EQ(elf_read_section_headers(f.get(), nullptr, at.shnum, int64_t(at.shoff), int(standard - 1), elf_class),
+                  nullptr);
+        EXPECT_EQ(quiet.status, 0);
     }
 }
 
