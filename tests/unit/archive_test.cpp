@@ -14,6 +14,7 @@
 #include "indgeninit.h"
 #include "objfile.h"
 #include "run_program.h"
+#include "test_files.h"
 
 using namespace ar_writer;
 
@@ -33,35 +34,24 @@ std::string temp_file(const std::string &name, const std::string &bytes) {
     return path;
 }
 
-struct Found {
-    std::string name;
-    int64_t size;
-    std::string data;  // up to 64 bytes at the position the reader left
-};
-
-// Every member of an archive, stepping over the data as the walker does;
-// what the reader wrote to standard error in `err`.
-std::vector<Found> read_members(const std::string &path, std::string *err = nullptr) {
+// Every member of an archive as "name=data" (up to 64 bytes of data read
+// where the reader left the handle), stepping over the data as the walker
+// does; what the reader wrote to standard error in `err`.
+Names read_members(const std::string &path, std::string *err = nullptr) {
     FILE *f = std::fopen(path.c_str(), "rb");
     std::fseek(f, 8, SEEK_SET);
-    std::vector<Found> out;
+    Names out;
     if (err) testing::internal::CaptureStderr();
     while (archive_member *m = read_archive_member(f, path.c_str())) {
-        Found x{m->name, m->size, ""};
-        long pos = std::ftell(f);
-        x.data.resize(size_t(std::clamp<int64_t>(x.size, 0, 64)));
-        x.data.resize(std::fread(x.data.data(), 1, x.data.size(), f));
-        out.push_back(x);
-        if (x.size < 0) break;
-        std::fseek(f, long(pos + x.size + (x.size & 1)), SEEK_SET);
+        const long pos = std::ftell(f);
+        std::string data(size_t(std::clamp<int64_t>(m->size, 0, 64)), '\0');
+        data.resize(std::fread(data.data(), 1, data.size(), f));
+        out.push_back(std::string(m->name) + "=" + data);
+        if (m->size < 0) break;
+        std::fseek(f, long(pos + m->size + (m->size & 1)), SEEK_SET);
     }
     if (err) *err = testing::internal::GetCapturedStderr();
     std::fclose(f);
-    return out;
-}
-Names names_of(const std::vector<Found> &found) {
-    Names out;
-    for (const Found &x : found) out.push_back(x.name);
     return out;
 }
 
@@ -73,39 +63,53 @@ TEST(ArchiveReader, LongNamesAreCutAt4096Bytes) {
         std::string path = temp_file("cut.a", write_archive({{fits, "1"}, {over, "2"}, {over, "3", "/4098"}},
                                                             {.long_names = flavour}));
         std::string err;
-        std::vector<Found> m = read_members(path, &err);
+        EXPECT_EQ(read_members(path, &err), (Names{fits + "=1", over.substr(0, 4096) + "=2", over.substr(0, 4096) + "=3"}));
         const char *second = flavour == ArLongNames::Slash ? "4098" : "4097";  // behind "f.../\n" or "f...\0"
         EXPECT_EQ(err, prefix() + "warning: archive file '" + path + "': member name at offset " + second +
                            " of the long-name table is longer than 4096 bytes; it is cut there\n");
-        EXPECT_EQ(names_of(m), (Names{fits, over.substr(0, 4096), over.substr(0, 4096)}));
-        ASSERT_EQ(m.size(), 3u);
-        EXPECT_EQ(m[2].data, "3");
     }
+    // In a table of NUL-terminated names a '/' belongs to the name.
+    EXPECT_EQ(read_members(temp_file("nul.a", write_archive({{"dir/a_long_member_name.o", "4"}},
+                                                            {.long_names = ArLongNames::SlashNul}))),
+              Names{"dir/a_long_member_name.o=4"});
     const std::string table = "\nname_numb_0.obj.x/\nname_numb_1.obj.x/\nname_numb_2.obj.x";
     const std::string filenames = ar_header("<filenames>", table.size()) + table + (table.size() % 2 ? "\n" : "");
     std::string archive = "!<arch>\n" + filenames;
     for (int i = 0; i < 4; ++i) archive += ar_header("name_numb_" + std::to_string(i) + ".obj", 2) + "xy";
     archive += filenames + ar_header("name_numb_0.obj", 2) + "xy";
-    EXPECT_EQ(names_of(read_members(temp_file("filenames_lines.a", archive))),
-              (Names{"name_numb_0.obj.x", "name_numb_1.obj.x", "name_numb_2.obj.x", "name_numb_3.obj",
-                     "name_numb_0.obj.x"}));
+    EXPECT_EQ(read_members(temp_file("filenames_lines.a", archive)),
+              (Names{"name_numb_0.obj.x=xy", "name_numb_1.obj.x=xy", "name_numb_2.obj.x=xy", "name_numb_3.obj=xy",
+                     "name_numb_0.obj.x=xy"}));
+}
+
+// A size field beyond 2^31 reads as negative, with a warning; an elfa
+// archive's name field grows in steps of four bytes until the name in it
+// ends in '/'.
+TEST(ArchiveReader, NegativeSizesAndElfaNames) {
+    std::string err;
+    EXPECT_EQ(read_members(temp_file("big.a", "!<arch>\n" + ar_header("big.o", 4000000000u) + "xy"), &err),
+              Names{"big.o="});
+    EXPECT_EQ(err, prefix() + "warning: big.o has negative size (-294967296)\n");
+    const std::string rest = ar_header("", 2).substr(AR_NAME_SIZE);
+    archive_is_elfa = 1;
+    EXPECT_EQ(read_members(temp_file("names.a", "!<elfa>\na_long_elfa_member_name.o/  " + rest + "xy" +
+                                                    ar_header("short.o/", 2) + "zw")),
+              (Names{"a_long_elfa_member_name.o=xy", "short.o=zw"}));
+    archive_is_elfa = 0;
 }
 
 // AIX members as first_aix_member / next_aix_member yield them. A
 // well-formed AIX archive of real objects is walked end to end; here the
 // chains that are empty, loop or break off.
 Names aix_members(const std::string &bytes) {
-    FILE *f = std::fopen(temp_file("lib.aix", bytes).c_str(), "rb");
-    char fixed[AIAFF_FL_HSZ];
-    char header[AIAFF_AR_HBUF];
+    testing_support::File f = testing_support::open_bytes(bytes);
+    char fixed[AIAFF_FL_HSZ], header[AIAFF_AR_HBUF];
     Names out;
-    if (read_aix_fixed_header(f, fixed)) {
-        for (char *name = first_aix_member(f, fixed, header); name; name = next_aix_member(f, fixed, header)) {
-            out.push_back(name);
-            gen_free_fn(name);
-        }
+    if (!read_aix_fixed_header(f.get(), fixed)) return out;
+    for (char *name = first_aix_member(f.get(), fixed, header); name; name = next_aix_member(f.get(), fixed, header)) {
+        out.push_back(name);
+        gen_free_fn(name);
     }
-    std::fclose(f);
     return out;
 }
 
@@ -120,11 +124,10 @@ TEST(ArchiveAix, EmptyLoopingAndBrokenChains) {
     bytes.resize(bytes.find("second_member.o") + 4);
     EXPECT_EQ(aix_members(bytes), Names{"first.o"});
     // A fixed header cut short is cleared.
-    FILE *f = std::fopen(temp_file("short.aix", "<aiaff>\n0   ").c_str(), "rb");
+    testing_support::File f = testing_support::open_bytes("<aiaff>\n0   ");
     char fixed[AIAFF_FL_HSZ];
-    EXPECT_FALSE(read_aix_fixed_header(f, fixed));
+    EXPECT_FALSE(read_aix_fixed_header(f.get(), fixed));
     EXPECT_EQ(std::count(fixed, fixed + sizeof fixed, '\0'), long(sizeof fixed));
-    std::fclose(f);
 }
 
 }  // namespace

@@ -4,16 +4,15 @@
 // checked end to end (tests/e2e).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "elf.h"
 #include "elf_writer.h"
-#include "funsize.h"
-#include "genout.h"
 #include "indgen.h"
 #include "test_files.h"
 
@@ -24,26 +23,13 @@ using testing_support::open_bytes;
 using testing_support::Silent;
 using H = elfw::HeaderField;
 using S = elfw::SectionField;
-
-struct Layout {
-    int elf_class;
-    bool big;
-};
-const Layout kLayouts[] = {{32, false}, {32, true}, {64, false}, {64, true}};
-std::string layout_name(const Layout &l) { return "ELF" + std::to_string(l.elf_class) + (l.big ? " big" : " little"); }
-
-template <typename T>
-struct Freed {
-    void operator()(T *p) const { gen_free_fn(p); }
-};
-template <typename T>
-using Owned = std::unique_ptr<T, Freed<T>>;
+using Values = std::vector<uint64_t>;
 
 // A small object with code, data, an absolute, a common and an undefined symbol.
-elfw::ElfFile sample(const Layout &l) {
+elfw::ElfFile sample(int elf_class, bool big) {
     elfw::ElfFile f;
-    f.elf_class = l.elf_class;
-    f.big_endian = l.big;
+    f.elf_class = elf_class;
+    f.big_endian = big;
     f.machine = EM_PPC;
     f.flags = 0x80000001;
     f.sections = {elfw::code_section(".text", 0x1000, 0x40), elfw::data_section(".data", 0x2000, 0x10)};
@@ -55,63 +41,42 @@ elfw::ElfFile sample(const Layout &l) {
     return f;
 }
 
-std::string patched(std::string b, const elfw::ElfFile &f, H field, uint64_t value) {
-    elfw::patch_header(b, f, field, value);
-    return b;
-}
-std::string patched(std::string b, const elfw::ElfFile &f, const elfw::ElfLayout &at, uint32_t index, S field,
-                    uint64_t value) {
-    elfw::patch_section(b, f, at, index, field, value);
-    return b;
-}
-
 struct Read {
     elf_header header{};
-    Owned<elf_section_header> sections;
-    Owned<elf_symbol> symbols;
+    gen_owned<elf_section_header> sections;
+    gen_owned<elf_symbol> symbols;
     uint64_t symbol_count = 0;
-    elf_symbol &operator[](size_t i) { return symbols.get()[i]; }
 };
 
-// Header, section headers and the symbol table at `symtab` of the image at
-// `base`, read the way the report reads them.
-Read read_all(FILE *f, uint64_t base, uint32_t symtab) {
+// Header, section headers and the symbol table at `symtab`, read the way the
+// report reads them.
+Read read_all(FILE *f, uint32_t symtab) {
     Read r;
-    int cls = elf_class_of(f, base, "test.o");
-    std::fseek(f, long(base), SEEK_SET);
-    if (!genelf_readXheader(f, base, &r.header, cls)) return r;
+    int cls = elf_class_of(f, 0, "test.o");
+    std::fseek(f, 0, SEEK_SET);
+    if (!genelf_readXheader(f, 0, &r.header, cls)) return r;
     // Offsets past any file are clamped, as the report does.
-    uint64_t at = r.header.e_shoff > uint64_t(INT64_MAX) - base ? uint64_t(INT64_MAX) : base + r.header.e_shoff;
-    r.sections.reset(
-        elf_read_section_headers(f, nullptr, r.header.e_shnum, int64_t(at), r.header.e_shentsize, cls));
+    const uint64_t at = std::min(r.header.e_shoff, uint64_t(INT64_MAX));
+    r.sections.reset(elf_read_section_headers(f, nullptr, r.header.e_shnum, int64_t(at), r.header.e_shentsize, cls));
     if (!r.sections) return r;
-    r.symbols.reset(elf_read_symbols("test.o", f, int64_t(base), nullptr, &r.header, r.sections.get(), symtab, cls,
-                                     &r.symbol_count));
+    r.symbols.reset(elf_read_symbols("test.o", f, 0, nullptr, &r.header, r.sections.get(), symtab, cls, &r.symbol_count));
     return r;
-}
-Read read_all(const std::string &bytes, uint32_t symtab) { return read_all(open_bytes(bytes).get(), 0, symtab); }
-
-std::string section_name(FILE *f, const Read &r, uint32_t i, int64_t base = 0) {
-    Owned<char> name(elf_section_name(f, r.header.e_shstrndx, r.sections.get(), i, base));
-    return name ? name.get() : "<null>";
 }
 
 TEST(ElfReader, PrimitivesAndClassByte) {
     File f = open_bytes(std::string("\x12\x34\x56\x78\x9a\xbc\xde\xf0\x01", 9));
     Silent quiet;
+    // No byte order set: an error, and the position stays.
     elf_set_byte_order(0);
-    EXPECT_EQ(elf_read_u16(f.get()), 0u);
-    EXPECT_EQ(quiet.status, -1) << "no byte order set";
-    EXPECT_EQ(std::ftell(f.get()), 0);
+    EXPECT_TRUE(elf_read_u16(f.get()) == 0 && quiet.status == -1 && std::ftell(f.get()) == 0);
     elf_set_status(&quiet.status);
     EXPECT_EQ(quiet.status, 0) << "installing clears the status";
     elf_set_byte_order(ELF_BIG_ENDIAN);
-    EXPECT_EQ(elf_read_u16(f.get()), 0x1234u);
-    EXPECT_EQ(elf_read_u32(f.get()), 0x56789abcu);
+    EXPECT_EQ((Values{elf_read_u16(f.get()), elf_read_u32(f.get())}), (Values{0x1234, 0x56789abc}));
     elf_set_byte_order(ELF_LITTLE_ENDIAN);
     std::fseek(f.get(), 0, SEEK_SET);
-    EXPECT_EQ(elf_read_u64(f.get()), 0xf0debc9a78563412u);
-    EXPECT_EQ(elf_read_u32(f.get()), 0xffffff01u) << "bytes past the end read as 0xff";
+    // Bytes past the end read as 0xff.
+    EXPECT_EQ((Values{elf_read_u64(f.get()), elf_read_u32(f.get())}), (Values{0xf0debc9a78563412u, 0xffffff01u}));
     EXPECT_EQ(quiet.status, 0);
     // A short read fails; an allocating read never asks for more than the
     // file holds, and leaves the position alone.
@@ -121,12 +86,12 @@ TEST(ElfReader, PrimitivesAndClassByte) {
     EXPECT_EQ(quiet.status, -1);
     std::fseek(f.get(), 4, SEEK_SET);
     EXPECT_EQ(elf_read_bytes(f.get(), nullptr, uint64_t(1) << 62), nullptr);
-    Owned<char> all(static_cast<char *>(elf_read_bytes(f.get(), nullptr, 5)));
+    gen_owned<char> all(static_cast<char *>(elf_read_bytes(f.get(), nullptr, 5)));
     ASSERT_TRUE(all);
     EXPECT_EQ(std::memcmp(all.get(), "\x9a\xbc\xde\xf0\x01", 5), 0);
 
     // A class byte that is neither 1 nor 2, or none at all.
-    std::string bytes = elfw::write_elf(sample({32, false}));
+    std::string bytes = elfw::write_elf(sample(32, false));
     bytes[EI_CLASS] = 3;
     File g = open_bytes(bytes, 7);
     EXPECT_EQ(elf_class_of(g.get(), 0, "x"), -1);
@@ -135,34 +100,32 @@ TEST(ElfReader, PrimitivesAndClassByte) {
 }
 
 TEST(ElfReader, SectionHeaderEntrySizes) {
-    for (const Layout &l : kLayouts) {
-        SCOPED_TRACE(layout_name(l));
+    for (const auto &[elf_class, big] : {std::pair(32, false), {32, true}, {64, false}, {64, true}}) {
+        SCOPED_TRACE("ELF" + std::to_string(elf_class) + (big ? " big" : " little"));
         elfw::ElfLayout at;
-        std::string bytes = elfw::write_elf(sample(l), &at);
-        const size_t standard = l.elf_class == 64 ? 64 : 40;
+        std::string bytes = elfw::write_elf(sample(elf_class, big), &at);
+        const size_t standard = elf_class == 64 ? 64 : 40;
         // The table again, with 12 bytes of padding behind every entry.
-        std::string padded;
+        const int64_t padded_at = int64_t(bytes.size());
         for (uint32_t i = 0; i < at.shnum; ++i)
-            padded += bytes.substr(at.shoff + i * standard, standard) + std::string(12, '\xee');
-        bytes += padded;
+            bytes += bytes.substr(at.shoff + i * standard, standard) + std::string(12, '\xee');
         File f = open_bytes(bytes);
         elf_header h;
-        ASSERT_TRUE(genelf_readXheader(f.get(), 0, &h, l.elf_class));
-        Owned<elf_section_header> normal(
-            elf_read_section_headers(f.get(), nullptr, at.shnum, int64_t(at.shoff), 0, l.elf_class));
-        Owned<elf_section_header> wide(elf_read_section_headers(
-            f.get(), nullptr, at.shnum, int64_t(bytes.size() - padded.size()), int(standard + 12), l.elf_class));
+        ASSERT_TRUE(genelf_readXheader(f.get(), 0, &h, elf_class));
+        gen_owned<elf_section_header> normal(
+            elf_read_section_headers(f.get(), nullptr, at.shnum, int64_t(at.shoff), 0, elf_class));
+        gen_owned<elf_section_header> wide(
+            elf_read_section_headers(f.get(), nullptr, at.shnum, padded_at, int(standard + 12), elf_class));
         ASSERT_TRUE(normal && wide);
         EXPECT_EQ(std::memcmp(normal.get(), wide.get(), at.shnum * sizeof(elf_section_header)), 0);
         // From the current position, into a caller's buffer.
         std::fseek(f.get(), long(at.shoff + standard), SEEK_SET);
         elf_section_header two[2];
-        EXPECT_EQ(elf_read_section_headers(f.get(), two, 2, -1, 0, l.elf_class), two);
+        EXPECT_EQ(elf_read_section_headers(f.get(), two, 2, -1, 0, elf_class), two);
         EXPECT_EQ(std::tuple(two[0].sh_addr, two[1].sh_addr), std::tuple(0x1000u, 0x2000u));
         // A narrower entry cannot be read: null, and no error.
         Silent quiet;
-        EXPECT_EQ(elf_read_section_headers(f.get(), nullptr, at.shnum, int64_t(at.shoff), int(standard - 1),
-                                           l.elf_class),
+        EXPECT_EQ(elf_read_section_headers(f.get(), nullptr, at.shnum, int64_t(at.shoff), int(standard - 1), elf_class),
                   nullptr);
         EXPECT_EQ(quiet.status, 0);
     }
@@ -172,59 +135,63 @@ TEST(ElfReader, SectionHeaderEntrySizes) {
 // the damage: a count beyond 32 bits is cut, with an error; section 0 out
 // of reach gives no header, quietly.
 TEST(ElfReader, ExtendedNumberingDamaged) {
-    elfw::ElfLayout at;
-    elfw::ElfFile desc = sample({64, false});
+    elfw::ElfFile desc = sample(64, false);
     desc.force_extended = true;
-    const std::string good = elfw::write_elf(desc, &at);
+    const elfw::Written good(desc);
     elf_header h;
     Silent quiet;
-    ASSERT_TRUE(genelf_readXheader(open_bytes(patched(good, desc, at, 0, S::sh_size, 0x100000007ull)).get(), 0, &h, 64));
+    ASSERT_TRUE(genelf_readXheader(open_bytes(good.with(0, S::sh_size, 0x100000007ull)).get(), 0, &h, 64));
     EXPECT_EQ(std::tuple(quiet.status, h.e_shnum, h.e_shstrndx), std::tuple(-1, 7u, 5u));
-    for (uint64_t shoff : {uint64_t(good.size() - 10), ~uint64_t(0), uint64_t(1) << 63}) {
+    for (uint64_t shoff : {uint64_t(good.bytes.size() - 10), ~uint64_t(0), uint64_t(1) << 63}) {
         elf_set_status(&quiet.status);
-        EXPECT_EQ(genelf_readXheader(open_bytes(patched(good, desc, H::e_shoff, shoff)).get(), 0, nullptr, 64), nullptr);
+        EXPECT_EQ(genelf_readXheader(open_bytes(good.with(H::e_shoff, shoff)).get(), 0, nullptr, 64), nullptr);
         EXPECT_EQ(quiet.status, -1) << shoff;
     }
 }
 
 TEST(ElfReader, LyingCountsAndOffsets) {
-    elfw::ElfFile desc = sample({64, true});
-    elfw::ElfLayout at;
-    const std::string good = elfw::write_elf(desc, &at);
+    const elfw::Written good(sample(64, true));
+    const uint32_t symtab = good.at.symtab_index;
     Silent quiet;
     auto read = [&](const std::string &b, bool error_expected = true) {
         elf_set_status(&quiet.status);
-        Read r = read_all(b, at.symtab_index);
+        Read r = read_all(open_bytes(b).get(), symtab);
         EXPECT_EQ(quiet.status, error_expected ? -1 : 0);
         return r;
     };
     // Section tables too long for the file, or past its end.
-    for (uint64_t shnum : {0xffffu, 7u}) EXPECT_FALSE(read(patched(good, desc, H::e_shnum, shnum)).sections) << shnum;
-    for (uint64_t shoff : {uint64_t(good.size()), ~uint64_t(0), uint64_t(INT64_MAX)})
-        EXPECT_FALSE(read(patched(good, desc, H::e_shoff, shoff)).sections) << shoff;
+    for (uint64_t shnum : {0xffffu, 7u}) EXPECT_FALSE(read(good.with(H::e_shnum, shnum)).sections) << shnum;
+    for (uint64_t shoff : {uint64_t(good.bytes.size()), ~uint64_t(0), uint64_t(INT64_MAX)})
+        EXPECT_FALSE(read(good.with(H::e_shoff, shoff)).sections) << shoff;
     // A symbol table past the end, or claiming more than 2^32 symbols.
-    for (auto [field, value] : {std::pair{S::sh_offset, uint64_t(good.size())}, {S::sh_offset, ~uint64_t(0) - 8},
+    for (auto [field, value] : {std::pair{S::sh_offset, uint64_t(good.bytes.size())}, {S::sh_offset, ~uint64_t(0) - 8},
                                 {S::sh_size, uint64_t(24) << 32}, {S::sh_size, ~uint64_t(0)}}) {
-        Read r = read(patched(good, desc, at, at.symtab_index, field, value));
+        Read r = read(good.with(symtab, field, value));
         ASSERT_TRUE(r.sections);
         EXPECT_FALSE(r.symbols) << value;
     }
     // Entries narrower than a symbol: unreadable, without an error.
-    EXPECT_FALSE(read(patched(good, desc, at, at.symtab_index, S::sh_entsize, 1), false).symbols);
+    EXPECT_FALSE(read(good.with(symtab, S::sh_entsize, 1), false).symbols);
 
     // Section names outside the file read as empty.
-    File f = open_bytes(good);
-    Read r = read_all(f.get(), 0, at.symtab_index);
-    r.sections.get()[1].sh_name = 0xffffff00u;
-    EXPECT_EQ(section_name(f.get(), r, 1), "");
-    r.sections.get()[r.header.e_shstrndx].sh_offset = ~uint64_t(0) - 4;
-    EXPECT_EQ(section_name(f.get(), r, 2), "");
+    File f = open_bytes(good.bytes);
+    Read r = read_all(f.get(), symtab);
+    elf_section_header *s = r.sections.get();
+    auto name = [&](uint32_t i) {
+        gen_owned<char> n(elf_section_name(f.get(), r.header.e_shstrndx, s, i, 0));
+        return std::string(n ? n.get() : "<null>");
+    };
+    EXPECT_EQ(name(1), ".text");
+    s[1].sh_name = 0xffffff00u;
+    EXPECT_EQ(name(1), "");
+    s[r.header.e_shstrndx].sh_offset = ~uint64_t(0) - 4;
+    EXPECT_EQ(name(2), "");
 }
 
 // Without a status pointer the reader's errors end the program.
 TEST(ElfReaderDeathTest, ErrorsAreFatalWithoutStatus) {
     elf_set_status(nullptr);
-    std::string bytes = elfw::write_elf(sample({64, false}));
+    std::string bytes = elfw::write_elf(sample(64, false));
     auto header_of = [](const std::string &b, int elf_class) {
         elf_header h;
         genelf_readXheader(open_bytes(b).get(), 0, &h, elf_class);

@@ -16,23 +16,19 @@
 #include "indgensys.h"
 #include "platform.h"
 #include "run_program.h"
+#include "test_files.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
 using Ints = std::vector<int>;
+using testing_support::take;
 
 // A path with '/' written in the host's native separator.
 std::string N(std::string s) {
     for (char &c : s)
         if (c == '/') c = plat::native_separator();
     return s;
-}
-
-std::string take(char *s) {
-    std::string out = s ? s : "(null)";
-    gen_free_fn(s);
-    return out;
 }
 
 std::string normalized(const char *in, bool native = true) {
@@ -77,17 +73,13 @@ TEST_F(HostPath, NormaliseAndJoin) {
     for (const auto &[in, out] : normal) EXPECT_EQ(normalized(in), N(out)) << in;
     EXPECT_EQ(normalized("a/./b", false), "a/b");
 
-    struct Join {
-        char *(*fn)(const char *, const char *);
-        const char *a, *b, *out;
-        bool native;
-    };
     // An absolute second part is copied as it is.
+    struct Join { char *(*fn)(const char *, const char *); const char *a, *b, *out; bool native; };
     const Join joins[] = {
         {gen_path_join, "c:\\a", "..\\b", "C:/b", true},      {gen_path_join, "a/", "b", "a/b", true},
         {gen_path_join, "a", "/x/../y", "/x/../y", false},     {gen_path_join, "a", "~/x", "a/~/x", true},
         {gen_path_join, "a", "..", ".", false},                {gen_path_join, "", "b", "b", false},
-        {gen_path_join, nullptr, nullptr, "(null)", false},    {gen_path_join_relative, "a", nullptr, "a", false},
+        {gen_path_join, nullptr, nullptr, "<null>", false},    {gen_path_join_relative, "a", nullptr, "a", false},
         {gen_path_join_relative, "a", "~/x", "~/x", false},    {gen_path_join_relative, nullptr, "b", "b", false},
         {gen_path_join_relative, "a", "b", "a/b", true},
     };
@@ -95,7 +87,7 @@ TEST_F(HostPath, NormaliseAndJoin) {
         EXPECT_EQ(take(j.fn(j.a, j.b)), j.native ? N(j.out) : j.out) << (j.a ? j.a : "null") << " + " << (j.b ? j.b : "null");
 
     const std::pair<const char *, const char *> dirs[] = {
-        {"a/b/c", "a/b"}, {"/a", "/"}, {"c:a", "c:"}, {"c:/a", "c:/"}, {"a", "(null)"}};
+        {"a/b/c", "a/b"}, {"/a", "/"}, {"c:a", "c:"}, {"c:/a", "c:/"}, {"a", "<null>"}};
     for (const auto &[in, out] : dirs) EXPECT_EQ(take(gen_dirname(in)), out) << in;
     EXPECT_EQ(std::string(gen_path_tail("c:dir\\f.o")) + gen_path_tail("f.o"), "f.of.o");
 }
@@ -181,26 +173,25 @@ TEST_F(HostPath, FileRoutines) {
     const std::string f = dir_ + "/f.o", g = dir_ + "/g.o", sub = dir_ + "/sub";
     const char *F = f.c_str(), *G = g.c_str(), *S = sub.c_str();
     testing_support::write_file(f, "f");
-    EXPECT_TRUE(gen_file_exists(F));
     errno = 1234;
-    EXPECT_FALSE(gen_file_exists(G));
-    EXPECT_EQ(errno, 1234);
+    EXPECT_TRUE(gen_file_exists(F) && !gen_file_exists(G) && errno == 1234);
 
     EXPECT_EQ((Ints{gen_mkdir((sub + "/").c_str(), 0755), gen_mkdir(S, 0755), gen_mkdir(F, 0755)}), (Ints{0, 0, -1}));
     EXPECT_EQ((Ints{gen_program_exists(nullptr), gen_program_exists(S), gen_program_exists(F), gen_program_exists(G)}),
               (Ints{-1, 0, 1, -1}));
+    // Sizes of a file, of a directory (none) and of a device (asked of the
+    // stream).
+    EXPECT_EQ((std::vector<int64_t>{gen_file_size(F), gen_file_size(S), gen_file_size("/dev/null")}),
+              (std::vector<int64_t>{1, -1, 0}));
 
     testing_support::write_file(g, "g");
-    EXPECT_EQ(gen_rename(F, G), 0);
-    EXPECT_EQ(testing_support::read_file(g), "f");
+    EXPECT_TRUE(gen_rename(F, G) == 0 && testing_support::read_file(g) == "f");
     EXPECT_EQ((Ints{gen_rename(G, S), gen_rename(S, F), gen_rename("", F), gen_remove_file(S), gen_remove_file(G),
                     gen_remove_file(G)}), (Ints{-1, -1, -1, -1, 0, -1}));
 
     int64_t t = 0;
     testing_support::write_file(f, "again");
-    EXPECT_EQ(gen_file_mtime(F, &t), 0);
-    EXPECT_GT(t, 0);
-    EXPECT_EQ(gen_file_mtime(G, &t), -1);
+    EXPECT_TRUE(gen_file_mtime(F, &t) == 0 && t > 0 && gen_file_mtime(G, &t) == -1);
 
     // Programs along the search path; a name with a directory part is not
     // searched for.
@@ -211,7 +202,7 @@ TEST_F(HostPath, FileRoutines) {
     EXPECT_EQ((Strings{take(gen_find_program("tool", false, false)), take(gen_find_program("absent", false, false)),
                        take(gen_find_program("x/tool", false, false)),
                        take(gen_find_program((bin + "/../bin/tool").c_str(), false, true))}),
-              (Strings{N(bin + "/tool"), "(null)", "(null)", N(bin + "/tool")}));
+              (Strings{N(bin + "/tool"), "<null>", "<null>", N(bin + "/tool")}));
 }
 
 }  // namespace

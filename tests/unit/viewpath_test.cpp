@@ -20,6 +20,7 @@
 #include "indgen.h"
 #include "indgeninit.h"
 #include "run_program.h"
+#include "test_files.h"
 #include "viewpath.h"
 
 namespace {
@@ -27,60 +28,49 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::make_temp_dir;
 using testing_support::read_file;
-using testing_support::write_file;
+using testing_support::take;
 using Strings = std::vector<std::string>;
 using Ints = std::vector<int>;
+using Env = std::vector<std::pair<const char *, std::string>>;
 
 constexpr const char *vp_variables[] = {"NVPATH", "NVSRPATH", "LKS_VP_XSW", "LKS_VP_DEBUG", "LKS_VP_OFF", "LKS_VP_SLOW"};
 
-std::string take(char *s) {
-    std::string r = s ? s : "<null>";
-    gen_free_fn(s);
-    return r;
-}
-std::string resolve(const std::string &path, int intent = GEN_VP_INTENT_READ) {
-    return take(gen_vp_resolve(path.c_str(), intent));
-}
+std::string resolve(const std::string &p, int intent = GEN_VP_INTENT_READ) { return take(gen_vp_resolve(p.c_str(), intent)); }
 std::string relative(const std::string &path) { return take(gen_vp_relative(path.c_str())); }
 
-// Opens through the view, writes text and closes; false when the open failed.
+// Opens through the view and writes text; false when the open failed.
 bool put_via(const std::string &path, const char *mode, const char *text = "") {
     FILE *fp = gen_fopen(path.c_str(), mode);
-    if (!fp) return false;
-    std::fputs(text, fp);
-    return std::fclose(fp) == 0;
+    return fp && std::fputs(text, fp) >= 0 && std::fclose(fp) == 0;
 }
 // The contents read through the view; "<none>" when it cannot be opened.
 std::string read_via(const std::string &path) {
     FILE *fp = gen_fopen(path.c_str(), "rb");
-    if (!fp) return "<none>";
-    std::string s;
-    for (int c; (c = std::fgetc(fp)) != EOF;) s += char(c);
-    std::fclose(fp);
+    std::string s = fp ? "" : "<none>";
+    for (int c; fp && (c = std::fgetc(fp)) != EOF;) s += char(c);
+    if (fp) std::fclose(fp);
     return s;
 }
 bool open_via(const std::string &path, int flags, int mode = 0) {
     int fd = gen_vp_open(path.c_str(), flags, mode);
     return fd >= 0 && close(fd) == 0;
 }
-
-// Where gen_vp_stat finds a path: the node and the size, or errno.
+// What gen_vp_stat finds for a path (the size, or errno) and in which node.
 std::string stat_via(const std::string &path) {
     struct stat st;
     errno = 0;
-    const int r = gen_vp_stat(path.c_str(), &st);
-    const std::string node = std::to_string(gen_vp_found_node());
-    if (r != 0) return "none, errno " + std::to_string(errno) + ", node " + node;
-    return "node " + node + ", " + std::to_string(st.st_size) + " bytes";
+    const bool found = gen_vp_stat(path.c_str(), &st) == 0;
+    return (found ? std::to_string(st.st_size) + " bytes" : "errno " + std::to_string(errno)) + " in node " +
+           std::to_string(gen_vp_found_node());
 }
-// Files with their contents.
-void files(const std::vector<std::pair<std::string, std::string>> &list) {
-    for (const auto &[path, text] : list) write_file(path, text);
-}
-// A file with its permissions.
-void make(const std::string &path, const std::string &text, int mode) {
-    write_file(path, text);
-    chmod(path.c_str(), mode_t(mode));
+// Files with their contents (and their directories), with permissions when
+// given.
+void files(const std::vector<std::pair<std::string, std::string>> &list, int mode = -1) {
+    for (const auto &[path, text] : list) {
+        fs::create_directories(fs::path(path).parent_path());
+        testing_support::write_file(path, text);
+        if (mode >= 0) chmod(path.c_str(), mode_t(mode));
+    }
 }
 int mode_of(const std::string &path) {
     struct stat st;
@@ -88,7 +78,7 @@ int mode_of(const std::string &path) {
 }
 
 class ViewPath : public testing::Test {
-protected:
+  protected:
     std::string root, n0, n1, n2, saved_cwd;
     mode_t saved_umask = 0;
     std::optional<dbgw::MessageLog> log;
@@ -96,17 +86,13 @@ protected:
     void SetUp() override {
         saved_cwd = fs::current_path().string();
         saved_umask = umask(022);
-        for (const char *v : vp_variables) unsetenv(v);
-        gen_viewpathing(0);
         root = fs::canonical(make_temp_dir()).string();
         n0 = root + "/n0", n1 = root + "/n1", n2 = root + "/n2";
         for (const std::string &d : {n0, n1, n2}) fs::create_directory(d);
-        log.emplace();
+        activate(Env{}, 0);
     }
-
     void TearDown() override {
-        for (const char *v : vp_variables) unsetenv(v);
-        gen_viewpathing(0);
+        activate(Env{}, 0);
         gen_vp_ignore_alternate_root = false;
         log.reset();
         umask(saved_umask);
@@ -115,15 +101,17 @@ protected:
         fs::remove_all(root, ec);
     }
 
-    // Sets the variables and reads them again through a fresh activation.
-    void activate(const std::vector<std::pair<const char *, std::string>> &env, int mode = 1) {
+    // Sets the variables (NVPATH and LKS_VP_DEBUG when only a list is given)
+    // and reads them again through a fresh activation; the messages are
+    // caught anew.
+    void activate(const Env &env, int mode = 1) {
         for (const char *v : vp_variables) unsetenv(v);
         for (const auto &[k, v] : env) setenv(k, v.c_str(), 1);
         gen_viewpathing(0);
-        log->clear();
+        log.emplace();
         gen_viewpathing(mode);
     }
-    void activate_nodes(const std::string &list, int mode = 1) { activate({{"NVPATH", list}}, mode); }
+    void activate(const std::string &nodes, int mode = 1) { activate({{"NVPATH", nodes}, {"LKS_VP_DEBUG", "1"}}, mode); }
 
     Strings infos() const {
         const std::string info = std::to_string(GEN_MSG_INFO) + "|";
@@ -136,15 +124,14 @@ protected:
 };
 
 TEST_F(ViewPath, ReadLookupAccessAndStatusGoThroughLowerNodesInOrder) {
-    fs::create_directories(n1 + "/sub/inner");
     files({{n1 + "/only1.txt", "from node 1"}, {n2 + "/only1.txt", "from node 2"}, {n2 + "/only2.txt", "from node 2"},
-           {n0 + "/both.txt", "top"}, {n1 + "/both.txt", "lower"}, {n1 + "/sub/inner/deep.txt", "12345"}});
-    make(n0 + "/plain.txt", "p", 0644);
-    make(n1 + "/ro.txt", "r", 0444);
+           {n0 + "/both.txt", "top"}, {n1 + "/both.txt", "lower"}, {n1 + "/sub/inner/deep.txt", "12345"},
+           {n0 + "/blocker", ""}, {n1 + "/blocker/in.txt", "in"}, {n0 + "/plain.txt", "p"}});
+    files({{n1 + "/ro.txt", "r"}}, 0444);
     fs::current_path(n0);
     // Execute is asked as it is while inactive, as read while active.
     EXPECT_EQ(gen_vp_access("plain.txt", GEN_VP_EXECUTE), -1);
-    activate({{"NVPATH", n0 + ":" + n1 + ";" + n2}, {"LKS_VP_DEBUG", "1"}});
+    activate(n0 + ":" + n1 + ";" + n2);
     ASSERT_TRUE(gen_viewpath_active());
     EXPECT_EQ(gen_vp_access("plain.txt", GEN_VP_EXECUTE), 0);
 
@@ -153,99 +140,72 @@ TEST_F(ViewPath, ReadLookupAccessAndStatusGoThroughLowerNodesInOrder) {
     EXPECT_EQ((Strings{resolve(n0 + "/only2.txt"), resolve("both.txt"), resolve("only1.txt", GEN_VP_INTENT_WRITE),
                        resolve(root + "/only1.txt")}),
               (Strings{n2 + "/only2.txt", "both.txt", "only1.txt", root + "/only1.txt"}));
-    EXPECT_EQ((Strings{stat_via("both.txt"), stat_via("only2.txt"), stat_via("nowhere.txt")}),
-              (Strings{"node 0, 3 bytes", "node 2, 11 bytes", "none, errno " + std::to_string(ENOENT) + ", node -1"}));
-
-    // A missing directory of node 0 is found below as well.
-    EXPECT_EQ((Ints{int(gen_file_size("sub/inner/deep.txt")), gen_is_directory("sub/inner")}), (Ints{5, 1}));
-    // So is a file below a plain file of node 0: not-a-directory goes on.
-    fs::create_directories(n1 + "/blocker");
-    files({{n0 + "/blocker", ""}, {n1 + "/blocker/in.txt", "in"}});
-    EXPECT_TRUE(gen_vp_access("blocker/in.txt", GEN_VP_READ) == 0 && stat_via("blocker/in.txt") == "node 1, 2 bytes");
+    // A missing directory of node 0 is found below, and so is a file below a
+    // plain file of node 0: not-a-directory goes on.
+    EXPECT_EQ((Strings{stat_via("both.txt"), stat_via("only2.txt"), stat_via("nowhere.txt"), stat_via("blocker/in.txt")}),
+              (Strings{"3 bytes in node 0", "11 bytes in node 2", "errno " + std::to_string(ENOENT) + " in node -1",
+                       "2 bytes in node 1"}));
+    EXPECT_EQ((Ints{int(gen_file_size("sub/inner/deep.txt")), gen_is_directory("sub/inner"),
+                    gen_vp_access("blocker/in.txt", GEN_VP_READ)}),
+              (Ints{5, 1, 0}));
 
     // A lower file counts as writable: it is copied up when opened.
     for (int mode : {int(GEN_VP_EXISTS), GEN_VP_READ | GEN_VP_WRITE}) EXPECT_EQ(gen_vp_access("ro.txt", mode), 0);
     errno = 0;
     EXPECT_TRUE(gen_vp_access("none.txt", GEN_VP_WRITE) == -1 && errno == ENOENT);
 
-    // Argument files are sized and read through the view too.
-    write_file(n1 + "/args.txt", "one\ntwo\n");
-    char prog[] = "prog", at[] = "@args.txt";
-    char *argv[] = {prog, at, nullptr};
-    int argc = 2;
-    char **expanded = gen_expand_argfiles(&argc, argv);
-    ASSERT_EQ(argc, 3);
-    EXPECT_EQ(std::string(expanded[1]) + "," + expanded[2], "one,two");
-    gen_free_fn(expanded[1]), gen_free_fn(expanded);  // expanded[1] is the start of the file's text
-
     // Reads never create anything in node 0.
     EXPECT_FALSE(fs::exists(n0 + "/only1.txt") || fs::exists(n0 + "/sub") || fs::exists(n0 + "/ro.txt"));
 }
 
-TEST_F(ViewPath, UpdateCopiesTheLowerFileIntoNodeZero) {
-    make(n1 + "/log.txt", "old;", 0640);
-    fs::create_directories(n1 + "/a/b");
+TEST_F(ViewPath, UpdateAndWriteOpens) {
+    files({{n1 + "/log.txt", "old;"}}, 0640);
+    files({{n1 + "/a/b/data.bin", std::string(20000, 'x') + "end"}}, 0444);
+    files({{n1 + "/w.txt", "lower"}}, 0600);
     chmod((n1 + "/a").c_str(), 0750), chmod((n1 + "/a/b").c_str(), 0711);
-    make(n1 + "/a/b/data.bin", std::string(20000, 'x') + "end", 0444);
     fs::current_path(n0);
-    activate({{"NVPATH", n0 + ":" + n1}, {"LKS_VP_DEBUG", "1"}});
+    activate(n0 + ":" + n1);
+    const std::pair<const char *, int> slow[] = {{"rbtnc", GEN_VP_INTENT_READ}, {"wb", GEN_VP_INTENT_UPDATE},
+                                                 {"a", GEN_VP_INTENT_UPDATE},     {"r+", GEN_VP_INTENT_UPDATE}};
+    for (const auto &[mode, intent] : slow) EXPECT_EQ(gen_vp_fopen_intent(mode), intent) << mode;
 
     // The copy takes the lower permissions plus write for everyone.
     ASSERT_TRUE(put_via("log.txt", "ab", "new"));
     EXPECT_EQ(read_file(n0 + "/log.txt") + read_file(n1 + "/log.txt"), "old;newold;");
     EXPECT_TRUE(mode_of(n0 + "/log.txt") == 0662 && said(GEN_MSG_INFO, "Copied file to log.txt"));
-
     // Missing directories are made with the lower directories' permissions;
     // the copy runs over several blocks.
     ASSERT_TRUE(open_via(n0 + "/a/b/data.bin", O_RDWR));
     EXPECT_EQ(read_file(n0 + "/a/b/data.bin"), std::string(20000, 'x') + "end");
     EXPECT_EQ((Ints{mode_of(n0 + "/a/b/data.bin"), mode_of(n0 + "/a"), mode_of(n0 + "/a/b")}), (Ints{0666, 0750, 0711}));
-
     // Once in node 0 the copy is used as it is.
-    write_file(n1 + "/log.txt", "changed below");
-    ASSERT_TRUE(put_via("log.txt", "r+b"));
-    EXPECT_EQ(read_file(n0 + "/log.txt"), "old;new");
-
+    testing_support::write_file(n1 + "/log.txt", "changed below");
+    EXPECT_TRUE(put_via("log.txt", "r+b") && read_file(n0 + "/log.txt") == "old;new");
     // Nothing to copy: the update opens the path as it stands.
-    ASSERT_TRUE(put_via("fresh.txt", "ab"));
-    EXPECT_EQ(mode_of(n0 + "/fresh.txt"), 0644);
+    EXPECT_TRUE(put_via("fresh.txt", "ab") && mode_of(n0 + "/fresh.txt") == 0644);
     EXPECT_FALSE(open_via("nodir/x.txt", O_WRONLY | O_APPEND | O_CREAT, 0666) || fs::exists(n0 + "/nodir"));
-}
-
-TEST_F(ViewPath, OpenModesAreClassedAsReadUpdateOrWrite) {
-    fs::current_path(n0);
-    activate_nodes(n0 + ":" + n1, 1);
-    const std::pair<const char *, int> slow[] = {{"rbtnc", GEN_VP_INTENT_READ}, {"wb", GEN_VP_INTENT_UPDATE},
-                                                 {"a", GEN_VP_INTENT_UPDATE},     {"r+", GEN_VP_INTENT_UPDATE}};
-    for (const auto &[mode, intent] : slow) EXPECT_EQ(gen_vp_fopen_intent(mode), intent) << mode;
-
     // Slow mode: a write open copies first, so the file keeps the lower
     // permissions (plus write) even though its contents are then dropped.
-    make(n1 + "/w.txt", "lower", 0600);
-    ASSERT_TRUE(put_via("w.txt", "wb"));
-    EXPECT_TRUE(mode_of(n0 + "/w.txt") == 0622 && read_file(n0 + "/w.txt").empty());
+    EXPECT_TRUE(put_via("w.txt", "wb") && mode_of(n0 + "/w.txt") == 0622 && read_file(n0 + "/w.txt").empty());
 
     // Fast mode: a write open creates the file without looking below; an
     // append open still copies.
-    activate_nodes(n0 + ":" + n1, 2);
+    activate(n0 + ":" + n1, 2);
     EXPECT_EQ((Ints{gen_vp_fopen_intent("wb"), gen_vp_fopen_intent("w+b")}), (Ints{GEN_VP_INTENT_WRITE, GEN_VP_INTENT_UPDATE}));
     fs::remove(n0 + "/w.txt");
-    ASSERT_TRUE(put_via("w.txt", "wb"));
-    EXPECT_EQ(mode_of(n0 + "/w.txt"), 0644);
+    EXPECT_TRUE(put_via("w.txt", "wb") && mode_of(n0 + "/w.txt") == 0644);
     fs::remove(n0 + "/w.txt");
-    ASSERT_TRUE(open_via("w.txt", O_WRONLY | O_CREAT, 0600));
-    EXPECT_EQ(mode_of(n0 + "/w.txt"), 0600);
+    EXPECT_TRUE(open_via("w.txt", O_WRONLY | O_CREAT, 0600) && mode_of(n0 + "/w.txt") == 0600);
     fs::remove(n0 + "/w.txt");
-    ASSERT_TRUE(open_via("w.txt", O_WRONLY | O_APPEND));
-    EXPECT_EQ(read_file(n0 + "/w.txt"), "lower");
+    EXPECT_TRUE(open_via("w.txt", O_WRONLY | O_APPEND) && read_file(n0 + "/w.txt") == "lower");
 }
 
 TEST_F(ViewPath, SpellingsOfPathsWithinTheView) {
     const std::string top = root + "/Work", upper = root + "/WORK";
-    fs::create_directories(top + "/deep"), fs::create_directories(n1 + "/sub");
     files({{n1 + "/sub/f.txt", "f"}, {top + "/top0.txt", "0"}});
+    fs::create_directories(top + "/deep");
     fs::current_path(top + "/deep");
-    activate_nodes(top + ":" + n1);
+    activate(top + ":" + n1);
 
     // Letters in either case, either separator, "." and ".."; relative
     // paths start from the directory current at activation. "^" is node 0
@@ -264,7 +224,7 @@ TEST_F(ViewPath, SpellingsOfPathsWithinTheView) {
     EXPECT_EQ(gen_is_directory("^"), 1);
 }
 
-TEST_F(ViewPath, SwitchesAndTheirMessages) {
+TEST_F(ViewPath, SwitchesNodesAndTheirMessages) {
     // (Switching off and the plain slow mode say what they do end to end.)
     activate({{"NVPATH", n0 + ":" + n1}, {"LKS_VP_DEBUG", "1"}, {"LKS_VP_SLOW", "1"}}, 2);
     EXPECT_TRUE(gen_viewpath_active());
@@ -286,38 +246,33 @@ TEST_F(ViewPath, SwitchesAndTheirMessages) {
     EXPECT_TRUE(said(GEN_MSG_ERROR, "Illegal viewpath option passed to gen_viewpathing"));
 
     // A second activation keeps the nodes it has.
-    activate({{"NVPATH", n0 + ":" + n1}});
+    activate(n0 + ":" + n1);
     setenv("NVPATH", n2.c_str(), 1);
     gen_viewpathing(1);
-    write_file(n1 + "/kept.txt", "");
+    testing_support::write_file(n1 + "/kept.txt", "");
     EXPECT_EQ(resolve(n0 + "/kept.txt"), n1 + "/kept.txt");
 
-    log->clear();
     char *placeholder[1] = {nullptr}, **nodes = placeholder;
     int count = 5;
     EXPECT_TRUE(gen_getviewpathnodes(&nodes, &count) == -1 && nodes == nullptr && count == 0);
     EXPECT_TRUE(said(GEN_MSG_ERROR, "[gen_getviewpathnodes]: not implemented"));
-}
 
-TEST_F(ViewPath, NodesAreResolvedAndAnAlternateRootIsKept) {
-    fs::create_directory_symlink(n0, root + "/link0");
-    write_file(n1 + "/f.txt", "");
-    fs::current_path(n0);
     // Node 0 spelled through a link: resolved for the list, the spelling
     // kept as a second name of node 0.
-    activate({{"NVPATH", root + "/link0:" + root + "/./n1/"}, {"LKS_VP_DEBUG", "1"}});
+    fs::create_directory_symlink(n0, root + "/link0");
+    testing_support::write_file(n1 + "/f.txt", "");
+    fs::current_path(n0);
+    activate(root + "/link0:" + root + "/./n1/");
     EXPECT_EQ(infos(), (Strings{"Viewpathing support is ON (SLOW).", "Adding viewpath node 1: " + n0,
                                 "Using alternate root: " + root + "/link0", "Adding viewpath node 2: " + n1}));
     EXPECT_EQ(resolve(root + "/LINK0/f.txt"), n1 + "/f.txt");
-
     gen_vp_ignore_alternate_root = true;
-    activate({{"NVPATH", root + "/link0:" + n1}, {"LKS_VP_DEBUG", "1"}});
+    activate(root + "/link0:" + n1);
     EXPECT_TRUE(said(GEN_MSG_INFO, "Ignoring alternate root: " + root + "/link0") && relative(root + "/link0/f.txt") == "<null>");
-
     // A relative node is resolved from the current directory; as written it
     // is no alternate root.
     fs::current_path(root);
-    activate({{"NVPATH", "n0:n1"}, {"LKS_VP_DEBUG", "1"}});
+    activate("n0:n1");
     EXPECT_EQ(infos(), (Strings{"Viewpathing support is ON (SLOW).", "Adding viewpath node 1: " + n0,
                                 "Adding viewpath node 2: " + n1}));
 }
@@ -325,15 +280,14 @@ TEST_F(ViewPath, NodesAreResolvedAndAnAlternateRootIsKept) {
 TEST_F(ViewPath, AtMost128NodesAndComponents) {
     std::string list = n0;
     for (int i = 1; i < 130; ++i) list += ":" + root + "/node" + std::to_string(i);
+    files({{root + "/node127/last.txt", ""}, {root + "/node128/past.txt", ""}});
     fs::current_path(n0);
-    activate({{"NVPATH", list}, {"LKS_VP_DEBUG", "1"}});
+    activate(list);
     ASSERT_EQ(infos().size(), 129u);
     EXPECT_EQ(infos().back(), "Adding viewpath node 128: " + root + "/node127");
-    fs::create_directory(root + "/node127"), fs::create_directory(root + "/node128");
-    files({{root + "/node127/last.txt", ""}, {root + "/node128/past.txt", ""}});
     EXPECT_EQ((Strings{resolve("last.txt"), resolve("past.txt")}), (Strings{root + "/node127/last.txt", "past.txt"}));
 
-    activate_nodes(n0 + ":" + n1);
+    activate({{"NVPATH", n0 + ":" + n1}});
     std::string deep;
     for (int i = 0; i < 128; ++i) deep += "/a";
     const std::string too_deep = deep + "/a";
@@ -347,13 +301,12 @@ TEST_F(ViewPath, AtMost128NodesAndComponents) {
 
 TEST_F(ViewPath, RemapModeUsesReplacementsFirst) {
     const std::string a = root + "/a", b = root + "/b";
-    fs::create_directories(a), fs::create_directories(b);
     files({{a + "/both.txt", "a"}, {b + "/both.txt", "b"}, {a + "/aonly.txt", "a"}, {n1 + "/n1only.txt", "n"}});
     activate({{"NVSRPATH", a + ";" + b + ";" + n0 + ";" + n1}, {"LKS_VP_DEBUG", "1"}});
     ASSERT_TRUE(gen_viewpath_active());
     EXPECT_EQ((Strings{resolve(a + "/both.txt"), resolve(a + "/aonly.txt"), resolve(n0 + "/n1only.txt"),
                        resolve(root + "/x.txt"), stat_via(a + "/both.txt")}),
-              (Strings{b + "/both.txt", a + "/aonly.txt", n1 + "/n1only.txt", root + "/x.txt", "node 1, 1 bytes"}));
+              (Strings{b + "/both.txt", a + "/aonly.txt", n1 + "/n1only.txt", root + "/x.txt", "1 bytes in node 1"}));
     EXPECT_TRUE(said(GEN_MSG_INFO, "Located file: " + b + "/both.txt"));
     // NVPATH, when set, wins over NVSRPATH.
     activate({{"NVSRPATH", a + ";" + b}, {"NVPATH", a + ":" + b}});
@@ -373,9 +326,9 @@ using ViewPathDeathTest = ViewPath;
 
 TEST_F(ViewPathDeathTest, FailedCopyAndStartDirectoryGone) {
     // A short write removes the partial copy.
-    write_file(n1 + "/big.bin", std::string(30000, 'b'));
+    files({{n1 + "/big.bin", std::string(30000, 'b')}});
     fs::current_path(n0);
-    activate({{"NVPATH", n0 + ":" + n1}, {"LKS_VP_DEBUG", "1"}});
+    activate(n0 + ":" + n1);
     log.reset();  // the messages and exits of the program itself
     EXPECT_EXIT(copy_with_file_size_limit("big.bin", 10000), testing::ExitedWithCode(0),
                 "fatal: Unable to copy file to big.bin: File too large\n");

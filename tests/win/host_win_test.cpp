@@ -1,7 +1,8 @@
 // The Windows host: drive letters and '\' in paths, the program name of an
-// ".EXE", files binary by default, non-inheritable handles, the switch file
-// beside the executable and view paths whose nodes carry drive letters.
-// Built with the Windows tool chain and run under wine.
+// ".EXE", files binary by default, non-inheritable handles and view paths
+// whose nodes carry drive letters. Built with the Windows tool chain and run
+// under wine; a program started as FUNSIZE.EXE, its switch file beside it and
+// operands with drive letters are shown end to end (tests/wine).
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
@@ -14,7 +15,6 @@
 #include <cstring>
 #include <string>
 
-#include "gen_switch.h"
 #include "indgen.h"
 #include "indgeninit.h"
 #include "indgensys.h"
@@ -43,30 +43,26 @@ std::string temp_dir(const char *name) {
     return dir;
 }
 
-void write_text(const std::string &path, const char *text) {
-    FILE *f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
+// Writes text through gen_fopen with the given mode; the size of the file.
+long written_size(const std::string &path, const char *mode, const char *text) {
+    FILE *f = gen_fopen(path.c_str(), mode);
+    if (!f) return -2;
     std::fputs(text, f);
     std::fclose(f);
-}
-
-long file_size(const std::string &path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
-    return long(data.nFileSizeLow);
+    return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ? long(data.nFileSizeLow) : -1;
 }
 
 TEST(WinProgramName, ExeExtensionIsDroppedInAnyCase) {
-    gen_init("C:\\Tools\\FUNSIZE.EXE", 0, 1);
-    EXPECT_STREQ(gen_getprogname(), "FUNSIZE");
-    EXPECT_STREQ(gen_getprogpath(), "C:\\Tools\\FUNSIZE.EXE");
-
-    gen_init("d:/bin/funsize.Exe", 0, 1);
-    EXPECT_STREQ(gen_getprogname(), "funsize");
-
     // Another extension stays.
-    gen_init("C:funsize.com", 0, 1);
-    EXPECT_STREQ(gen_getprogname(), "funsize.com");
+    const std::pair<const char *, const char *> names[] = {
+        {"C:\\Tools\\FUNSIZE.EXE", "FUNSIZE"}, {"d:/bin/funsize.Exe", "funsize"}, {"C:funsize.com", "funsize.com"}};
+    for (const auto &[argv0, name] : names) {
+        gen_init(argv0, 0, 1);
+        EXPECT_STREQ(gen_getprogname(), name) << argv0;
+    }
+    gen_init(names[0].first, 0, 1);
+    EXPECT_STREQ(gen_getprogpath(), names[0].first);
 
     // A relative name is replaced by the executable's full path.
     gen_init("bin\\funsize", 0, 1);
@@ -78,69 +74,50 @@ TEST(WinProgramName, ExeExtensionIsDroppedInAnyCase) {
     EXPECT_STREQ(gen_getprogname(), "win_unit_tests");
 }
 
-TEST(WinStartUp, FilesAreBinaryUnlessTextIsAsked) {
+TEST(WinFiles, BinaryUnlessTextIsAskedAndNotInherited) {
     gen_init("C:\\Tools\\funsize.exe", 0, 1);
-    std::string dir = temp_dir("fsbin");
-    std::string bin = dir + "\\bin.txt", text = dir + "\\text.txt";
-    FILE *f = gen_fopen(bin.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fputs("a\nb\n", f);
-    std::fclose(f);
-    f = gen_fopen(text.c_str(), "wt");
-    ASSERT_NE(f, nullptr);
-    std::fputs("a\nb\n", f);
-    std::fclose(f);
-    EXPECT_EQ(file_size(bin), 4);
-    EXPECT_EQ(file_size(text), 6);
+    const std::string dir = temp_dir("fsbin");
+    EXPECT_EQ(written_size(dir + "\\bin.txt", "w", "a\nb\n"), 4);
+    EXPECT_EQ(written_size(dir + "\\text.txt", "wt", "a\nb\n"), 6);
 
     // The sockets layer is started: a socket can be made.
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     EXPECT_NE(s, INVALID_SOCKET) << WSAGetLastError();
     if (s != INVALID_SOCKET) closesocket(s);
-}
-
-TEST(WinFiles, OpenedHandlesAreNotInherited) {
-    std::string dir = temp_dir("fsinh");
-    std::string path = dir + "\\f.bin";
-    write_text(path, "x");
-    FILE *f = gen_fopen(path.c_str(), "rb");
-    ASSERT_NE(f, nullptr);
-    DWORD flags = 0;
-    ASSERT_TRUE(GetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f))), &flags));
-    EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
-    std::fclose(f);
 
     // The C library's own open leaves the handle inheritable; the wrapper is
     // what changes it.
-    f = std::fopen(path.c_str(), "rb");
-    ASSERT_NE(f, nullptr);
-    ASSERT_TRUE(GetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f))), &flags));
-    EXPECT_NE(flags & HANDLE_FLAG_INHERIT, 0u);
-    std::fclose(f);
+    for (bool wrapped : {true, false}) {
+        FILE *f = wrapped ? gen_fopen((dir + "\\bin.txt").c_str(), "rb") : std::fopen((dir + "\\bin.txt").c_str(), "rb");
+        ASSERT_NE(f, nullptr);
+        DWORD flags = 0;
+        ASSERT_TRUE(GetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f))), &flags));
+        EXPECT_EQ((flags & HANDLE_FLAG_INHERIT) != 0, !wrapped);
+        std::fclose(f);
+    }
 }
 
 TEST(WinPaths, DriveLettersAndBackslashes) {
-    EXPECT_EQ(take(gen_path_join("c:\\a", "..\\b")), "C:\\b");
-    EXPECT_EQ(take(gen_path_join("a/", "b")), "a\\b");
-    EXPECT_EQ(take(gen_path_join("a", "D:/x")), "D:/x");
-    EXPECT_EQ(take(gen_full_path("d:/x/./y/../z")), "D:\\x\\z");
-    EXPECT_EQ(take(gen_dirname("C:\\x")), "C:\\");
-    EXPECT_EQ(take(gen_dirname("C:x")), "C:");
-    EXPECT_STREQ(gen_basename("C:file.o"), "file.o");
-    EXPECT_STREQ(gen_basename("C:\\dir/file.o"), "file.o");
-    EXPECT_TRUE(gen_path_is_absolute("c:rel"));
-    EXPECT_TRUE(gen_path_is_absolute("\\x"));
-
-    // The system's full path names, with the drive letter upper-cased.
-    EXPECT_EQ(plat::full_path_name("c:/one/../two//three"), "c:\\two\\three");
-    EXPECT_EQ(take(gen_canonical_path("c:/one/../two")), "C:\\two");
+    const std::pair<std::string, std::string> cases[] = {
+        {take(gen_path_join("c:\\a", "..\\b")), "C:\\b"},
+        {take(gen_path_join("a/", "b")), "a\\b"},
+        {take(gen_path_join("a", "D:/x")), "D:/x"},
+        {take(gen_full_path("d:/x/./y/../z")), "D:\\x\\z"},
+        {take(gen_dirname("C:\\x")), "C:\\"},
+        {take(gen_dirname("C:x")), "C:"},
+        {gen_basename("C:file.o"), "file.o"},
+        {gen_basename("C:\\dir/file.o"), "file.o"},
+        // The system's full path names, with the drive letter upper-cased.
+        {plat::full_path_name("c:/one/../two//three"), "c:\\two\\three"},
+        {take(gen_canonical_path("c:/one/../two")), "C:\\two"},
+    };
+    for (const auto &[got, want] : cases) EXPECT_EQ(got, want);
+    EXPECT_TRUE(gen_path_is_absolute("c:rel") && gen_path_is_absolute("\\x"));
 
     // Roots and trailing separators, asked of the file attributes.
-    EXPECT_EQ(gen_is_directory("C:"), 1);
-    EXPECT_EQ(gen_is_directory("C:\\"), 1);
-    EXPECT_EQ(gen_is_directory("c:/windows/"), 1);
-    EXPECT_EQ(gen_is_directory("C:\\windows\\win.ini"), 0);
-    EXPECT_EQ(gen_is_directory("C:\\no such directory"), 0);
+    const std::pair<const char *, int> dirs[] = {{"C:", 1}, {"C:\\", 1}, {"c:/windows/", 1}, {"C:\\windows\\win.ini", 0},
+                                                 {"C:\\no such directory", 0}};
+    for (const auto &[path, is_dir] : dirs) EXPECT_EQ(gen_is_directory(path), is_dir) << path;
 
     // Letter case and separators do not make two files of one.
     EXPECT_TRUE(gen_same_file("C:\\Windows\\win.ini", "c:/windows/./WIN.INI"));
@@ -153,10 +130,7 @@ TEST(WinPaths, DriveLettersAndBackslashes) {
 }
 
 TEST(WinQueries, UserAndApplicationData) {
-    char *user = gen_getusername();
-    ASSERT_NE(user, nullptr);
-    EXPECT_GT(std::strlen(user), 0u);
-    gen_free_fn(user);
+    EXPECT_GT(take(gen_getusername()).size(), 0u);
     const char *appdata = gen_getappdata();
     ASSERT_NE(appdata, nullptr);
     EXPECT_EQ(gen_is_directory(appdata), 1) << appdata;
@@ -166,32 +140,15 @@ TEST(WinQueries, UserAndApplicationData) {
     EXPECT_EQ(gen_is_directory(shell.c_str()), 1) << shell;
 }
 
-TEST(WinSwitches, SwitchFileBesideTheExecutable) {
-    std::string module;
-    ASSERT_EQ(plat::module_file_name(reinterpret_cast<const void *>(&gen_switch_find), module), plat::MODULE_NAME_OK);
-    EXPECT_TRUE(gen_strequal_nocase(module.c_str(), plat::executable_path().c_str())) << module;
-
-    // The executable's path with ".gsw" instead of ".exe".
-    std::string gsw = module.substr(0, module.size() - 4) + ".gsw";
-    write_text(gsw, "# beside the program\r\nsamplegswitch 1\r\n");
-    gen_switch_use_file(nullptr);
-    gen_switch_reset();
-    const char *args[] = {"win_unit_tests", nullptr};
-    gen_switch_init(1, args);
-    DeleteFileA(gsw.c_str());
-    gen_switch_def *sample = gen_switch_find("SampleGSwitch");
-    ASSERT_NE(sample, nullptr);
-    EXPECT_EQ(sample->value, 1);
-    EXPECT_EQ(sample->source, uint32_t(GEN_SWITCH_GSW_FILE));
-}
-
+// Reading a file only the lower node has, with nodes with drive letters, runs
+// end to end; here the spellings of nodes and paths.
 TEST(WinViewPaths, NodesWithDriveLetters) {
     std::string dir = temp_dir("fsvp");
     std::string work = dir + "\\work", base = dir + "\\base";
     CreateDirectoryA(work.c_str(), nullptr);
     CreateDirectoryA(base.c_str(), nullptr);
-    write_text(base + "\\only.txt", "lower");
-    ASSERT_TRUE(SetCurrentDirectoryA(work.c_str()));
+    ASSERT_EQ(written_size(base + "\\only.txt", "wb", "lower"), 5);
+    ASSERT_TRUE(SetCurrentDirectoryA(base.c_str()));
 
     // ':' separates nodes, except after the drive letter of a node; the
     // nodes are given with '/' and in another letter case.
@@ -204,17 +161,8 @@ TEST(WinViewPaths, NodesWithDriveLetters) {
     gen_viewpathing(1);
     EXPECT_TRUE(gen_viewpath_active());
 
-    FILE *f = gen_fopen("only.txt", "rb");
-    ASSERT_NE(f, nullptr);
-    char buf[16] = {};
-    EXPECT_EQ(std::fread(buf, 1, sizeof buf - 1, f), 5u);
-    EXPECT_STREQ(buf, "lower");
-    std::fclose(f);
-    EXPECT_EQ(file_size(work + "\\only.txt"), -1);  // reading copies nothing
-
     // "^\" names node 0 whatever the current directory.
-    ASSERT_TRUE(SetCurrentDirectoryA(base.c_str()));
-    f = gen_fopen("^\\only.txt", "rb");
+    FILE *f = gen_fopen("^\\only.txt", "rb");
     ASSERT_NE(f, nullptr);
     std::fclose(f);
 

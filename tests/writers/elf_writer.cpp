@@ -159,4 +159,16 @@ void patch_section(std::string &bytes, const ElfFile &file, const ElfLayout &lay
           file.big_endian);
 }
 
+std::string Written::with(HeaderField field, uint64_t value) const {
+    std::string b = bytes;
+    patch_header(b, desc, field, value);
+    return b;
+}
+
+std::string Written::with(uint32_t section, SectionField field, uint64_t value) const {
+    std::string b = bytes;
+    patch_section(b, desc, at, section, field, value);
+    return b;
+}
+
 }  // namespace elfw

@@ -12,7 +12,7 @@
 // or more (or force_extended) the header uses extended numbering: e_shnum 0
 // with the count in section 0's sh_size, and e_shstrndx SHN_XINDEX with the
 // index in section 0's sh_link when it does not fit. Damaged files are made by
-// patching the result (patch_header, patch_section).
+// patching the result (patch_header, patch_section, or copies by Written).
 #pragma once
 
 #include <cstdint>
@@ -81,5 +81,16 @@ enum class SectionField { sh_name, sh_type, sh_flags, sh_addr, sh_offset, sh_siz
 void patch_header(std::string &bytes, const ElfFile &file, HeaderField field, uint64_t value);
 void patch_section(std::string &bytes, const ElfFile &file, const ElfLayout &layout, uint32_t index,
                    SectionField field, uint64_t value);
+
+// A file written from its description, kept with it and its layout so that
+// copies with one field changed are made in a line.
+struct Written {
+    ElfFile desc;
+    ElfLayout at;
+    std::string bytes;
+    explicit Written(const ElfFile &file) : desc(file), bytes(write_elf(file, &at)) {}
+    std::string with(HeaderField field, uint64_t value) const;
+    std::string with(uint32_t section, SectionField field, uint64_t value) const;
+};
 
 }  // namespace elfw

@@ -18,6 +18,18 @@ File open_bytes(const std::string &bytes, long at) {
     return f;
 }
 
+std::string stderr_of(const std::function<void()> &f) {
+    testing::internal::CaptureStderr();
+    f();
+    return testing::internal::GetCapturedStderr();
+}
+
+std::string take(char *s) {
+    std::string text = s ? s : "<null>";
+    gen_free_fn(s);
+    return text;
+}
+
 HandlerOutcome run_handler(format_handler handler, const std::string &bytes, long at, input_desc *desc) {
     File f = open_bytes(bytes, at);
     File f2 = open_bytes(bytes);

@@ -1,8 +1,10 @@
 // Small helpers shared by the reader and handler tests: byte strings as
-// open files, and a handler run with its output captured.
+// open files, a handler run with its output captured, what a call writes to
+// standard error, and strings the library allocated.
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -20,6 +22,13 @@ using File = std::unique_ptr<FILE, FileCloser>;
 
 // An anonymous temporary file holding `bytes`, positioned at `at`.
 File open_bytes(const std::string &bytes, long at = 0);
+
+// Runs `f` and gives what it wrote to standard error.
+std::string stderr_of(const std::function<void()> &f);
+
+// A string the library allocated for the caller (freed here) as text;
+// "<null>" for a null pointer.
+std::string take(char *s);
 
 struct HandlerOutcome {
     int result;
