@@ -5,6 +5,8 @@
 //   cwd: work               optional: the runs start in this subdirectory
 //   program: bin/funsize    optional: the runs start a copy of the binary put there
 //   tool: funsize-diff      optional: the runs start the comparison program
+//   shell: sh               optional: each run is a script for /bin/sh, with
+//                           the program as $0 (for pipes and redirections)
 //   cut: x.o 120            optional, repeatable: input x.o cut to 120 bytes
 //   absent: work/x.o        optional: a file the runs must not make
 //   --- file args.txt       an input: the lines below, or with "from PATH" a copy
@@ -63,7 +65,7 @@ struct Step {
 
 struct Case {
     std::string file, title;
-    std::map<std::string, std::string> settings;  // "cwd:", "program:", "tool:", "absent:"
+    std::map<std::string, std::string> settings;  // "cwd:", "program:", "tool:", "shell:", "absent:"
     std::vector<std::pair<std::string, uint64_t>> cuts;
     std::vector<Input> inputs;
     std::vector<Step> runs;
@@ -178,6 +180,7 @@ class CaseTest : public testing::TestWithParam<Case> {};
 
 TEST_P(CaseTest, MatchesExpectedOutput) {
     const Case &c = GetParam();
+    if (c.settings.count("shell:")) SKIP_BEHIND_WRAPPER();
     // Nothing of a view path may leak in from the environment of the tests.
     for (const char *v : {"NVPATH", "NVSRPATH", "LKS_VP_XSW", "LKS_VP_DEBUG", "LKS_VP_OFF", "LKS_VP_SLOW"}) unsetenv(v);
     const std::string dir = fs::canonical(testing_support::make_temp_dir()).string();
@@ -203,7 +206,9 @@ TEST_P(CaseTest, MatchesExpectedOutput) {
                         (eq = args[0].find('=')) != std::string::npos;
              args.erase(args.begin()))
             env.emplace_back(args[0].substr(0, eq), args[0].substr(eq + 1));
-        auto r = testing_support::run_program(program, args, cwd, env, argv0);
+        auto r = setting("shell:").empty()
+                     ? testing_support::run_program(program, args, cwd, env, argv0)
+                     : testing_support::run_program("/bin/sh", {"-c", replace_all(run.args, "@DIR@", dir), program}, cwd);
         EXPECT_EQ(r.out, expected(run.out, dir));
         EXPECT_EQ(r.err, expected(run.err, dir));
         EXPECT_EQ(r.status, run.status);
