@@ -1,6 +1,6 @@
-// Writes the funsize-diff page of a synthetic build, for the page benchmark:
+// Writes the funsize-diff page of a synthetic build, for bench/run_page.sh:
 //
-//   make_page --generate N [--one-side] PAGE.html [LIST.txt]
+//   gen_page --generate N [--one-side] PAGE.html [LIST.txt]
 //
 // N functions in nested folders and archives, with sizes spread over four
 // orders of magnitude and a few per cent of them grown, shrunk, added or
@@ -17,7 +17,7 @@ int main(int argc, char **argv) {
     const bool one_side = argc >= 4 && std::strcmp(argv[3], "--one-side") == 0;
     const int at = one_side ? 4 : 3;
     if (argc <= at || argc > at + 2 || std::strcmp(argv[1], "--generate") != 0) {
-        std::fprintf(stderr, "usage: make_page --generate N [--one-side] PAGE.html [LIST.txt]\n");
+        std::fprintf(stderr, "usage: gen_page --generate N [--one-side] PAGE.html [LIST.txt]\n");
         return 2;
     }
     const uint64_t count = std::strtoull(argv[2], nullptr, 10);
@@ -57,14 +57,14 @@ int main(int argc, char **argv) {
     c.one_side = one_side;
     FILE *page = std::fopen(argv[at], "wb");
     if (!page || !fdiff::write_html(page, c) || std::fclose(page) != 0) {
-        std::fprintf(stderr, "make_page: cannot write %s\n", argv[at]);
+        std::fprintf(stderr, "gen_page: cannot write %s\n", argv[at]);
         return 1;
     }
     fdiff::OutputOptions all;
     all.all = true;
     FILE *list = argc > at + 1 ? std::fopen(argv[at + 1], "wb") : nullptr;
     if (argc > at + 1 && (!list || !fdiff::write_comparison(list, c, all) || std::fclose(list) != 0)) {
-        std::fprintf(stderr, "make_page: cannot write %s\n", argv[at + 1]);
+        std::fprintf(stderr, "gen_page: cannot write %s\n", argv[at + 1]);
         return 1;
     }
     return 0;
