@@ -8,19 +8,11 @@
 // input.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
-#include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "run_program.h"
@@ -28,60 +20,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testing_support::make_temp_dir;
 using testing_support::read_file;
 using testing_support::replace_all;
-
-struct Outcome {
-    bool timed_out = false;
-    int signal = 0;   // the signal that ended the run, 0 when it exited
-    int status = -1;  // exit status
-    std::string err;
-};
-
-// Runs the binary on `args` with a time limit; standard output is dropped.
-Outcome run_limited(const std::vector<std::string> &args, std::chrono::seconds limit) {
-    static const std::string dir = make_temp_dir();
-    const std::string err_path = dir + "/stderr";
-    pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        int out = open("/dev/null", O_WRONLY);
-        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out < 0 || err < 0) _exit(126);
-        dup2(out, 1);
-        dup2(err, 2);
-        // A sanitized build also looks for leaks here, whatever the suite
-        // as a whole was told: later options win.
-        const char *asan = getenv("ASAN_OPTIONS");
-        const std::string options = std::string(asan ? asan : "") + ":detect_leaks=1";
-        setenv("ASAN_OPTIONS", options.c_str(), 1);
-        std::vector<char *> argv;
-        argv.push_back(const_cast<char *>(FUNSIZE_BINARY));
-        for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(FUNSIZE_BINARY, argv.data());
-        _exit(127);
-    }
-    Outcome o;
-    int wstatus = 0;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (waitpid(pid, &wstatus, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &wstatus, 0);
-            o.timed_out = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    if (WIFEXITED(wstatus))
-        o.status = WEXITSTATUS(wstatus);
-    else
-        o.signal = WTERMSIG(wstatus);
-    o.err = read_file(err_path);
-    return o;
-}
 
 std::vector<fs::path> reproducers() {
     std::vector<fs::path> files;
@@ -106,7 +46,11 @@ TEST(FuzzReplay, EveryReproducerEndsCleanly) {
             if (*mode) args.push_back(mode);
             args.push_back(file.string());
             SCOPED_TRACE(file.string() + " " + mode);
-            const Outcome o = run_limited(args, std::chrono::seconds(5));
+            // A sanitized build also looks for leaks here, whatever the
+            // suite as a whole was told: later options win.
+            const char *asan = getenv("ASAN_OPTIONS");
+            const auto o = testing_support::run_program(FUNSIZE_BINARY, args, "",
+                                                        {{"ASAN_OPTIONS", std::string(asan ? asan : "") + ":detect_leaks=1"}}, "", 5);
             EXPECT_FALSE(o.timed_out) << "still running after 5 seconds";
             EXPECT_EQ(o.signal, 0) << "killed by signal " << o.signal;
             EXPECT_TRUE(o.signal != 0 || allowed.count(o.status)) << "status " << o.status;

@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -13,7 +15,8 @@
 namespace testing_support {
 
 RunResult run_program(const std::string &program, const std::vector<std::string> &args, const std::string &cwd,
-                      const std::vector<std::pair<std::string, std::string>> &env, const std::string &argv0) {
+                      const std::vector<std::pair<std::string, std::string>> &env, const std::string &argv0,
+                      int limit) {
     int out_pipe[2], err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
     pid_t pid = fork();
@@ -30,6 +33,7 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
         close(out_pipe[1]);
         close(err_pipe[1]);
         if (null_in > 2) close(null_in);
+        if (limit > 0) setpgid(0, 0);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
         for (const auto &[k, v] : env) setenv(k.c_str(), v.c_str(), 1);
         std::vector<char *> argv;
@@ -47,8 +51,20 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     int open_count = 2;
     char buf[65536];
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limit);
     while (open_count > 0) {
-        if (poll(fds, 2, -1) < 0) break;
+        int wait_ms = -1;
+        if (limit > 0 && !r.timed_out) {
+            wait_ms = int(std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+            if (wait_ms <= 0) {
+                kill(-pid, SIGKILL);
+                r.timed_out = true;
+                wait_ms = -1;
+            }
+        }
+        const int ready = poll(fds, 2, wait_ms);
+        if (ready == 0) continue;
+        if (ready < 0) break;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             ssize_t n = read(fds[i].fd, buf, sizeof buf);
@@ -63,7 +79,8 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
     }
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
-    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    r.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + r.signal;
     return r;
 }
 

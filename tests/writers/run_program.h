@@ -20,13 +20,17 @@ struct RunResult {
     std::string out;
     std::string err;
     int status = -1;  // exit status, or 128 + signal number
+    int signal = 0;   // the signal that ended the run
+    bool timed_out = false;
 };
 
 // Runs `program` with `args` (argv[0] is `argv0`, or the program's path when
 // empty) in directory `cwd` (unchanged when empty), with `env` added to the
-// environment and standard input closed.
+// environment and standard input closed. With a `limit` in seconds, the
+// program and what it started are killed when it runs longer.
 RunResult run_program(const std::string &program, const std::vector<std::string> &args, const std::string &cwd = "",
-                      const std::vector<std::pair<std::string, std::string>> &env = {}, const std::string &argv0 = "");
+                      const std::vector<std::pair<std::string, std::string>> &env = {}, const std::string &argv0 = "",
+                      int limit = 0);
 
 // A fresh empty directory under the system's temporary directory.
 std::string make_temp_dir();
