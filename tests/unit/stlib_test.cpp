@@ -25,7 +25,7 @@ TEST(StConfig, FlagsByNameAndNumber) {
     MessageLog log;
     // Names in any case, numbers up to the last flag with trailing blanks
     // only.
-    for (const char *good : {"reportdnmloads", "REPORTDNMLOADS", "51", "51 \t"}) EXPECT_EQ(ST_LookupDebugFlag(good), 51) << good;
+    for (const char *good : {"reportdnmloads", "REPORTDNMLOADS", "51", "51 \t\r"}) EXPECT_EQ(ST_LookupDebugFlag(good), 51) << good;
     EXPECT_EQ((V{ST_LookupDebugFlag("0"), ST_LookupDebugFlag("152")}), (V{0, 152}));
     V on;  // the flags that are on until changed
     for (int n = 0; n <= 152; ++n)
@@ -40,10 +40,12 @@ TEST(StConfig, FlagsByNameAndNumber) {
         expected.push_back(E + "[ST_SetDebugFlagFName]: no such debug flag (\"" + (bad ? bad : "NULL") + "\")");
     }
     EXPECT_EQ((V{STConfig_GetOption(153), ST_SetDebugFlagFNumber(200, 1)}), (V{0, -1}));
-    EXPECT_EQ(STConfig_GetOptionName(-1), nullptr);
+    EXPECT_TRUE(STConfig_GetOptionName(-1) == nullptr && STConfig_GetOptionName(153) == nullptr);
+    EXPECT_STREQ(STConfig_GetOptionName(51), "reportDnmLoads");
     expected.insert(expected.end(), {E + "[STConfig_GetOption]: bad debug flag number (153)",
                                      E + "[ST_SetDebugFlagFNumber]: bad debug flag number (200)",
-                                     E + "[STConfig_GetOption]: bad debug flag number (-1)"});
+                                     E + "[STConfig_GetOption]: bad debug flag number (-1)",
+                                     E + "[STConfig_GetOption]: bad debug flag number (153)"});
     EXPECT_EQ(log.all(), expected);
     log.clear();
 
