@@ -155,6 +155,13 @@ TEST_F(StRead, NameFileHeaderFieldsByVersion) {
                      d->cppAbiStyle, d->encodingType, d->words31[0]}),
                   (V{c.want[0], c.want[1], c.want[2], c.want[3], c.v >= 29 ? 7 : 0, c.v >= 31, c.v >= 31 ? 7 : -1}));
     }
+    // Fewer tables than the index of the Dlo Files by offset: the index
+    // stays out of the file.
+    DnmDesc few = dnm_sample({43});
+    few.tweak = [](STDnm *w) { w->numTables = STDNM_DLO_FILES_BY_OFFSET; };
+    Dnm d = dnm_of(dbgw::write_dnm(few));
+    ASSERT_NE(d, nullptr) << log.joined();
+    EXPECT_EQ((V{STDnm_TableCount(d.get(), STDNM_DLO_FILES), STDnm_TableCount(d.get(), STDNM_DLO_FILES_BY_OFFSET)}), (V{2, 0}));
     EXPECT_TRUE(log.all().empty()) << log.joined();
 }
 
