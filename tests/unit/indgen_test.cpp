@@ -65,9 +65,9 @@ TEST(Strings, NullsCaseAndBounds) {
                     gen_strncmp("abc", "abd", 3), gen_strncmp("abc", "abd", 0), gen_strcmp_nocase("B", "a")}),
               (Ints{1, 0, 1, 1, 1, 0, -1, 0, 1}));
     EXPECT_EQ((Ints{gen_strprefix("abc", nullptr), gen_strprefix(nullptr, "a"), gen_strprefix_nocase("ABc", "ab"),
-                    gen_strsuffix("file.EXE", ".EXE"), gen_strsuffix("e", "exe"), gen_strnprefix_nocase(nullptr, "a", 1),
-                    gen_strnprefix_nocase("ABx", "aby", 2)}),
-              (Ints{1, 0, 1, 1, 0, 0, 1}));
+                    gen_strsuffix("file.EXE", ".EXE"), gen_strsuffix("e", "exe"), gen_strsuffix("e", nullptr), gen_strsuffix(nullptr, "e"),
+                    gen_strnprefix_nocase(nullptr, "a", 1), gen_strnprefix_nocase("ABx", "aby", 2)}),
+              (Ints{1, 0, 1, 1, 0, 1, 0, 0, 1}));
     EXPECT_EQ((Ints{int64_t(gen_strtoul("0x10", nullptr, 0)), int64_t(gen_strtoul("010", nullptr, 0)),
                     int64_t(gen_strtoul("4294967297", nullptr, 10))}), (Ints{16, 8, 1}));
     char *end = reinterpret_cast<char *>(1);
