@@ -181,7 +181,7 @@ TEST(StConfig, AllocForBuildAndTableDouble) {
                  STDnm_TableDouble(dnm, STDNM_SECTIONS, 5), STDnm_TableMax(dnm, STDNM_SECTIONS)}), (V{7, 4, 0, 5}));
     STDnm_Release(dnm);
     STDbg *dbg = STDbg_Create(GF_KIND_DBG);
-    EXPECT_EQ(STDbg_TableDouble(dbg, 21, 1), -1);
+    EXPECT_EQ((V{STDbg_TableDouble(dbg, 21, 1), STDbg_TableDouble(dbg, -1, 1), STDbg_TableDouble(dbg, 0, 4)}), (V{-1, -1, 0}));
     EXPECT_STREQ(STDbg_TableName(21), "Unknown");
     STDbg_Free(dbg);
 }
