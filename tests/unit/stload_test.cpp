@@ -262,14 +262,11 @@ TEST_F(StLoad, ReferenceCountsAndWcharAttributes) {
 }
 
 TEST_F(StLoad, ObjectMetInTheArchiveFindsItsEntry) {
-    // Entry c records the offset of b, entry d the magic string of a: an
-    // object is given the first entry that fits.
+    // Entry c records the offset of a, entry d its magic string: an object
+    // is given the first entry that fits.
     dlaw::ProgramDesc p = program(4);
-    uint32_t magic_a = 0;
-    uint64_t offset_b = 0;
-    p.tweak_entry = [&](size_t k, STDnm_DloFile &e) {
-        k == 0 ? void(magic_a = e.magic) : k == 1 ? void(offset_b = e.offset) : k == 2 ? void(e.offset = offset_b) : void(e.magic = magic_a);
-    };
+    STDnm_DloFile a{};
+    p.tweak_entry = [&](size_t k, STDnm_DloFile &e) { k == 0 ? void(a = e) : k == 2 ? void(e.offset = a.offset) : k == 3 ? void(e.magic = a.magic) : void(); };
     load(p);
     // b refers to its name file's strings: the name file comes along, read
     // without its sections; not the last entry, so it stays for the caller.
@@ -290,21 +287,20 @@ TEST_F(StLoad, ObjectMetInTheArchiveFindsItsEntry) {
     ST_UnloadDboFromDla(dbg, &dnm, 1);
     EXPECT_EQ(dnm, nullptr);
 
-    // A name file already held is used as it is, its entry found by magic
-    // string past the others; unloading the object of its last entry
-    // releases it.
+    // A name file already held is used as it is, an object's entry looked up
+    // by offset, else by magic string; unloading the object of its last
+    // entry releases it.
     STDnm *held = nullptr;
     ST_UnloadDboFromDla(member(0, &held), &held, 0);
     ASSERT_NE(held, nullptr);
     STDnm *same = held;
-    STDbg *b = member(1, &held), *c = member(2, &held, 7);
-    EXPECT_TRUE(b && c && held == same && b->iDlo == 1 && c->iDlo == 2);
-    ST_UnloadDboFromDla(b, &held, 0);
-    ST_UnloadDboFromDla(c, &held, 0);
+    STDbg *a0 = member(0, &held), *a7 = member(0, &held, 7), *c = member(2, &held, 7);
+    EXPECT_TRUE(a0 && a7 && c && held == same && a0->iDlo == 0 && a7->iDlo == 0 && c->iDlo == 2);
+    for (STDbg *d : {a0, a7, c}) ST_UnloadDboFromDla(d, &held, 0);
     ASSERT_EQ(held, same);
     ST_UnloadDboFromDla(member(3, &held), &held, 0);
     EXPECT_EQ(held, nullptr);
-    EXPECT_EQ(log.all().size(), 2u);
+    EXPECT_EQ(log.all().size(), 3u);
 }
 
 // ---- Name files of objects met directly in the archive, kept between loads
