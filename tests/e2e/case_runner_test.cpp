@@ -20,8 +20,8 @@
 //
 // A case runs in a fresh directory with all its inputs, made before its first
 // run, and a link "data" to the committed test inputs; "@DIR@" stands for that
-// directory. In expected text "@HOST{/x}" is its subpath x as the program
-// writes full path names on its host, and "@windows TEXT" a line only the
+// directory, and "@HOST{/x}" its subpath x as a full path name of the
+// program's host. In expected text "@windows TEXT" is a line only the
 // Windows build writes. Everything is compared byte for byte.
 #include <gtest/gtest.h>
 
@@ -133,22 +133,27 @@ std::vector<Case> load_cases() {
     return cases;
 }
 
+// A line with the case's directory and its host paths put in.
+std::string with_paths(std::string line, const std::string &dir) {
+    const std::string drive = FUNSIZE_HOST_DRIVE;
+    for (size_t at, end; (at = line.find("@HOST{")) != std::string::npos && (end = line.find('}', at)) != std::string::npos;) {
+        std::string path = dir + line.substr(at + 6, end - at - 6);
+        if (!drive.empty()) path = drive + replace_all(path, "/", "\\");
+        line.replace(at, end + 1 - at, path);
+    }
+    return replace_all(line, "@DIR@", dir);
+}
+
 // Expected text as the program writes it on its host.
 std::string expected(const std::string &text, const std::string &dir) {
-    const std::string drive = FUNSIZE_HOST_DRIVE;
     std::string out;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         if (line.rfind("@windows ", 0) == 0) {
-            if (drive.empty()) continue;
+            if (std::string(FUNSIZE_HOST_DRIVE).empty()) continue;
             line = line.substr(9);
         }
-        for (size_t at, end; (at = line.find("@HOST{")) != std::string::npos && (end = line.find('}', at)) != std::string::npos;) {
-            std::string path = dir + line.substr(at + 6, end - at - 6);
-            if (!drive.empty()) path = drive + replace_all(path, "/", "\\");
-            line.replace(at, end + 1 - at, path);
-        }
-        out += replace_all(line, "@DIR@", dir) + "\n";
+        out += with_paths(line, dir) + "\n";
     }
     return out;
 }
@@ -198,7 +203,7 @@ TEST_P(CaseTest, MatchesExpectedOutput) {
     fs::create_directories(cwd);
     for (const Step &run : c.runs) {
         SCOPED_TRACE("$ " + run.args);
-        std::istringstream words(replace_all(run.args, "@DIR@", dir));
+        std::istringstream words(with_paths(run.args, dir));
         Lines args;
         for (std::string word; words >> word;) args.push_back(word);
         std::vector<std::pair<std::string, std::string>> env;
@@ -208,7 +213,7 @@ TEST_P(CaseTest, MatchesExpectedOutput) {
             env.emplace_back(args[0].substr(0, eq), args[0].substr(eq + 1));
         auto r = setting("shell:").empty()
                      ? testing_support::run_program(program, args, cwd, env, argv0)
-                     : testing_support::run_program("/bin/sh", {"-c", replace_all(run.args, "@DIR@", dir), program}, cwd);
+                     : testing_support::run_program("/bin/sh", {"-c", with_paths(run.args, dir), program}, cwd);
         EXPECT_EQ(r.out, expected(run.out, dir));
         EXPECT_EQ(r.err, expected(run.err, dir));
         EXPECT_EQ(r.status, run.status);
