@@ -42,7 +42,7 @@ TEST(Format, AgreesWithTheCLibrary) {
     EXPECT_EQ(fmt("%*d|%-*d|", 4, 7, 3, 1), "   7|1  |");
     EXPECT_EQ(fmt("%c%%%s", 'a', static_cast<const char *>(nullptr)), "a%(null)");
     EXPECT_EQ(fmt("%lld %llu %hd %hhx", -3LL, 3ULL, 70000, 0x1ff), "-3 3 4464 ff");
-    EXPECT_EQ(fmt("%5.2f|%e", 3.14159, 1.0), " 3.14|1.000000e+00");
+    EXPECT_EQ(fmt("%5.2f|%e|%A", 3.14159, 1.0, 1.0), " 3.14|1.000000e+00|0X1P+0");
     // Truncated output still counts every character.
     char small[5];
     EXPECT_EQ(gen_snprintf(small, sizeof small, "%s", "abcdefgh"), 8);
