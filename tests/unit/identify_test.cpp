@@ -219,7 +219,8 @@ TEST(IdentifyOther, DataFilesProfileNamesAndShortInputs) {
         // Four-byte magics: what follows them does not matter.
         {lead({0, 0, 2, 'X', 1}, 32), "x", FT_002X, 0, 0x0000, 0},
         {lead({0, 0, 0xFF, 0xFF, 1}, 32), "x", FT_IMPORT_OBJECT, 0, 0x0000, 0},
-        {lead({0x03, 0x00}, 32), "x", FT_DEBUG_INFO, 121, 0, 5},              // b0 | b1 is 1, 2 or 4
+        {lead({0x00, 0x04}, 32), "x", FT_DEBUG_INFO, 120, 0, 5},              // b0 | b1 is 1, 2 or 4
+        {lead({0x03, 0x00}, 32), "x", FT_DEBUG_INFO, 121, 0, 5},              // or 3
         {lead({0x01, 0x02, 0x00, 0x00}, 32), "x", FT_DEBUG_INFO, 121, 0, 5},  // 1 | 2, no a.out row
         {lead({'V', 'L', 'G', 0}, 32), "x", FT_DEBUG_INFO, 142, 0, 5},
         {lead({'I', 'N', 'T', 'X'}, 32), "x", FT_UNKNOWN_OTHER, 0, 0x4E49, 0},
