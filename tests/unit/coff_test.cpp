@@ -173,8 +173,7 @@ TEST_F(CoffHandler, NamesFromTheStringTable) {
         // Asked for by name, names are compared and not kept.
         funsize_add_requested(last.c_str());
         EXPECT_EQ(run(bytes).out, line(last, 0x10));
-        testing_support::end_report_state();
-        testing_support::begin_report_state();
+        fresh_report_state();
     }
 }
 
@@ -237,8 +236,7 @@ TEST_F(CoffHandlerDeathTest, FatalDamage) {
     coffw::put(b, main_offset_at, 0xfffffff0u, 4, false);
     funsize_add_requested("helper");
     dies(b, "unexpected EOF in string table");
-    testing_support::end_report_state();
-    testing_support::begin_report_state();
+    fresh_report_state();
 
     // A PE input whose stub leads nowhere.
     set_ident(kVariants[0], FT_PE);

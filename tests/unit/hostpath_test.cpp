@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "indgen.h"
+#include "indgeninit.h"
 #include "indgensys.h"
 #include "platform.h"
 #include "run_program.h"
@@ -41,7 +42,7 @@ class HostPath : public testing::Test {
   protected:
     void SetUp() override {
         dir_ = testing_support::make_temp_dir();
-        for (const char *v : {"TMP", "TEMP", "BUILDER_TEMPORARY_NAME", "HOME", "PATH"})
+        for (const char *v : {"TMP", "TEMP", "BUILDER_TEMPORARY_NAME", "HOME", "PATH", "APPDATA", "USERPROFILE"})
             saved_.emplace_back(v, std::getenv(v) ? std::optional<std::string>(std::getenv(v)) : std::nullopt);
         gen_hostpath_clear_caches();
     }
@@ -203,6 +204,27 @@ TEST_F(HostPath, FileRoutines) {
                        take(gen_find_program("x/tool", false, false)),
                        take(gen_find_program((bin + "/../bin/tool").c_str(), false, true))}),
               (Strings{N(bin + "/tool"), "<null>", "<null>", N(bin + "/tool")}));
+}
+
+// Without APPDATA or USERPROFILE the folder for application data is the
+// user's own under a "Users" folder beside the program's, when both folders
+// can be made.
+TEST_F(HostPath, ApplicationDataBesideTheProgram) {
+    const std::string bin = dir_ + "/bin";
+    ASSERT_EQ(gen_mkdir(bin.c_str(), 0755), 0);
+    testing_support::write_file(bin + "/prog", "");
+    unsetenv("APPDATA"), unsetenv("USERPROFILE");
+    gen_init((bin + "/prog").c_str(), 0, 0);
+    const std::string user = take(gen_getusername());
+    const std::string mine = dir_ + "/Users/" + (user == "<null>" ? "default" : user);
+    const char *appdata = gen_getappdata();
+    EXPECT_TRUE(appdata && std::filesystem::equivalent(appdata, mine)) << (appdata ? appdata : "<null>");
+    // A file in the way of the user's folder: none.
+    std::filesystem::remove(mine);
+    testing_support::write_file(mine, "");
+    gen_hostpath_clear_caches();
+    EXPECT_EQ(gen_getappdata(), nullptr);
+    gen_setprogname(nullptr);
 }
 
 }  // namespace

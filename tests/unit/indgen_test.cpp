@@ -10,19 +10,15 @@
 #include "indgen.h"
 #include "indgeninit.h"
 #include "run_program.h"
+#include "test_files.h"
 
 namespace {
 
 using testing_support::make_temp_dir;
+using testing_support::take;
 using testing_support::write_file;
 using Args = std::vector<std::string>;
 using Ints = std::vector<int64_t>;
-
-std::string take(char *s) {
-    std::string r = s ? s : "<null>";
-    gen_free_fn(s);
-    return r;
-}
 
 TEST(Alloc, CountZeroOverflowAndScratchRing) {
     EXPECT_EQ(gen_calloc(0, 100), nullptr);

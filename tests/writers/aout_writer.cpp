@@ -46,8 +46,8 @@ std::string write_aout(const AoutFile &file, AoutLayout *layout) {
         add(word, 4);
     bytes.resize(sym_offset, '\0');
     for (const Symbol &s : file.symbols) {
-        add(s.strx >= 0 ? uint64_t(s.strx) : 4 + names.size(), 4), add(s.type, 1), add(0, 1), add(0, 2), add(s.value, 4);
-        if (s.strx < 0) names.append(s.name).push_back('\0');
+        add(4 + names.size(), 4), add(s.type, 1), add(0, 1), add(0, 2), add(s.value, 4);
+        names.append(s.name).push_back('\0');
     }
     bytes.append(file.syms_slack, '\0');
     AoutLayout at{uint32_t(bytes.size()), uint32_t(4 + names.size())};

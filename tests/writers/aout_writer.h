@@ -15,8 +15,7 @@
 // put the text behind it. Text, data and the relocation areas are zero bytes,
 // then the symbols (12 bytes each: n_strx, n_type, n_other, n_desc, n_value;
 // syms_slack zero bytes more are counted in a_syms), then the string table:
-// its size word and each name with a NUL. n_strx counts from the size word;
-// a symbol with `strx` set stores that value and adds no name.
+// its size word and each name with a NUL. n_strx counts from the size word.
 #pragma once
 
 #include <cstdint>
@@ -32,7 +31,6 @@ struct Symbol {
     std::string name;
     uint8_t type = N_TEXT | N_EXT;
     uint32_t value = 0;
-    int64_t strx = -1;  // when not negative: n_strx as it stands, and no name is written
 };
 
 struct AoutFile {

@@ -66,23 +66,18 @@ std::string build(const CoffFile &file, const std::string &prefix, CoffLayout *l
     at.file_header = prefix.size();
     at.section_header_size = ti ? TI_SCNHSZ : file.layout == SectionLayout::M88000 ? M88K_SCNHSZ : SCNHSZ;
     at.section_headers = at.file_header + (ti ? TI_FILHSZ : FILHSZ);
-    uint64_t pos = at.section_headers + uint64_t(at.section_header_size) * file.sections.size();
-    std::vector<uint64_t> contents_at;
-    for (const Section &s : file.sections) contents_at.push_back(s.contents.empty() ? 0 : pos), pos += s.contents.size();
-    at.symbols = pos;
+    at.symbols = at.section_headers + uint64_t(at.section_header_size) * file.sections.size();
     for (const Symbol &s : file.symbols) at.entry_of.push_back(at.entries), at.entries += uint32_t(1 + s.aux.size());
 
     add(file.magic, 2), add(file.sections.size(), 2), add(0, 4), add(at.symbols, 4), add(at.entries, 4);
     add(0, 2), add(0, 2);  // no optional header, no flags
     if (ti) add(0x0099, 2);
-    for (size_t i = 0; i < file.sections.size(); ++i) {
-        const Section &s = file.sections[i];
+    for (const Section &s : file.sections) {
         name_field(s.name, false);
-        add(s.vaddr, 4), add(s.vaddr, 4), add(s.size, 4), add(contents_at[i], 4), add(0, 4), add(0, 4);
-        add(s.nreloc, count_width), add(s.nlnno, count_width), add(s.flags, 4);
-        if (ti) add(s.reserved, 2), add(s.page, 2);
+        add(s.vaddr, 4), add(s.vaddr, 4), add(s.size, 4), add(0, 4), add(0, 4), add(0, 4);
+        add(0, count_width), add(0, count_width), add(s.flags, 4);  // no relocations, no line numbers
+        if (ti) add(0, 2), add(0, 2);                                // reserved, page
     }
-    for (const Section &s : file.sections) o += s.contents;
     for (const Symbol &s : file.symbols) {
         name_field(s.name, s.in_string_table);
         add(s.value, 4), add(uint16_t(s.section), 2), add(s.type, 2), add(s.sclass, 1);

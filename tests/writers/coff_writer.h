@@ -8,9 +8,10 @@
 // Layout: [MZ stub and "PE\0\0" (write_pe)] file header (20 bytes, 22 for the
 // Texas Instruments layout with its target field), section headers (40 bytes;
 // M88000: 44, with 32-bit relocation and line counts; Texas Instruments: 48,
-// adding the reserved and page fields), section contents, symbol table and
-// string table (a 4-byte length, then NUL-terminated names). Offsets count
-// from the start of the file; every value is in the order big_endian selects.
+// adding the reserved and page fields), symbol table and string table (a
+// 4-byte length, then NUL-terminated names); sections have no bytes in the
+// file. Offsets count from the start of the file; every value is in the order
+// big_endian selects.
 // symbol_entry_size is that of every symbol and auxiliary entry (18, 20 for
 // M88000, 24 for the MIPS magics); the bytes behind the common 18 are zero.
 // A name of at most 8 characters fills its field; a longer one, or any with
@@ -34,9 +35,7 @@ enum class SectionLayout { Common, M88000, TexasInstruments };
 
 struct Section {
     std::string name;
-    uint32_t vaddr = 0, size = 0, flags = STYP_TEXT, nreloc = 0, nlnno = 0;
-    uint16_t reserved = 0, page = 0;  // Texas Instruments only
-    std::string contents;             // bytes placed in the file; s_scnptr 0 when empty
+    uint32_t vaddr = 0, size = 0, flags = STYP_TEXT;
 };
 
 struct Aux {

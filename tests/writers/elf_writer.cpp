@@ -152,13 +152,6 @@ void patch_header(std::string &bytes, const ElfFile &file, HeaderField field, ui
     patch(bytes, EI_NIDENT, kHeader, size_t(field), value, file.elf_class == 64, file.big_endian);
 }
 
-void patch_section(std::string &bytes, const ElfFile &file, const ElfLayout &layout, uint32_t index,
-                   SectionField field, uint64_t value) {
-    const bool wide = file.elf_class == 64;
-    patch(bytes, layout.shoff + uint64_t(index) * (wide ? 64 : 40), kSection, size_t(field), value, wide,
-          file.big_endian);
-}
-
 std::string Written::with(HeaderField field, uint64_t value) const {
     std::string b = bytes;
     patch_header(b, desc, field, value);
@@ -167,7 +160,8 @@ std::string Written::with(HeaderField field, uint64_t value) const {
 
 std::string Written::with(uint32_t section, SectionField field, uint64_t value) const {
     std::string b = bytes;
-    patch_section(b, desc, at, section, field, value);
+    const bool wide = desc.elf_class == 64;
+    patch(b, at.shoff + uint64_t(section) * (wide ? 64 : 40), kSection, size_t(field), value, wide, desc.big_endian);
     return b;
 }
 

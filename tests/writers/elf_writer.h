@@ -12,7 +12,7 @@
 // or more (or force_extended) the header uses extended numbering: e_shnum 0
 // with the count in section 0's sh_size, and e_shstrndx SHN_XINDEX with the
 // index in section 0's sh_link when it does not fit. Damaged files are made by
-// patching the result (patch_header, patch_section, or copies by Written).
+// patching the result (patch_header, or copies by Written).
 #pragma once
 
 #include <cstdint>
@@ -77,10 +77,8 @@ enum class HeaderField { e_type, e_machine, e_version, e_entry, e_phoff, e_shoff
                          e_phnum, e_shentsize, e_shnum, e_shstrndx };
 enum class SectionField { sh_name, sh_type, sh_flags, sh_addr, sh_offset, sh_size, sh_link, sh_info, sh_addralign, sh_entsize };
 
-// Overwrite one field with `value`, in the width the class gives it.
+// Overwrites one field with `value`, in the width the class gives it.
 void patch_header(std::string &bytes, const ElfFile &file, HeaderField field, uint64_t value);
-void patch_section(std::string &bytes, const ElfFile &file, const ElfLayout &layout, uint32_t index,
-                   SectionField field, uint64_t value);
 
 // A file written from its description, kept with it and its layout so that
 // copies with one field changed are made in a line.

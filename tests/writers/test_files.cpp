@@ -30,24 +30,7 @@ std::string take(char *s) {
     return text;
 }
 
-HandlerOutcome run_handler(format_handler handler, const std::string &bytes, long at, input_desc *desc) {
-    File f = open_bytes(bytes, at);
-    File f2 = open_bytes(bytes);
-    HandlerOutcome o;
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    o.result = handler(f.get(), f2.get(), desc);
-    std::fflush(stdout);
-    o.err = testing::internal::GetCapturedStderr();
-    o.out = testing::internal::GetCapturedStdout();
-    return o;
-}
-
-int call_handler(format_handler handler, const std::string &bytes, input_desc *desc) {
-    File f = open_bytes(bytes);
-    File f2 = open_bytes(bytes);
-    return handler(f.get(), f2.get(), desc);
-}
+namespace {
 
 void begin_report_state() {
     funsize_init_table();
@@ -67,6 +50,34 @@ void end_report_state() {
     opt_section_name = nullptr;
     opt_section_number = 0;
 }
+
+}  // namespace
+
+HandlerOutcome HandlerTest::run(const std::string &bytes, long at) {
+    File f = open_bytes(bytes, at);
+    File f2 = open_bytes(bytes);
+    HandlerOutcome o;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    o.result = handler_(f.get(), f2.get(), &desc_);
+    std::fflush(stdout);
+    o.err = testing::internal::GetCapturedStderr();
+    o.out = testing::internal::GetCapturedStdout();
+    return o;
+}
+
+int HandlerTest::call(const std::string &bytes) {
+    File f = open_bytes(bytes);
+    File f2 = open_bytes(bytes);
+    return handler_(f.get(), f2.get(), &desc_);
+}
+
+void HandlerTest::fresh_report_state() {
+    end_report_state();
+    begin_report_state();
+}
+
+void HandlerTest::TearDown() { end_report_state(); }
 
 void HandlerTest::SetUp() {
     begin_report_state();

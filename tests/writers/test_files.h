@@ -36,34 +36,27 @@ struct HandlerOutcome {
     std::string err;
 };
 
-// Runs a format handler on `bytes`: the reading handle starts at `at`, the
-// second handle at 0. Standard output and error are captured.
-HandlerOutcome run_handler(format_handler handler, const std::string &bytes, long at, input_desc *desc);
-
-// The same without capturing, for death tests whose child keeps its output.
-int call_handler(format_handler handler, const std::string &bytes, input_desc *desc);
-
-// A fresh function table and every option at its start value; and the
-// table given back again. For the fixtures of handler and table tests.
-void begin_report_state();
-void end_report_state();
-
 // One report line in the default format ("%-20s %7lld\n"), for a name of any
 // length.
 std::string report_line(const std::string &name, long long size);
 
-// A fixture for the tests of one format handler: a fresh report state for
-// every test, and an input named "test.o" (member "member.o") identified by
-// `ident_`.
+// A fixture for the tests of one format handler: a fresh report state (a
+// new function table, every option at its start value) for every test, and
+// an input named "test.o" (member "member.o") identified by `ident_`.
 class HandlerTest : public testing::Test {
   protected:
     explicit HandlerTest(format_handler handler) : handler_(handler) {}
     void SetUp() override;
-    void TearDown() override { end_report_state(); }
-    HandlerOutcome run(const std::string &bytes, long at = 0) { return run_handler(handler_, bytes, at, &desc_); }
+    void TearDown() override;
+    // The report state made afresh within a test; ident_ is kept.
+    void fresh_report_state();
+    // Runs the handler on `bytes`: the reading handle starts at `at`, the
+    // second handle at 0. Standard output and error are captured.
+    HandlerOutcome run(const std::string &bytes, long at = 0);
     std::string out(const std::string &bytes) { return run(bytes).out; }
-    // For death tests, whose child must keep its standard error.
-    int call(const std::string &bytes) { return call_handler(handler_, bytes, &desc_); }
+    // The same without capturing, for death tests whose child must keep its
+    // standard error.
+    int call(const std::string &bytes);
 
     format_handler handler_;
     file_ident ident_{};
