@@ -38,7 +38,15 @@ TEST(StContainer, HeaderWrittenAndChecked) {
     // Written: the encoding of the address mode; descriptors are refused
     // with a warning.
     GFile *gf = gf_OpenWrite(nullptr, nullptr, GF_KIND_DBO, GADR_MODE_16BIT_16SEG, GFileOptions{1, 2, 1});
-    EXPECT_EQ(Bytes(gf_Output(gf).begin(), gf_Output(gf).end()), container(2, 1, 0x42, 2));
+    auto output = [&] { return Bytes(gf_Output(gf).begin(), gf_Output(gf).end()); };
+    EXPECT_EQ(output(), container(2, 1, 0x42, 2));
+    // A patch changes four written bytes; one that would reach past them,
+    // or before the first, changes nothing.
+    Bytes patched = container(2, 1, 0x42, 2);
+    dbgw::patch32(patched, 16, 0x01020304);
+    gf_PatchFixed32(gf, 16, 0x01020304);
+    for (int64_t pos : {-1, 17, 20}) gf_PatchFixed32(gf, pos, 0xFFFFFFFF);
+    EXPECT_EQ(output(), patched);
     gf_CloseWrite(gf);
     EXPECT_EQ(log.all(), (Lines{"4|GFile desciptors not supported"}));
     log.clear();

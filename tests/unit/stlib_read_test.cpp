@@ -95,7 +95,12 @@ TEST_F(StRead, NameFileInEveryVersionEncodingModeAndLayout) {
                 for (uint8_t layout : {uint8_t(0), uint8_t(2), uint8_t(1)}) {
                     SCOPED_TRACE(testing::Message() << "version " << v << " compress " << compress << " mode " << mode
                                                     << " layout " << int(layout));
-                    Bytes bytes = dbgw::write_dnm(dnm_sample({v, compress, layout, mode}));
+                    DnmDesc desc = dnm_sample({v, compress, layout, mode});
+                    desc.tweak = [](STDnm *w) {
+                        const int32_t links[] = {1, 0};
+                        STDnm_SetIndexTable(w, STDNM_DLO_FILE_UPDATE_LINKS, links, 2);
+                    };
+                    Bytes bytes = dbgw::write_dnm(desc);
                     gadr_set_mode(mode == 2 ? 3 : 2);
                     Dnm dnm = dnm_of(bytes);
                     ASSERT_NE(dnm, nullptr) << log.joined();
@@ -118,11 +123,13 @@ TEST_F(StRead, NameFileInEveryVersionEncodingModeAndLayout) {
                     EXPECT_STREQ(STDnm_String(dnm.get(), f[1].magic), "magic-util");
                     EXPECT_STREQ(STDnm_String(dnm.get(), f[1].objectFileBaseName), v >= 11 ? "util.o" : "");
                     // Bit 5 from bit 0 before version 17; bit 11 from bit 8
-                    // before version 43, from bit 9 after.
+                    // before version 43, from bit 9 after. The index by
+                    // offset is stored from version 17, the update links from 22.
                     EXPECT_EQ((V{int64_t(f[1].offset), f[1].timeStamp, f[1].language, f[0].flags, f[1].flags,
-                                 f[1].iTopLevelSourceFile2, STDnm_TableCount(dnm.get(), STDNM_DLO_FILES_BY_OFFSET)}),
+                                 f[1].iTopLevelSourceFile2, STDnm_TableCount(dnm.get(), STDNM_DLO_FILES_BY_OFFSET),
+                                 STDnm_TableCount(dnm.get(), STDNM_DLO_FILE_UPDATE_LINKS)}),
                               (V{0x1000, 2000, v >= 19 ? 3 : 31, v < 13 ? 0 : v < 17 ? 0xB21 : 0xB01,
-                                 v < 13 ? 0 : v < 43 ? 0x200 : 0xA00, -1, v >= 17 ? 2 : 0}));
+                                 v < 13 ? 0 : v < 43 ? 0x200 : 0xA00, -1, v >= 17 ? 2 : 0, v >= 22 ? 2 : 0}));
                     if (v >= 17) {
                         EXPECT_EQ(static_cast<int32_t *>(STDnm_TableEntries(dnm.get(), 17))[1], 1);
                     }

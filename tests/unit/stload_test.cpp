@@ -419,4 +419,23 @@ TEST_F(StLoad, NameFileChangedOrHeldIsReadAgain) {
     ST_UnloadDboFromDla(alone, &none, 0);
 }
 
+// A name-file path that leads to no regular file (a directory, nothing) is
+// read as usual and leaves the kept name file alone: met there again, it
+// is served.
+TEST_F(StLoad, PathToNoFileLeavesTheCachedNameFile) {
+    load(program(2));
+    std::filesystem::rename(dnm_, dir_ + "/real.dnm");
+    std::filesystem::create_symlink("real.dnm", dnm_);
+    STDnm_Free(name_file_of(0));
+    const int64_t hits = st::dnm_cache_hits();
+    for (const std::string target : {".", "gone.dnm", "real.dnm"}) {
+        std::filesystem::remove(dnm_);
+        std::filesystem::create_symlink(target, dnm_);
+        STDnm *dnm = name_file_of(0);
+        EXPECT_EQ(dnm != nullptr, target == "real.dnm") << target;
+        STDnm_Free(dnm);
+    }
+    EXPECT_EQ(st::dnm_cache_hits(), hits + 1);
+}
+
 }  // namespace
