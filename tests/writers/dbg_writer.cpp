@@ -99,10 +99,8 @@ Bytes write_dnm(const DnmDesc &d) {
         rec.flags = d.enc.version >= 13 ? f.flags : 0;
         byOffset.push_back(STDnm_AddDloFile(dnm, &rec));
     }
-    if (d.indexTables) {
-        STDnm_SetIndexTable(dnm, STDNM_SECTIONS_BY_ADR, byAdr.data(), int32_t(byAdr.size()));
-        STDnm_SetIndexTable(dnm, STDNM_DLO_FILES_BY_OFFSET, byOffset.data(), int32_t(byOffset.size()));
-    }
+    STDnm_SetIndexTable(dnm, STDNM_SECTIONS_BY_ADR, byAdr.data(), int32_t(byAdr.size()));
+    STDnm_SetIndexTable(dnm, STDNM_DLO_FILES_BY_OFFSET, byOffset.data(), int32_t(byOffset.size()));
     if (d.tweak) d.tweak(dnm);
     uint8_t *image = nullptr;
     int64_t size = 0;

@@ -40,7 +40,6 @@ struct DnmDesc {
     Encoding enc{STDNM_MAX_VERSION};
     std::vector<SectionDesc> sections;
     std::vector<DloDesc> dlos;
-    bool indexTables = true;             // "Dlo Files / Offset" and "Sections / Adr"
     std::function<void(STDnm *)> tweak;  // last changes before writing
 };
 
