@@ -168,7 +168,7 @@ TEST(StConfig, AllocForBuildAndTableDouble) {
     // set directly.
     STDnm *dnm = STDnm_Create();
     EXPECT_EQ((V{STDnm_TableDouble(dnm, 36, 5), STDnm_TableDouble(dnm, -1, 5), STDnm_TableMax(dnm, 36)}), (V{-1, -1, 0xFFFFFFFF}));
-    EXPECT_EQ(STDnm_TableEntries(dnm, 40), nullptr);
+    EXPECT_EQ(STDnm_TableEntries(dnm, STDNM_NUM_TABLES), nullptr);
     EXPECT_STREQ(STDnm_TableName(36), "Unknown");
     {
         FlagScope report(STFLAG_reportTableDoubling, 1);
