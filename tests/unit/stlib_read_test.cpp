@@ -64,10 +64,11 @@ V values(const STDbg_Proc &p) {
 }
 
 // 5 symbols, 3 lines, 1 file and 2 frames for the indices of procedures,
-// 0x100 name-file strings from 0x7000.
+// an empty table, 0x100 name-file strings from 0x7000.
 void tables(STDbg *w) {
     w->dnmStringBase = 0x7000, w->numDnmStrings = 0x100;
-    for (auto [index, max] : {std::pair{STDBG_SYMS, 5}, {STDBG_LINES, 3}, {STDBG_FILES, 1}, {STDBG_FRAMES, 2}})
+    for (auto [index, max] :
+         {std::pair{STDBG_SYMS, 5}, {STDBG_LINES, 3}, {STDBG_FILES, 1}, {STDBG_FRAMES, 2}, {STDBG_SYM_COPY_FORWARD, 0}})
         STDbg_SetOpaqueTable(w, index, max, 0, nullptr, 0);
 }
 
@@ -213,7 +214,9 @@ TEST_F(StRead, DebugObjectInEveryVersionKindEncodingAndMode) {
                     EXPECT_EQ(values(p[0]), (V{b + 0x1000, b + 0x1040, 3, v >= 9 ? 5 : 0, 1, 4, 0, v >= 22 ? 1 : -1, 2, 0, 1, 2,
                                                0, 1, v >= 6 ? 9 : 0, v >= 26 ? 0x10181 : v >= 7 ? 0x81 : 0}));
                     EXPECT_EQ(std::string(ST_ProcUseName(&p[0])) + " " + ST_ProcUseName(&p[2]), "main g");
-                    EXPECT_EQ((V{dbg->tables[STDBG_PROCS].count, values(p[2])[1]}), (V{3, -1}));
+                    // An empty table stays out of the file.
+                    EXPECT_EQ((V{dbg->tables[STDBG_PROCS].count, values(p[2])[1], int64_t(dbg->tables[STDBG_SYM_COPY_FORWARD].dir.offset)}),
+                              (V{3, -1, 0}));
                 }
 }
 
