@@ -58,6 +58,34 @@ gadr adr(uint64_t v) {
     return g;
 }
 
+STDnm_Section section_record(STDnm *dnm, const SectionDesc &s) {
+    STDnm_Section rec{};
+    rec.name = rec.altName = STDnm_AddString(dnm, s.name.c_str());
+    rec.begin = adr(s.begin);
+    rec.end = adr(s.end);
+    rec.value64 = 0x10;
+    rec.value32 = -2;
+    rec.sc = s.sc;
+    rec.index1 = rec.index2 = rec.index3 = -1;
+    rec.flags = dnm->version >= 23 ? 0x201 : s.sc < 4 ? 1u << s.sc : 0;
+    return rec;
+}
+
+STDnm_DloFile dlo_record(STDnm *dnm, const DloDesc &f) {
+    STDnm_DloFile rec{};
+    rec.name = STDnm_AddString(dnm, f.name.c_str());
+    rec.baseName = STDnm_AddString(dnm, f.baseName.c_str());
+    rec.path = STDnm_AddString(dnm, f.path.c_str());
+    rec.magic = rec.magic2 = STDnm_AddString(dnm, f.magic.c_str());
+    rec.iTopLevelSourceFile = rec.iTopLevelSourceFile2 = -1;
+    rec.objectFileBaseName = dnm->version >= 11 ? rec.baseName : 0;
+    rec.timeStamp = f.timeStamp;
+    rec.offset = f.offset;
+    rec.language = dnm->version >= 19 ? f.language : 31;
+    rec.flags = dnm->version >= 13 ? f.flags : 0;
+    return rec;
+}
+
 Bytes write_dnm(const DnmDesc &d) {
     STDnm *dnm = STDnm_Create();
     dnm->version = d.enc.version;
@@ -69,40 +97,17 @@ Bytes write_dnm(const DnmDesc &d) {
     dnm->lowAdr = adr(0x100);
     dnm->highAdr = adr(0x8000);
     STDnm_AddString(dnm, "");
-    std::vector<int32_t> byAdr;
+    std::vector<int32_t> byAdr, byOffset;
     for (const SectionDesc &s : d.sections) {
-        STDnm_Section rec{};
-        rec.name = STDnm_AddString(dnm, s.name.c_str());
-        rec.altName = rec.name;
-        rec.begin = adr(s.begin);
-        rec.end = adr(s.end);
-        rec.value64 = 0x10;
-        rec.value32 = -2;
-        rec.sc = s.sc;
-        rec.index1 = rec.index2 = rec.index3 = -1;
-        rec.flags = d.enc.version >= 23 ? 0x201 : s.sc < 4 ? 1u << s.sc : 0;
+        const STDnm_Section rec = section_record(dnm, s);
         byAdr.push_back(STDnm_AddSection(dnm, &rec));
     }
-    std::vector<int32_t> byOffset;
     for (const DloDesc &f : d.dlos) {
-        STDnm_DloFile rec{};
-        rec.name = STDnm_AddString(dnm, f.name.c_str());
-        rec.baseName = STDnm_AddString(dnm, f.baseName.c_str());
-        rec.path = STDnm_AddString(dnm, f.path.c_str());
-        rec.magic = STDnm_AddString(dnm, f.magic.c_str());
-        rec.magic2 = rec.magic;
-        rec.iTopLevelSourceFile = rec.iTopLevelSourceFile2 = -1;
-        rec.objectFileBaseName = d.enc.version >= 11 ? rec.baseName : 0;
-        rec.timeStamp = f.timeStamp;
-        rec.offset = f.offset;
-        rec.language = d.enc.version >= 19 ? f.language : 31;
-        rec.flags = d.enc.version >= 13 ? f.flags : 0;
+        const STDnm_DloFile rec = dlo_record(dnm, f);
         byOffset.push_back(STDnm_AddDloFile(dnm, &rec));
     }
-    if (d.indexTables) {
-        STDnm_SetIndexTable(dnm, STDNM_SECTIONS_BY_ADR, byAdr.data(), int32_t(byAdr.size()));
-        STDnm_SetIndexTable(dnm, STDNM_DLO_FILES_BY_OFFSET, byOffset.data(), int32_t(byOffset.size()));
-    }
+    STDnm_SetIndexTable(dnm, STDNM_SECTIONS_BY_ADR, byAdr.data(), int32_t(byAdr.size()));
+    STDnm_SetIndexTable(dnm, STDNM_DLO_FILES_BY_OFFSET, byOffset.data(), int32_t(byOffset.size()));
     if (d.tweak) d.tweak(dnm);
     uint8_t *image = nullptr;
     int64_t size = 0;

@@ -40,7 +40,6 @@ struct DnmDesc {
     Encoding enc{STDNM_MAX_VERSION};
     std::vector<SectionDesc> sections;
     std::vector<DloDesc> dlos;
-    bool indexTables = true;             // "Dlo Files / Offset" and "Sections / Adr"
     std::function<void(STDnm *)> tweak;  // last changes before writing
 };
 
@@ -64,6 +63,10 @@ GFileOptions options(const Encoding &enc);
 // An address from a 64-bit number; UINT64_MAX is the invalid address.
 gadr adr(uint64_t v);
 
+// The records of a section and an object entry, their strings added to the
+// name file's (the fields its version does not store left at their defaults).
+STDnm_Section section_record(STDnm *dnm, const SectionDesc &s);
+STDnm_DloFile dlo_record(STDnm *dnm, const DloDesc &f);
 Bytes write_dnm(const DnmDesc &d);
 // The image a library writer made in memory (freed here; read once the call
 // that gives `status` has filled it in); throws when the writer failed.

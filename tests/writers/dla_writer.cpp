@@ -32,30 +32,12 @@ Program write_program(const ProgramDesc &p) {
     dnm->highAdr = dbgw::adr(p.sections.empty() ? 0 : p.sections.back().end);
     add(dnm, "");
     std::vector<STDnm_Section> sections;
-    for (const dbgw::SectionDesc &s : p.sections) {
-        STDnm_Section rec{};
-        rec.name = rec.altName = add(dnm, s.name);
-        rec.begin = dbgw::adr(s.begin);
-        rec.end = dbgw::adr(s.end);
-        rec.sc = s.sc;
-        rec.index1 = rec.index2 = rec.index3 = -1;
-        rec.flags = 0x201;
-        sections.push_back(rec);
-    }
+    for (const dbgw::SectionDesc &s : p.sections) sections.push_back(dbgw::section_record(dnm, s));
     std::vector<STDnm_DloFile> entries;
     std::vector<std::vector<uint32_t>> procNames;
     for (const ObjectDesc &o : p.objects) {
         if (o.member.size() > 15) throw std::runtime_error("member name longer than 15 characters: " + o.member);
-        STDnm_DloFile rec{};
-        rec.name = add(dnm, o.member);
-        rec.baseName = add(dnm, o.member);
-        rec.path = add(dnm, "obj/" + o.member);
-        rec.magic = rec.magic2 = add(dnm, o.magic);
-        rec.iTopLevelSourceFile = rec.iTopLevelSourceFile2 = -1;
-        rec.objectFileBaseName = rec.baseName;
-        rec.timeStamp = 1000;
-        rec.language = 1;
-        entries.push_back(rec);
+        entries.push_back(dbgw::dlo_record(dnm, {o.member, o.member, "obj/" + o.member, o.magic}));
         std::vector<uint32_t> names;
         for (const Proc &pr : o.procs) names.push_back(pr.in_dnm ? add(dnm, pr.name) : 0);
         procNames.push_back(names);
