@@ -107,20 +107,6 @@ const std::string kFirstSection =
     line("sized", 0x24) + line("open_a", 0x20) + line("label", 0x20) + line("a_very_long_function_name", 0x80);
 const std::string kThirdSection = line("other", 0x40) + line("two_aux", 0x40);
 
-TEST_F(CoffHandler, ReportsFunctionsOfEveryLayout) {
-    for (const Variant &v : kVariants) {
-        SCOPED_TRACE(v.what);
-        set_ident(v);
-        testing_support::HandlerOutcome o = run(coffw::write_coff(program(v)));
-        // Sizes from auxiliary entries are kept; the others end at the next
-        // reported symbol or at the end of their section. C_LABEL, "..lx" and
-        // "__lks_eofn_" symbols bound nothing; a function with two
-        // auxiliary entries takes no size from them.
-        EXPECT_EQ(std::tuple(o.result, o.err, o.out), std::tuple(0, "", kFirstSection + kThirdSection));
-        EXPECT_EQ(current_ident->ti_coff, v.machine_type == MT_TI ? 1u : 0u);
-    }
-}
-
 TEST_F(CoffHandler, SectionSelectionByName) {
     set_ident(kVariants[1]);
     // A long name from the string table; the 1-based number is kept.
@@ -144,37 +130,6 @@ TEST_F(CoffHandler, SectionSelectionByName) {
     coffw::put(b, at.section_headers + 2 * at.section_header_size + 4, 0x7ffffff0, 4, true);
     opt_section_number = 0, opt_section_name = ".text";
     EXPECT_EQ(out(b), kFirstSection);
-}
-
-// Functions whose string-table offsets point into bytes behind the writer's
-// table: two share a name, three start in a run without a NUL (two of them
-// at one offset) and are cut at the limit, and the last runs into the end of
-// the file, or of an archive member into the bytes behind it.
-TEST_F(CoffHandler, NamesFromTheStringTable) {
-    const std::string cut(COFF_NAME_MAX, 'r'), last = std::string(10, 'r') + "tail";
-    for (const uint32_t file_type : {FT_COFF, FT_PE}) {
-        SCOPED_TRACE(file_type);
-        set_ident(kVariants[0], file_type);
-        coffw::CoffFile desc{.sections = {coffw::code(".text", 0, 0x100)}, .symbols = {}};
-        for (uint32_t i = 0; i < 6; ++i)
-            desc.symbols.push_back(coffw::func("placeholder_" + std::to_string(i), 0x10 * i, 1, 0x10));
-        coffw::CoffLayout at;
-        std::string bytes = file_type == FT_PE ? coffw::write_pe(desc, &at) : coffw::write_coff(desc, &at);
-        const uint32_t own = uint32_t(bytes.size() - at.strings);
-        bytes += std::string("shared\0", 7) + std::string(3000, 'r') + "tail";
-        const uint32_t offsets[] = {own, own, own + 7, own + 7, own + 7 + 500, own + 7 + 3000 - 10};
-        for (size_t i = 0; i < 6; ++i)
-            coffw::put(bytes, at.symbols + uint64_t(at.entry_of[i]) * SYMESZ + 4, offsets[i], 4, false);
-        const std::string first_five = line("shared", 0x10) + line("shared", 0x10) + line(cut, 0x10) +
-                                       line(cut, 0x10) + line(cut, 0x10);
-        EXPECT_EQ(run(bytes).out, first_five + line(last, 0x10));
-        EXPECT_EQ(run(std::string(61, '\n') + bytes + std::string("/next\0`\n", 8), 61).out,
-                  first_five + line(last + "/next", 0x10));
-        // Asked for by name, names are compared and not kept.
-        funsize_add_requested(last.c_str());
-        EXPECT_EQ(run(bytes).out, line(last, 0x10));
-        fresh_report_state();
-    }
 }
 
 // The string table is read in blocks of 16 KiB: 6,000 long names run over

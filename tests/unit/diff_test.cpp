@@ -113,33 +113,4 @@ TEST(DiffFormats, AwkwardNamesReadBackFromMarkdownCsvAndJson) {
               doc["summary"]["net"].get<uint64_t>());
 }
 
-TEST(DiffMatching, OrderOfOccurrenceAfterACommonStartAndUnitsByKey) {
-    // f f g against f g f: the first f pairs at once, then the second f of
-    // each side by order, whatever lies between.
-    Side o, n;
-    const uint32_t a = o.add_unit("", "a.o", true), b = o.add_unit("", "b.o", true);
-    const uint32_t na = n.add_unit("", "a.o", true), nc = n.add_unit("", "c.o", true);
-    o.add(a, "f", 1);
-    o.add(a, "f", 2);
-    o.add(a, "g", 3);
-    o.add(b, "h", 4);
-    n.add(na, "f", 1);
-    n.add(na, "g", 3);
-    n.add(na, "f", 12);
-    n.add(nc, "h", 4);
-    const Comparison c = fdiff::compare(o, n, true);
-    ASSERT_EQ(c.functions.size(), 5u);
-    EXPECT_TRUE(c.several_files);
-    const fdiff::Function &grown = c.functions[0];
-    EXPECT_EQ(grown.name, "f");
-    EXPECT_EQ(grown.old_size, 2u);
-    EXPECT_EQ(grown.new_size, 12u);
-    // h moved from b.o to c.o: removed there, added here.
-    EXPECT_EQ(c.summary.added, 1u);
-    EXPECT_EQ(c.summary.removed, 1u);
-    EXPECT_EQ(c.summary.grown, 1u);
-    EXPECT_EQ(c.summary.up, 10u + 4u);
-    EXPECT_EQ(c.summary.down, 4u);
-}
-
 }  // namespace

@@ -59,34 +59,6 @@ Target target(const file_ident &id) {
 
 // --- ELF ------------------------------------------------------------------
 
-TEST(IdentifyElf, MachineRulesInBothClassesAndByteOrders) {
-    const struct { uint16_t machine; uint32_t flags, machine_type; int flag14, underscore; uint32_t cpu_family;
-                   const char *short_name; uint32_t arch_family, arch_variant; } rows[] = {
-        {37, 0x100, 63, 1, 1, 13, "fr", 0, NONE},  // any flags; bit 8 lies outside every mask
-        // SH: the row with value 0 is searched first and takes every file
-        // whose masked bits are clear; a later row needs its one bit.
-        {42, 0x00000100, 70, 1, 1, 28, nullptr, 0, NONE}, {42, 0x02000100, 77, 1, 1, 28, nullptr, 0, NONE},
-        // PCP's value lies outside the TriCore mask: the catch-all row takes it.
-        {44, 0x80000100, 85, 1, 0, 33, "tri", 25, 0},
-        {122, 0x104, 130, 1, 0, 11, "fly", 46, 4},  // the low byte picks the variant
-        {42, 0xC0000000, 0, 0, 0, 0, nullptr, 0, NONE},  // flags no row takes: the end row
-        {9999, 0, 0, 0, 0, 0, nullptr, 0, NONE},
-    };
-    for (int combination = 0; combination < 4; ++combination) {
-        const int elf_class = combination & 1 ? 64 : 32;
-        const bool big = combination & 2;
-        for (const auto &row : rows) {
-            SCOPED_TRACE(std::to_string(row.machine) + " " + std::to_string(row.flags) + " ELF" +
-                         std::to_string(elf_class) + (big ? " big" : " little"));
-            const file_ident id = identify(elf(row.machine, row.flags, elf_class, big).bytes);
-            EXPECT_EQ(target(id), Target(row.machine, row.machine_type, big, row.flag14, row.underscore, row.cpu_family));
-            EXPECT_STREQ(id.short_name, row.short_name);
-            EXPECT_EQ(std::tuple(id.arch_family, id.arch_variant, id.file_type, id.flags, id.elf_class, id.object_kind),
-                      std::tuple(row.arch_family, row.arch_variant, uint32_t(FT_ELF), row.flags, uint32_t(elf_class), 1u));
-        }
-    }
-}
-
 TEST(IdentifyElf, RiscVWordSizeByteOrderAndObjectKinds) {
     // RISC-V: the class gives the word size, which replaces flag bit 31.
     const uint32_t cases[][5] = {
@@ -173,45 +145,6 @@ TEST(IdentifyElf, RenesasNoteBits) {
     for (const std::string &b : damaged) EXPECT_EQ(identify(b).renesas_flags, 0u) << "case " << (&b - damaged);
 }
 
-// --- COFF and PE ---------------------------------------------------------
-
-// Zeroes the sticky TI COFF mark of the static record.
-void clear_ti_coff() { identify_file(open_bytes("").get(), "empty")->ti_coff = 0; }
-
-TEST(IdentifyCoff, TwoByteMagicsFlagsAndTheStickyTiMark) {
-    // The flags are sign-extended; executable wins over relocations stripped.
-    const struct { uint8_t b0, b1; uint16_t flags; Target target; uint32_t file_type, symbol_entry_size, elf_class,
-                   object_kind; } rows[] = {
-        {0x64, 0x86, 0x8003, {0x8664, 138, 0, 0, 0, 1}, FT_COFF, 18, 64, 2},
-        {0x01, 0x60, 0x0000, {0x160, 31, 1, 0, 1, 4}, FT_COFF, 24, 32, 1},
-        {0x00, 0x89, 0x0001, {0x88, 38, 1, 0, 1, 2}, FT_COFF, 18, 32, 0},  // machine stored as the table gives it
-        {0x0B, 0x01, 0x8003, {0x10B, 53, 0, 0, 1, 0}, FT_AOUT, 18, 32, 2},
-        {0x00, 0xC2, 0x0003, {0xC2, 131, 1, 1, 1, 9}, FT_COFF, 18, 32, 2},
-    };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(std::get<0>(row.target));
-        clear_ti_coff();
-        std::string b = lead({row.b0, row.b1}, 20);
-        put(b, 18, row.flags, 2, std::get<2>(row.target));  // in the file's byte order
-        const file_ident id = identify(b);
-        EXPECT_EQ(target(id), row.target);
-        EXPECT_EQ(std::tuple(id.code_big_endian, id.file_type, id.symbol_entry_size, id.elf_class, id.flags,
-                             id.object_kind, id.ti_coff),
-                  std::tuple(id.big_endian, row.file_type, row.symbol_entry_size, row.elf_class,
-                             uint32_t(int16_t(row.flags)), row.object_kind, std::get<1>(row.target) == 131 ? 1u : 0u));
-    }
-    // The TI mark stays until the COFF handler clears it; an ELF file of the
-    // same machine type does not set it. Every other field is written afresh.
-    clear_ti_coff();
-    EXPECT_EQ(identify(lead({0xC2, 0x00}, 20)).ti_coff, 1u);
-    EXPECT_EQ(identify(elf(3).bytes).ti_coff, 1u);
-    clear_ti_coff();
-    EXPECT_EQ(identify(elf(61454).bytes).ti_coff, 0u);
-    identify(lead({0x4C, 0x01}, 20));  // i386 COFF: leading underscore, 18-byte symbols
-    const file_ident id = identify("!<arch>\n");
-    EXPECT_EQ(std::tuple(id.leading_underscore, id.symbol_entry_size), std::tuple(0, 0u));
-}
-
 // --- Data files, short inputs, archives -----------------------------------
 
 TEST(IdentifyOther, DataFilesProfileNamesAndShortInputs) {
@@ -266,29 +199,6 @@ TEST(IdentifyOther, DataFilesProfileNamesAndShortInputs) {
         EXPECT_EQ(std::tuple(d.file_type, d.machine_type, d.object_kind),
                   std::tuple(machine_type ? 9u : 18u, machine_type, machine_type ? 5u : 0u))
             << kind;
-    }
-}
-
-TEST(IdentifyArchive, MagicsAndCarriageReturnDamage) {
-    const struct { const char *bytes; int kind; uint32_t file_type; } cases[] = {
-        {"!<arch>\n/               0", 2, 8}, {"<aiaff>\n00000000", 3, 12}, {"!<elfa>\nfoo.o/", 4, 16},
-        {"!<arch64>\n/", 5, 17},              {"!<arch64", 0, 0},            {"!<a", 1, 18},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.bytes);
-        testing_support::File f = open_bytes(std::string(9, 'x') + c.bytes, 9);
-        EXPECT_EQ(get_archive_kind(f.get(), "lib.a"), c.kind);
-        EXPECT_EQ(std::ftell(f.get()), 9);
-        EXPECT_EQ(identify(c.bytes, "lib.a", 3).file_type, c.file_type);
-    }
-    // The warning's whole text is replayed end to end for one magic.
-    for (const char *magic : {"!<arch>\r\n", "!<elfa>\r\n", "<aiaff>\r\n"}) {
-        SCOPED_TRACE(magic);
-        std::string b = magic + std::string(70, '\0');
-        EXPECT_NE(stderr_of([&] { EXPECT_EQ(identify(b, "dir/lib.a", 12).file_type, 18u); })
-                      .find("archive file 'dir/lib.a' has had carriage-returns"), std::string::npos);
-        EXPECT_NE(stderr_of([&] { EXPECT_EQ(get_archive_kind(open_bytes(b).get(), nullptr), 6); }).find("'<unknown>'"),
-                  std::string::npos);
     }
 }
 

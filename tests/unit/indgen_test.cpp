@@ -146,17 +146,6 @@ TEST(ArgFiles, Syntaxes) {
     for (const auto &c : cases) EXPECT_EQ(expand(c.args, c.text), c.want) << c.text;
 }
 
-TEST(Startup, ProgramNameFromPath) {
-    gen_init("/opt/tools/FUNSIZE.EXE", 0, 0);
-    EXPECT_STREQ(gen_getprogpath(), "/opt/tools/FUNSIZE.EXE");
-    // A relative path is replaced by the running executable's own path.
-    auto name_from = [](const char *path) { return gen_init(path, 0, 0), std::string(gen_getprogname()); };
-    EXPECT_EQ((Args{name_from("/opt/tools/FUNSIZE.EXE"), name_from("C:\\tools\\funsize.exe"), name_from("/opt/tools/funsize.bin"),
-                    name_from("relative/name.exe")}), (Args{"FUNSIZE", "funsize", "funsize.bin", "unit_tests"}));
-    EXPECT_TRUE(gen_path_is_absolute("~") && gen_path_is_absolute("~/x") && !gen_path_is_absolute("~x"));
-    gen_setprogname(nullptr);
-}
-
 void reenter_exit() { gen_exit(7); }
 
 TEST(StartupDeathTest, ExitIsEnteredOnce) {

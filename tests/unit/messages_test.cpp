@@ -39,22 +39,6 @@ TEST(Messages, PrefixesLineEndsAndSystemErrors) {
     EXPECT_EQ(stderr_of("p", [] { gen_call_message_hook(103, "no error\n"); }), "p: error: no error\n");
 }
 
-TEST(Messages, CountsByKnownClassAndFlushesOutputFirst) {
-    uint32_t before[GEN_MSG_CLASSES];
-    std::memcpy(before, gen_error_count, sizeof before);
-    const uint32_t total = gen_total_errors;
-    EXPECT_EQ(stderr_of("p", [] { gen_call_message_hook(7, "seven"); }), "p: seven\n");
-    EXPECT_EQ(stderr_of("p", [] { gen_call_message_hook(100, "hundred"); }), "p: hundred\n");
-    EXPECT_EQ(std::memcmp(before, gen_error_count, sizeof before), 0);
-    // A report line still in the output buffer comes out before the message.
-    testing::internal::CaptureStdout();
-    std::fputs("line", stdout);
-    stderr_of("p", [] { gen_error("e"), gen_warning("w"); });
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "line");
-    EXPECT_EQ((std::vector<uint32_t>{gen_error_count[GEN_MSG_ERROR], gen_error_count[GEN_MSG_WARNING], gen_total_errors}),
-              (std::vector<uint32_t>{before[GEN_MSG_ERROR] + 1, before[GEN_MSG_WARNING] + 1, total + 1}));
-}
-
 TEST(MessagesDeathTest, FatalAndAssertionExits) {
     gen_setprogname("prog");
     EXPECT_EXIT(gen_fatal(2, "boom %d", 7), testing::ExitedWithCode(2), "^prog: fatal: boom 7\n$");

@@ -299,49 +299,6 @@ TEST_F(StLoad, ObjectMetInTheArchiveFindsItsEntry) {
 
 // ---- Name files of objects met directly in the archive, kept between loads
 
-TEST_F(StLoad, CachedNameFileComesInTheStateAReadGives) {
-    load(program(4));
-    const int64_t hits = st::dnm_cache_hits();
-    // The first holder changes what a holder may change: its fields, the
-    // warning count, loaded and failed entries.
-    STDnm *first = name_file_of(1);
-    ASSERT_NE(first, nullptr);
-    STDnm_AttachTo(first);
-    first->dlaMtime = 1;  // the archive looks rebuilt
-    ASSERT_NE(ST_LoadDloFile(first, 0, 1, ST_LOADTYPE_PERMANENT), nullptr);
-    ST_UnloadDloFile(&entries(first)[0]);
-    ASSERT_NE(ST_LoadDloFile(first, 3, 1, ST_LOADTYPE_PERMANENT), nullptr);
-    std::filesystem::rename(dla_, dla_ + ".away");
-    EXPECT_EQ(ST_LoadDloFile(first, 2, 1, ST_LOADTYPE_PERMANENT), nullptr);
-    std::filesystem::rename(dla_ + ".away", dla_);
-    EXPECT_TRUE(entries(first)[0].noLongerLoadable && entries(first)[2].failed && first->rebuiltWarnings > 0);
-    STDnm_DetachFrom(first);  // its last reference: released
-
-    // The next member's name file comes from the cache, as a read leaves it.
-    log.clear();
-    STDnm *dnm = nullptr;
-    STDbg *dbg = member(1, &dnm);
-    ASSERT_NE(dnm, nullptr);
-    EXPECT_EQ((V{dbg->dnm == dnm, st::dnm_cache_hits(), dnm->config, dnm->refCount, dnm->slot, dnm->dlaMtime, dnm->rebuiltWarnings}),
-              (V{1, hits + 1, 4, 0, -1, 0, 0}));
-    EXPECT_STREQ(dnm->dlaPath, dla_.c_str());
-    for (int32_t i = 0; i < 4; ++i) {
-        const STDnm_DloFile &e = entries(dnm)[i];
-        EXPECT_TRUE(e.owner == dnm && e.dbg == (i == 1 ? dbg : nullptr) && !e.failed && !e.noLongerLoadable && !e.loadType) << i;
-    }
-    // The entry that failed for the other holder is tried; the rebuilt
-    // warning counts from zero.
-    dnm->dlaMtime = 1;
-    ASSERT_NE(ST_LoadDloFile(dnm, 2, 1, ST_LOADTYPE_PERMANENT), nullptr);
-    EXPECT_EQ(log.all(), (Lines{W + "\"" + dla_ + "\" appears to have been rebuilt"}));
-    ST_UnloadDboFromDla(dbg, &dnm, 0);
-    STDnm_Free(dnm);
-
-    // Released through the object of the last entry: served again.
-    EXPECT_EQ(name_file_of(3), nullptr);
-    EXPECT_EQ(st::dnm_cache_hits(), hits + 2);
-}
-
 TEST_F(StLoad, NameFileChangedOrHeldIsReadAgain) {
     load(program(3));
     const int64_t hits = st::dnm_cache_hits();
