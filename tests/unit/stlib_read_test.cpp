@@ -355,12 +355,16 @@ TEST_F(StRead, NameFileSanityChecks) {
         {nullptr, D + "dlo file language (17)", 8, [](DnmDesc &d) { d.dlos[1].language = 17; }},
         {nullptr, D + "dlo file language (254)", 8, [](DnmDesc &d) { d.dlos[1].language = 254; }},
     };
-    // An index table larger than the table it indexes, one of each main
-    // table (the sample has two sections and two Dlo Files, no other records).
+    // Each index table larger than the table it indexes (the sample has two
+    // sections and two Dlo Files, no other records).
     const std::tuple<int, int, const char *> relations[] = {
-        {6, 3, "SourceFileByFullNames"}, {17, 2, "DloFileByOffsets"},   {18, 2, "DloFileUpdateLinks"},
-        {23, 7, "LinkLabelByRegPlusOffsets"}, {33, 12, "CppTypesByRevUseName"}, {29, 1, "SectionByAdr"},
-        {26, 24, "LinkageStubByAdrs"}};
+        {4, 3, "SourceFileByBaseNames"},   {5, 3, "SourceFileByRelNames"},   {6, 3, "SourceFileByFullNames"},
+        {17, 2, "DloFileByOffsets"},       {18, 2, "DloFileUpdateLinks"},    {8, 7, "LinkLabelByAdrs"},
+        {9, 7, "LinkLabelByUseNames"},     {10, 7, "LinkLabelByMangledNames"}, {11, 7, "LinkLabelByLinkNames"},
+        {16, 7, "LinkLabelByStaticIDbgSyms"}, {19, 7, "LinkLabelUpdateLinks"}, {21, 7, "LinkLabelByAdrAgainsts"},
+        {22, 7, "LinkLabelByRegs"},        {23, 7, "LinkLabelByRegPlusOffsets"}, {13, 12, "TypeByMangledNames"},
+        {28, 12, "TypeByUseNames"},        {33, 12, "CppTypesByRevUseName"}, {29, 1, "SectionByAdr"},
+        {25, 24, "LinkageStubByLinkNames"}, {26, 24, "LinkageStubByAdrs"}};
     const std::map<int, std::string> mains = {{1, "Section max 2"}, {2, "DloFiles max 2"}, {3, "SourceFiles max 0"},
                                               {7, "LinkLabel max 0"}, {12, "Types max 0"}, {24, "LinkageStubs max 0"}};
     for (const auto &[sub, main, name] : relations) {

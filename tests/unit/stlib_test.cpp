@@ -199,14 +199,19 @@ TEST(StConfig, StringReferences) {
     EXPECT_EQ(log.all()[0].rfind(E + "memory string collides with memoryResidentStringBits (", 0), 0u);
 }
 
-// Configurations 0 and 1 read every table (bit i for table i); an unknown
-// one reads all tables of a debug object, the strings and attributes of a
-// name file.
+// The tables each load configuration reads: bit i for table i.
 TEST(StConfig, LoadConfigurations) {
     MessageLog log;
-    EXPECT_EQ((V{STDbg_TablesForConfig(0), STDbg_TablesForConfig(1), int64_t(STDnm_TablesForConfig(1))}),
-              (V{0x1FFFFF, 0x1FFFFF, (1ll << 36) - 1}));
+    const uint32_t dbg[] = {0x1FFFFF, 0x1FFFFF, 0,       0x4001,  0x4045,  0x4003,   0x4047,   0x4805, 0x700B, 0x2703B,
+                            0x6009,   0x26039,  0x2607D, 0x14003, 0x4845,  0x4445,   0x84001,  0x104001, 0x4447, 0x2647D};
+    for (int32_t c = 0; c < 20; ++c) EXPECT_EQ(STDbg_TablesForConfig(c), dbg[c]) << c;
+    const uint64_t strings = 1, dlo_files = 1u << 2 | 1u << 17 | 1u << 18, attributes = 1ull << 30;
+    const uint64_t dnm[] = {(1ull << 36) - 1, (1ull << 36) - 1, strings | attributes, strings | attributes,
+                            strings | attributes | dlo_files, strings | attributes | 1u << 14, strings | attributes | 1u << 14};
+    for (int32_t c = 0; c < 7; ++c) EXPECT_EQ(STDnm_TablesForConfig(c), dnm[c]) << c;
     EXPECT_TRUE(log.all().empty());
+    // Any other: all tables of a debug object, the strings and attributes of
+    // a name file.
     EXPECT_EQ((V{int64_t(STDnm_TablesForConfig(20)), STDbg_TablesForConfig(20)}), (V{1 | 1ll << 30, 0x1FFFFF}));
     EXPECT_EQ(log.all(), (Lines{E + "Unknown load configuration", E + "Unknown load configuration"}));
 }
