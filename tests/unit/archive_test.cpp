@@ -56,7 +56,8 @@ Names read_members(const std::string &path, std::string *err = nullptr) {
 }
 
 // Names are cut at 4096 bytes, with one warning per table; a "<filenames>"
-// table is walked line by line once, and a new table starts at line 0.
+// table is walked line by line once, a line completes only the name it
+// starts with, and a new table starts at line 0.
 TEST(ArchiveReader, LongNamesAreCutAt4096Bytes) {
     const std::string fits(4096, 'f'), over(5000, 'o');
     for (ArLongNames flavour : {ArLongNames::Slash, ArLongNames::SlashNul}) {
@@ -72,13 +73,13 @@ TEST(ArchiveReader, LongNamesAreCutAt4096Bytes) {
     EXPECT_EQ(read_members(temp_file("nul.a", write_archive({{"dir/a_long_member_name.o", "4"}},
                                                             {.long_names = ArLongNames::SlashNul}))),
               Names{"dir/a_long_member_name.o=4"});
-    const std::string table = "\nname_numb_0.obj.x/\nname_numb_1.obj.x/\nname_numb_2.obj.x";
+    const std::string table = "\nname_numb_0.obj.x/\nname_nomb_1.obj.x/\nname_numb_2.obj.x";
     const std::string filenames = ar_header("<filenames>", table.size()) + table + (table.size() % 2 ? "\n" : "");
     std::string archive = "!<arch>\n" + filenames;
     for (int i = 0; i < 4; ++i) archive += ar_header("name_numb_" + std::to_string(i) + ".obj", 2) + "xy";
     archive += filenames + ar_header("name_numb_0.obj", 2) + "xy";
     EXPECT_EQ(read_members(temp_file("filenames_lines.a", archive)),
-              (Names{"name_numb_0.obj.x=xy", "name_numb_1.obj.x=xy", "name_numb_2.obj.x=xy", "name_numb_3.obj=xy",
+              (Names{"name_numb_0.obj.x=xy", "name_numb_1.obj=xy", "name_numb_2.obj.x=xy", "name_numb_3.obj=xy",
                      "name_numb_0.obj.x=xy"}));
 }
 
