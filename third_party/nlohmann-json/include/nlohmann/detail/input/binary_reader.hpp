@@ -261,7 +261,7 @@ class binary_reader
 
     /*!
     @brief Read a BSON document element of the given @a element_type.
-    @param[in] element_type The BSON element type, c.f. http://bsonspec.org/spec.html
+    @param[in] element_type The BSON element type (the byte in front of the element)
     @param[in] element_type_parse_position The position in the input stream,
                where the `element_type` was read.
     @warning Not all BSON element types are supported yet. An unsupported
@@ -338,7 +338,7 @@ class binary_reader
     }
 
     /*!
-    @brief Read a BSON element list (as specified in the BSON-spec)
+    @brief Read a BSON element list (elements until a NUL byte)
 
     The same binary layout is used for objects and arrays, hence it must be
     indicated with the argument @a is_array which one is expected
@@ -988,7 +988,7 @@ class binary_reader
             {
                 auto last_token = get_token_string();
                 return sax->parse_error(chars_read, last_token, parse_error::create(113, chars_read,
-                                        exception_message(input_format_t::cbor, concat("expected length specification (0x60-0x7B) or indefinite string type (0x7F); last byte: 0x", last_token), "string"), nullptr));
+                                        exception_message(input_format_t::cbor, concat("expected length prefix (0x60-0x7B) or indefinite string type (0x7F); last byte: 0x", last_token), "string"), nullptr));
             }
         }
     }
@@ -1088,7 +1088,7 @@ class binary_reader
             {
                 auto last_token = get_token_string();
                 return sax->parse_error(chars_read, last_token, parse_error::create(113, chars_read,
-                                        exception_message(input_format_t::cbor, concat("expected length specification (0x40-0x5B) or indefinite binary array type (0x5F); last byte: 0x", last_token), "binary"), nullptr));
+                                        exception_message(input_format_t::cbor, concat("expected length prefix (0x40-0x5B) or indefinite binary array type (0x5F); last byte: 0x", last_token), "binary"), nullptr));
             }
         }
     }
@@ -1642,7 +1642,7 @@ class binary_reader
             {
                 auto last_token = get_token_string();
                 return sax->parse_error(chars_read, last_token, parse_error::create(113, chars_read,
-                                        exception_message(input_format_t::msgpack, concat("expected length specification (0xA0-0xBF, 0xD9-0xDB); last byte: 0x", last_token), "string"), nullptr));
+                                        exception_message(input_format_t::msgpack, concat("expected length prefix (0xA0-0xBF, 0xD9-0xDB); last byte: 0x", last_token), "string"), nullptr));
             }
         }
     }
@@ -1928,11 +1928,11 @@ class binary_reader
 
         if (input_format != input_format_t::bjdata)
         {
-            message = "expected length type specification (U, i, I, l, L); last byte: 0x" + last_token;
+            message = "expected length type marker (U, i, I, l, L); last byte: 0x" + last_token;
         }
         else
         {
-            message = "expected length type specification (U, i, u, I, m, l, M, L); last byte: 0x" + last_token;
+            message = "expected length type marker (U, i, u, I, m, l, M, L); last byte: 0x" + last_token;
         }
         return sax->parse_error(chars_read, last_token, parse_error::create(113, chars_read, exception_message(input_format, message, "string"), nullptr));
     }
@@ -2209,11 +2209,11 @@ class binary_reader
 
         if (input_format != input_format_t::bjdata)
         {
-            message = "expected length type specification (U, i, I, l, L) after '#'; last byte: 0x" + last_token;
+            message = "expected length type marker (U, i, I, l, L) after '#'; last byte: 0x" + last_token;
         }
         else
         {
-            message = "expected length type specification (U, i, u, I, m, l, M, L) after '#'; last byte: 0x" + last_token;
+            message = "expected length type marker (U, i, u, I, m, l, M, L) after '#'; last byte: 0x" + last_token;
         }
         return sax->parse_error(chars_read, last_token, parse_error::create(113, chars_read, exception_message(input_format, message, "size"), nullptr));
     }
