@@ -152,9 +152,7 @@ bool has_prefix(const char *arg, const char *prefix) { return std::strncmp(arg, 
 }  // namespace
 
 int diff_main(int argc, char **argv) {
-    // The expanded arguments, like the program's own, live until it ends.
-    static char **expanded;
-    argv = expanded = gen_expand_argfiles(&argc, argv);
+    argv = gen_expand_argfiles(&argc, argv);
     gen_init(argc > 0 ? argv[0] : nullptr, 0, 1);
     OutputOptions output;
     Threshold threshold;

@@ -175,5 +175,8 @@ char **gen_expand_argfiles(int *argc, char **argv) {
             expand_file(vec, arg + 1);
         }
     }
-    return vec.finish(argc);
+    // The expanded arguments live until the program ends, whether its main
+    // function returns or it exits.
+    static char **expanded;
+    return expanded = vec.finish(argc);
 }

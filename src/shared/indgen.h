@@ -105,6 +105,7 @@ size_t gen_read_upto(FILE *fp, void *buf, size_t n);
 bool gen_read_exact(FILE *fp, void *buf, size_t n);
 bool gen_read_at(FILE *fp, int64_t offset, void *buf, size_t n);
 
-// Argument files ("@file" operands).
+// Argument files ("@file" operands); the expanded vector is kept until the
+// program ends.
 char **gen_expand_argfiles(int *argc, char **argv);
 void gen_set_atfile_syntax(int blanks_separate, int comment_char, int quote_char, int trim_blanks);
