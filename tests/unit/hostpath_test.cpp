@@ -1,5 +1,5 @@
-// Host paths on this host's separator: classification, normalising, joining,
-// full paths, file identity, temporary names and directories, file routines.
+// Host paths on this host's separator: normalising, joining, full paths,
+// file identity, temporary names and directories, file routines.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,16 +55,6 @@ class HostPath : public testing::Test {
     std::vector<std::pair<const char *, std::optional<std::string>>> saved_;
     std::string dir_;
 };
-
-TEST_F(HostPath, Classification) {
-    for (const char *p : {"/x", "\\x", "c:x", "~", "~/x", "~\\x"}) EXPECT_TRUE(gen_is_absolute_path(p)) << p;
-    for (const char *p : {"x", "~x", "./x", ""}) EXPECT_FALSE(gen_is_absolute_path(p)) << p;
-    EXPECT_TRUE(!gen_is_absolute_path(nullptr) && gen_is_rooted_path("~x") && !gen_is_rooted_path("x/y"));
-    EXPECT_TRUE(gen_is_bare_name("name.o"));
-    for (const char *p : {"a/b", "a\\b", "c:b", ""}) EXPECT_FALSE(gen_is_bare_name(p)) << p;
-    EXPECT_TRUE(gen_is_url("http://host/a"));
-    for (const char *p : {"c:/x://y", "a/b://host", "http:/host"}) EXPECT_FALSE(gen_is_url(p)) << p;
-}
 
 TEST_F(HostPath, NormaliseAndJoin) {
     // Expected results are written with '/' and compared in native form.

@@ -1,5 +1,6 @@
-// Checked allocation, string helpers, checked files and argument files (the
-// messages of a missing argument file are checked end to end).
+// Checked allocation, string helpers, checked files, the stream reader,
+// argument files (the messages of a missing argument file are checked end
+// to end) and the exits of fatal messages and assertions.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,6 +10,7 @@
 #include "genout.h"
 #include "indgen.h"
 #include "indgeninit.h"
+#include "instream.h"
 #include "run_program.h"
 #include "test_files.h"
 
@@ -168,6 +170,48 @@ TEST(StartupDeathTest, ExitIsEnteredOnce) {
             gen_exit(0);
         },
         testing::ExitedWithCode(5), "");
+}
+
+// The stream reader under the readers: counts are checked against the
+// bytes that remain before anything is read or allocated.
+TEST(InStream, CountsAreCheckedAgainstTheBytesLeft) {
+    auto f = testing_support::open_bytes(std::string(100, 'z'));
+    InStream in(f.get());
+    // The last two of fits and the third of holds wrap around in 64 bits.
+    EXPECT_EQ((std::vector<bool>{in.fits(0, 100), in.fits(100, 0), in.fits(1, 100), in.fits(101, 0), in.fits(UINT64_MAX, 2)}),
+              (std::vector<bool>{true, true, false, false, false}));
+    EXPECT_EQ((std::vector<bool>{in.holds(20, 10, 8), in.holds(20, 11, 8), in.holds(0, (UINT64_MAX / 16) + 2, 16),
+                                 in.holds(0, UINT64_MAX, 0)}),
+              (std::vector<bool>{true, false, false, true}));
+    in.seek(40);
+    EXPECT_EQ((std::vector<bool>{in.holds_here(6, 10), in.holds_here(7, 9), in.holds_here(uint64_t(1) << 62, 8)}),
+              (std::vector<bool>{true, false, false}));
+
+    // A directory opened as a stream has no size (its seek to the end gives
+    // a made-up figure), so nothing fits in it.
+    FILE *dir = std::fopen(make_temp_dir().c_str(), "rb");
+    ASSERT_NE(dir, nullptr);
+    InStream d(dir);
+    EXPECT_TRUE(d.size() == -1 && !d.fits(0, 4));
+    std::fclose(dir);
+}
+
+// Fatal messages and assertions end the program with their status.
+TEST(MessagesDeathTest, FatalAndAssertionExits) {
+    gen_setprogname("prog");
+    EXPECT_EXIT(gen_fatal(2, "boom %d", 7), testing::ExitedWithCode(2), "^prog: fatal: boom 7\n$");
+    EXPECT_EXIT(gen_fatal(0, "quiet"), testing::ExitedWithCode(0), "^prog: quiet\n$");
+    EXPECT_EXIT(gen_assert_msg(false, "x=%d", 1), testing::ExitedWithCode(1), "^prog: assertion: x=1\n$");
+    EXPECT_EXIT(gen_assert(false, "a > b", "src/shared/genout", 12, 0), testing::ExitedWithCode(1),
+                "^Assertion \\(a > b\\) failed in 'src/shared/genout' on line 12 in prog\n$");
+    EXPECT_EXIT(gen_assert(false, "x", "f", 3, 5), testing::ExitedWithCode(1),
+                "^Assertion \\[5\\] failed in 'f' on line 3 in prog\n$");
+    EXPECT_EXIT(gen_str64(nullptr, 1, 'x'), testing::ExitedWithCode(1), "gen_str64\\(\\): Buffer to fill is NULL");
+    char buf[32];
+    EXPECT_EXIT(gen_str64(buf, 1, 'q'), testing::ExitedWithCode(1), "gen_str64\\(\\): Unrecognized format character");
+    gen_setprogname(nullptr);
+    EXPECT_EXIT(gen_assert(false, "c", "f", 1, 0), testing::ExitedWithCode(1), "^Assertion \\(c\\) failed in 'f' on line 1\n$");
+    gen_assert(true, "c", "f", 1, 0);  // a holding condition does nothing
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The debug-information container: header, LEB128 limits, truncation, a
-// container inside a larger file and a stream that cannot seek. Both field
-// encodings are checked against hand-assembled debug objects.
+// The debug-information container: LEB128 limits, truncation, a container
+// inside a larger file and a stream that cannot seek. Both field encodings
+// are checked against hand-assembled debug objects.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -32,42 +32,6 @@ struct Opened {
     explicit Opened(const Bytes &bytes) : gf(gf_OpenRead(nullptr, dbgw::temp_file(bytes, "c.bin").c_str(), nullptr, 0)) {}
     ~Opened() { if (gf) gf_Close(gf); }
 };
-
-TEST(StContainer, HeaderWrittenAndChecked) {
-    MessageLog log;
-    // Written: the encoding of the address mode; descriptors are refused
-    // with a warning.
-    GFile *gf = gf_OpenWrite(nullptr, nullptr, GF_KIND_DBO, GADR_MODE_16BIT_16SEG, GFileOptions{1, 2, 1});
-    auto output = [&] { return Bytes(gf_Output(gf).begin(), gf_Output(gf).end()); };
-    EXPECT_EQ(output(), container(2, 1, 0x42, 2));
-    // A patch changes four written bytes; one that would reach past them,
-    // or before the first, changes nothing.
-    Bytes patched = container(2, 1, 0x42, 2);
-    dbgw::patch32(patched, 16, 0x01020304);
-    gf_PatchFixed32(gf, 16, 0x01020304);
-    for (int64_t pos : {-1, 17, 20}) gf_PatchFixed32(gf, pos, 0xFFFFFFFF);
-    EXPECT_EQ(output(), patched);
-    gf_CloseWrite(gf);
-    EXPECT_EQ(log.all(), (Lines{"4|GFile desciptors not supported"}));
-    log.clear();
-    {
-        Opened o(container(3, 5, 4, 2));
-        ASSERT_NE(o.gf, nullptr);
-        EXPECT_EQ((U{o.gf->kind, o.gf->compress, o.gf->adrMode, o.gf->layout}), (U{3, 5, GADR_MODE_32BIT, 2}));
-    }
-    Bytes v0 = container(3, 0, 2, 0);
-    v0[7] = 0;  // container version 0 is read as well
-    EXPECT_NE(Opened(v0).gf, nullptr);
-    EXPECT_TRUE(log.all().empty());
-    // Refused: magic, container version 2, reserved byte, descriptors (the
-    // only one with a message).
-    for (const auto &[at, value] : {std::pair{3, 'T'}, {7, 2}, {19, 1}, {17, 1}}) {
-        Bytes bad = container(3, 0, 4, 0);
-        bad[size_t(at)] = uint8_t(value);
-        EXPECT_EQ(Opened(bad).gf, nullptr) << at;
-    }
-    EXPECT_EQ(log.all(), (Lines{"3|GFile desciptors not supported"}));
-}
 
 // The widest values that fit, and the first that do not (one more bit, one
 // more byte), for each LEB128 width; a failed reader stays failed without

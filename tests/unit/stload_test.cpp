@@ -90,25 +90,6 @@ class StLoad : public StTest {
     dlaw::Program prog_;
 };
 
-TEST_F(StLoad, WalksLoadTemporarilyOrPermanently) {
-    STDnm *dnm = load(program(3));
-    // Slot 0 holds the built-in name file, with its 128 bytes of strings.
-    EXPECT_EQ((V{dnm->slot, dnm->refCount, STDnm_TableCount(symTab_->dnms[0], STDNM_STRINGS)}), (V{1, 1, 128}));
-    FlagScope loads(STFLAG_reportDloLoads, 1);
-    EXPECT_EQ(walk(1), (Lines{"a1", "a2", "b1", "b2", "c1", "c2"}));
-    Lines expected;
-    for (const char *m : {"a.dbo", "b.dbo", "c.dbo"})
-        for (const char *what : {"loading", "unloading"}) expected.push_back(I + what + " \"" + dla_ + "(" + m + ")\"");
-    EXPECT_EQ(log.all(), expected);
-    EXPECT_TRUE(!entries(dnm)[0].dbg && !entries(dnm)[2].dbg && !symTab_->dla.fp);  // the archive is open for the walk only
-
-    // Permanent loads stay: a second walk reads nothing again.
-    log.clear();
-    for (int k = 0; k < 2; ++k) EXPECT_EQ((V{int64_t(walk(0).size()), int64_t(log.all().size())}), (V{6, 3}));
-    const STDbg *c = entries(dnm)[2].dbg;
-    EXPECT_TRUE(c && c->iDlo == 2 && c->dnm == dnm && c->refCount == 1 && c->tablesLoaded == STDBG_ALL_TABLES);
-}
-
 // An object loaded already serves a load whose tables it holds; any other
 // load reads it again, with a warning unless it was loaded for browsing
 // (when browse information is kept) or into slot 4.
@@ -131,32 +112,6 @@ TEST_F(StLoad, LoadedObjectServesWhatItsTablesCover) {
     ST_LoadDloFile(dnm, 0, 3, 4);
     EXPECT_NE(ST_LoadDloFile(dnm, 0, 0, 4), nullptr);
     EXPECT_TRUE(log.all().empty()) << log.joined();
-}
-
-TEST_F(StLoad, BadIndicesLoadTypesAndTemporarySlots) {
-    STDnm *dnm = load(program(2));
-    EXPECT_TRUE(ST_LoadDloFile(dnm, 2, 1, 1) == nullptr && ST_LoadDloFile(dnm, -1, 1, 1) == nullptr);
-    EXPECT_EQ((V{ST_UnloadTempDloFilesFromLoadType(symTab_, 1), ST_UnloadTempDloFilesFromLoadType(symTab_, 6)}), (V{-1, -1}));
-    // A bad load type loads permanently.
-    STDbg *dbg = ST_LoadDloFile(dnm, 0, 1, 9);
-    ASSERT_NE(dbg, nullptr);
-    EXPECT_EQ(dbg->loadType, ST_LOADTYPE_PERMANENT);
-    EXPECT_EQ(log.all(), (Lines{E + "[ST_LoadDloFile]: bad iDlo (2)", E + "[ST_LoadDloFile]: bad iDlo (-1)",
-                                E + "[ST_UnloadTempDloFilesFromLoadType] bad loadType(1)",
-                                E + "[ST_UnloadTempDloFilesFromLoadType] bad loadType(6)",
-                                E + "[ST_LoadDloFileFromDloFileInfo] bad loadType(9)"}));
-    // A temporary slot holds one object: the next load into it replaces it,
-    // unloading an object leaves the others' slots alone, unloading the
-    // slot empties it.
-    ST_UnloadDloFile(dbg->dlo);
-    STDbg *a = ST_LoadDloFile(dnm, 0, 1, 3), *b = ST_LoadDloFile(dnm, 1, 1, 3);
-    EXPECT_TRUE(a && b && entries(dnm)[0].dbg == nullptr && symTab_->temp[3] == b);
-    STDbg *a4 = ST_LoadDloFile(dnm, 0, 1, 4);
-    EXPECT_TRUE(a4 && symTab_->temp[4] == a4);
-    ST_UnloadDloFile(&entries(dnm)[0]);
-    EXPECT_TRUE(symTab_->temp[3] == b && symTab_->temp[4] == nullptr);
-    EXPECT_EQ(ST_UnloadTempDloFilesFromLoadType(symTab_, 3), 0);
-    EXPECT_TRUE(symTab_->temp[3] == nullptr && entries(dnm)[1].dbg == nullptr);
 }
 
 TEST_F(StLoad, FailedRefusedAndRebuiltArchives) {

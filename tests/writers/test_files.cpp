@@ -66,17 +66,6 @@ HandlerOutcome HandlerTest::run(const std::string &bytes, long at) {
     return o;
 }
 
-int HandlerTest::call(const std::string &bytes) {
-    File f = open_bytes(bytes);
-    File f2 = open_bytes(bytes);
-    return handler_(f.get(), f2.get(), &desc_);
-}
-
-void HandlerTest::fresh_report_state() {
-    end_report_state();
-    begin_report_state();
-}
-
 void HandlerTest::TearDown() { end_report_state(); }
 
 void HandlerTest::SetUp() {

@@ -48,15 +48,10 @@ class HandlerTest : public testing::Test {
     explicit HandlerTest(format_handler handler) : handler_(handler) {}
     void SetUp() override;
     void TearDown() override;
-    // The report state made afresh within a test; ident_ is kept.
-    void fresh_report_state();
     // Runs the handler on `bytes`: the reading handle starts at `at`, the
     // second handle at 0. Standard output and error are captured.
     HandlerOutcome run(const std::string &bytes, long at = 0);
     std::string out(const std::string &bytes) { return run(bytes).out; }
-    // The same without capturing, for death tests whose child must keep its
-    // standard error.
-    int call(const std::string &bytes);
 
     format_handler handler_;
     file_ident ident_{};

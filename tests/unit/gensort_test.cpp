@@ -1,4 +1,5 @@
-// The sort's depth limit: inputs built to make every partition lopsided,
+// The library's sort: the exact comparisons and swaps it makes, the default
+// swap, and its depth limit: inputs built to make every partition lopsided,
 // and the common orders that make simple quicksorts quadratic, still sort
 // in n log n comparisons.
 #include <gtest/gtest.h>
@@ -6,11 +7,106 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <utility>
 #include <vector>
 
 #include "gensort.h"
 
 namespace {
+
+using Pairs = std::vector<std::pair<int, int>>;
+
+// Every comparison and swap, by element index.
+struct Recorder {
+    const int *base = nullptr;
+    Pairs compares, swaps;
+};
+Recorder *recorder;
+int index_of(const void *p) { return int(static_cast<const int *>(p) - recorder->base); }
+int record_cmp(void *context, const void *a, const void *b) {
+    EXPECT_EQ(context, recorder);
+    recorder->compares.emplace_back(index_of(a), index_of(b));
+    const int x = *static_cast<const int *>(a), y = *static_cast<const int *>(b);
+    return x < y ? -1 : x > y ? 1 : 0;
+}
+void record_swap(void *a, void *b, size_t) {
+    recorder->swaps.emplace_back(index_of(a), index_of(b));
+    std::swap(*static_cast<int *>(a), *static_cast<int *>(b));
+}
+Recorder sort_recorded(std::vector<int> v, bool stable = false) {
+    Recorder r;
+    r.base = v.data();
+    recorder = &r;
+    (stable ? gen_sort_stable : gen_sort)(&r, v.data(), v.size(), sizeof(int), record_cmp, record_swap);
+    recorder = nullptr;
+    EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
+    return r;
+}
+std::vector<int> iota(int n) {
+    std::vector<int> v(size_t(n), 0);
+    for (int i = 0; i < n; ++i) v[size_t(i)] = i;
+    return v;
+}
+Pairs head(const Pairs &p, size_t n) { return Pairs(p.begin(), p.begin() + long(std::min(n, p.size()))); }
+
+TEST(GenSort, ExactComparisonsAndSwaps) {
+    const struct {
+        std::vector<int> in;
+        Pairs compares, swaps;
+    } cases[] = {
+        // Five elements: only the exchange pass.
+        {{2, 0, 1, 4, 3},
+         {{0, 1}, {0, 2}, {0, 3}, {0, 4}, {1, 2}, {1, 3}, {1, 4}, {2, 3}, {2, 4}, {3, 4}},
+         {{0, 1}, {1, 2}, {3, 4}}},
+        // Sorted six: the median of 0, 3 (= ceil(6/2)) and 5 is 3; i runs up
+        // to it, j down to it; the smaller part behind it goes first.
+        {iota(6), {{0, 3}, {3, 5}, {0, 3}, {1, 3}, {2, 3}, {3, 5}, {3, 4}, {4, 5}, {0, 1}, {0, 2}, {1, 2}}, {}},
+        // Reversed: the third swap carries the pivot to i's place.
+        {{6, 5, 4, 3, 2, 1},
+         {{0, 3}, {3, 5}, {0, 3}, {3, 5}, {1, 3}, {3, 4}, {2, 3}, {0, 1}, {3, 4}, {3, 5}, {4, 5}},
+         {{0, 5}, {1, 4}, {2, 3}}},
+        // The pivot is the last candidate and moves to i's, j's, i's place.
+        {{1, 5, 6, 4, 2, 3},
+         {{0, 3}, {3, 5}, {0, 5}, {0, 5}, {1, 5}, {1, 4}, {2, 4}, {2, 3}, {0, 1}, {3, 4}, {3, 5}, {4, 5}},
+         {{1, 5}, {1, 4}, {2, 4}, {4, 5}}},
+        {{}, {}, {}},
+    };
+    for (const auto &c : cases) {
+        Recorder r = sort_recorded(c.in);
+        EXPECT_EQ(r.compares, c.compares) << c.in.size();
+        EXPECT_EQ(r.swaps, c.swaps) << c.in.size();
+    }
+    // Every order of the three candidates (0, 3, 5) picks the median: the
+    // first partition comparison names it.
+    const int orders[][3] = {{1, 2, 3}, {1, 3, 2}, {2, 3, 1}, {3, 2, 1}, {3, 1, 2}, {2, 1, 3}};
+    for (const auto &o : orders) {
+        Recorder r = sort_recorded({o[0] * 10, 15, 25, o[1] * 10, 5, o[2] * 10});
+        const size_t n = o[1] == 2 ? 2 : 3;  // a third comparison unless b is the median
+        EXPECT_EQ(head(r.compares, n), head(Pairs{{0, 3}, {3, 5}, {0, 5}}, n)) << o[0] << o[1] << o[2];
+        const int pivot = o[0] == 2 ? 0 : o[1] == 2 ? 3 : 5;
+        ASSERT_GT(r.compares.size(), n);
+        EXPECT_TRUE(r.compares[n].first == pivot || r.compares[n].second == pivot) << o[0] << o[1] << o[2];
+    }
+    // From 36 elements on, each candidate is the median of three n/8 apart.
+    Recorder r = sort_recorded(iota(36));
+    EXPECT_EQ(head(r.compares, 9),
+              (Pairs{{0, 4}, {4, 8}, {14, 18}, {18, 22}, {27, 31}, {31, 35}, {4, 18}, {18, 31}, {0, 18}}));
+    EXPECT_EQ(head(sort_recorded(iota(35)).compares, 3), (Pairs{{0, 18}, {18, 34}, {0, 18}}));
+    // The stable variant's ties cost no extra calls of the comparison.
+    EXPECT_EQ(sort_recorded(iota(50)).compares, sort_recorded(iota(50), true).compares);
+}
+
+TEST(GenSort, DefaultSwapWordsAndBytes) {
+    alignas(8) unsigned char buf[32];
+    for (int i = 0; i < 32; ++i) buf[i] = uint8_t(i);
+    // Aligned, 8 bytes: 4 at a time; unaligned and an odd size: byte by byte.
+    gen_sort_default_swap(buf + 0, buf + 16, 8);
+    gen_sort_default_swap(buf + 9, buf + 26, 3);
+    const unsigned char expected[32] = {16, 17, 18, 19, 20, 21, 22, 23, 8, 26, 27, 28, 12, 13, 14, 15,
+                                        0,  1,  2,  3,  4,  5,  6,  7,  24, 25, 9,  10, 11, 29, 30, 31};
+    EXPECT_EQ(std::memcmp(buf, expected, sizeof buf), 0);
+}
 
 // An adversary that decides the keys while the sort runs: every element
 // starts as "gas", greater than any decided key and not yet ordered against
