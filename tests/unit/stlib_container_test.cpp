@@ -64,6 +64,19 @@ TEST(StContainer, Leb128Limits) {
     }
 }
 
+// A written header holds the encoding of the address mode. A patch changes
+// four written bytes; one that would reach past them, or before the first,
+// changes nothing.
+TEST(StContainer, HeaderWrittenAndPatched) {
+    GFile *gf = gf_OpenWrite(nullptr, nullptr, GF_KIND_DBO, GADR_MODE_16BIT_16SEG, GFileOptions{1, 2, 0});
+    Bytes expected = container(2, 1, 0x42, 2);
+    dbgw::patch32(expected, 16, 0x01020304);
+    gf_PatchFixed32(gf, 16, 0x01020304);
+    for (int64_t pos : {-1, 17, 20}) gf_PatchFixed32(gf, pos, 0xFFFFFFFF);
+    EXPECT_EQ(Bytes(gf_Output(gf).begin(), gf_Output(gf).end()), expected);
+    gf_CloseWrite(gf);
+}
+
 // A length past the end is refused before anything is allocated; a string
 // without its zero byte; readers placed outside the container.
 TEST(StContainer, BadStringsAndReadersOutside) {
