@@ -56,8 +56,8 @@ std::string build(const CoffFile &file, const std::string &prefix, CoffLayout *l
     if (esz < SYMESZ) throw std::invalid_argument("symbol entries are at least 18 bytes");
     std::string o = prefix, strings;
     auto add = [&](uint64_t v, int width) { testing_support::add(o, v, width, big); };
-    auto name_field = [&](const std::string &name, bool force_long) {
-        if (name.size() <= SYMNMLEN && !force_long) return o.append(name).append(SYMNMLEN - name.size(), '\0'), void();
+    auto name_field = [&](const std::string &name) {
+        if (name.size() <= SYMNMLEN) return o.append(name).append(SYMNMLEN - name.size(), '\0'), void();
         add(0, 4), add(4 + strings.size(), 4);
         strings.append(name).push_back('\0');
     };
@@ -67,21 +67,21 @@ std::string build(const CoffFile &file, const std::string &prefix, CoffLayout *l
     at.section_header_size = ti ? TI_SCNHSZ : file.layout == SectionLayout::M88000 ? M88K_SCNHSZ : SCNHSZ;
     at.section_headers = at.file_header + (ti ? TI_FILHSZ : FILHSZ);
     at.symbols = at.section_headers + uint64_t(at.section_header_size) * file.sections.size();
-    for (const Symbol &s : file.symbols) at.entry_of.push_back(at.entries), at.entries += uint32_t(1 + s.aux.size());
+    for (const Symbol &s : file.symbols) at.entries += uint32_t(1 + s.aux.size());
 
     add(file.magic, 2), add(file.sections.size(), 2), add(0, 4), add(at.symbols, 4), add(at.entries, 4);
     add(0, 2), add(0, 2);  // no optional header, no flags
     if (ti) add(0x0099, 2);
     for (const Section &s : file.sections) {
-        name_field(s.name, false);
+        name_field(s.name);
         add(s.vaddr, 4), add(s.vaddr, 4), add(s.size, 4), add(0, 4), add(0, 4), add(0, 4);
         add(0, count_width), add(0, count_width), add(s.flags, 4);  // no relocations, no line numbers
         if (ti) add(0, 2), add(0, 2);                                // reserved, page
     }
     for (const Symbol &s : file.symbols) {
-        name_field(s.name, s.in_string_table);
+        name_field(s.name);
         add(s.value, 4), add(uint16_t(s.section), 2), add(s.type, 2), add(s.sclass, 1);
-        add(s.numaux >= 0 ? uint32_t(s.numaux) : s.aux.size(), 1);
+        add(s.aux.size(), 1);
         o.append(esz - SYMESZ, '\0');
         for (const Aux &a : s.aux) {
             if (a.raw.empty()) add(a.tag, 4), add(a.size, 4);
@@ -92,7 +92,6 @@ std::string build(const CoffFile &file, const std::string &prefix, CoffLayout *l
     at.strings = o.size();
     add(4 + strings.size(), 4);
     o += strings;
-    at.size = o.size();
     if (layout) *layout = at;
     return o;
 }

@@ -14,9 +14,8 @@
 // big_endian selects.
 // symbol_entry_size is that of every symbol and auxiliary entry (18, 20 for
 // M88000, 24 for the MIPS magics); the bytes behind the common 18 are zero.
-// A name of at most 8 characters fills its field; a longer one, or any with
-// in_string_table, goes into the string table (four zero bytes and the
-// offset). An auxiliary entry holds Aux::raw when given, else a tag index and
+// A name of at most 8 characters fills its field; a longer one goes into the
+// string table (four zero bytes and the offset). An auxiliary entry holds Aux::raw when given, else a tag index and
 // a 32-bit size. Damaged files are made with put() at the CoffLayout offsets.
 #pragma once
 
@@ -50,8 +49,6 @@ struct Symbol {
     uint16_t type = 0;
     uint8_t sclass = C_EXT;
     std::vector<Aux> aux;
-    int numaux = -1;  // when >= 0, stored as n_numaux instead of aux.size()
-    bool in_string_table = false;
 };
 
 Section code(const std::string &name, uint32_t vaddr, uint32_t size);
@@ -80,16 +77,11 @@ struct CoffLayout {
     uint64_t symbols = 0;              // f_symptr
     uint32_t entries = 0;              // f_nsyms: symbols and auxiliary entries
     uint64_t strings = 0;              // the string table's length field
-    std::vector<uint32_t> entry_of;    // entry index of each described symbol
-    uint64_t size = 0;                 // of the whole file
 };
 
 std::string write_coff(const CoffFile &file, CoffLayout *layout = nullptr);
 // "MZ", the offset of the PE header at 60, zeros up to `pe_offset`, "PE\0\0"
 // and the COFF file.
 std::string write_pe(const CoffFile &file, CoffLayout *layout = nullptr, uint32_t pe_offset = 0x80);
-
-// File header fields, by offset from the start of the file header.
-inline constexpr uint64_t F_NSCNS_AT = 2, F_NSYMS_AT = 12;
 
 }  // namespace coffw
