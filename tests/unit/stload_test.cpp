@@ -59,11 +59,12 @@ class StLoad : public StTest {
         if (!dnm) throw std::runtime_error("the name file did not load");
         return dnm;
     }
-    // Every procedure name of a walk.
-    Lines walk(int unloadTemps) {
+    // Every procedure name of a walk that loads each object for the time
+    // it serves.
+    Lines walk() {
         Lines names;
         STProcIter it;
-        ST_ProcIterInit(&it, symTab_, nullptr, 1, unloadTemps);
+        ST_ProcIterInit(&it, symTab_, nullptr, 1, 1);
         while (const STDbg_Proc *p = ST_ProcIterNext(&it)) names.push_back(ST_ProcUseName(p));
         ST_ProcIterEnd(&it);
         return names;
@@ -119,18 +120,18 @@ TEST_F(StLoad, FailedRefusedAndRebuiltArchives) {
     // again, even once the archive is there.
     STDnm *dnm = load(program(2));
     std::filesystem::remove(dla_);
-    EXPECT_TRUE(walk(1).empty());
+    EXPECT_TRUE(walk().empty());
     EXPECT_TRUE(entries(dnm)[0].failed && entries(dnm)[1].failed);
     log.clear();
     testing_support::write_file(dla_, std::string(prog_.dla.begin(), prog_.dla.end()));
-    EXPECT_TRUE(walk(1).empty());
+    EXPECT_TRUE(walk().empty());
     EXPECT_EQ(log.joined(), "");
     ST_DestroySymTab(symTab_);
 
     // A file that is not an archive fails each object without a reason.
     testing_support::write_file(dla_, "not an archive at all");
     ASSERT_NE(ST_LoadDnmFile(symTab_ = ST_CreateSymTab(), dnm_.c_str(), nullptr, 0, 0), nullptr);
-    EXPECT_TRUE(walk(1).empty());
+    EXPECT_TRUE(walk().empty());
     EXPECT_EQ(log.all(), (Lines{E + ".dlo load failed, could not open \"" + dla_ + "(a.dbo)\" (errno 0)",
                                 E + ".dlo load failed, could not open \"" + dla_ + "(b.dbo)\" (errno 0)"}));
     ST_DestroySymTab(symTab_);
@@ -140,7 +141,7 @@ TEST_F(StLoad, FailedRefusedAndRebuiltArchives) {
     p.tweak_entry = [](size_t k, STDnm_DloFile &e) { e.magic = k == 1 ? e.name : e.magic; };
     load(p);
     log.clear();
-    EXPECT_EQ(walk(1), (Lines{"a1", "a2"}));
+    EXPECT_EQ(walk(), (Lines{"a1", "a2"}));
     EXPECT_EQ(log.all(), (Lines{E + "magic from dbg (magic b) does not match magic from dlo (b.dbo): 3",
                                 E + "Corruption in symbol file is detected:\n" + dla_, E + ".dlo load failed for \"" + dla_ + "(b.dbo)\""}));
     ST_DestroySymTab(symTab_);
@@ -150,7 +151,7 @@ TEST_F(StLoad, FailedRefusedAndRebuiltArchives) {
     utimbuf later{dnm->dlaMtime + 100, dnm->dlaMtime + 100};
     ASSERT_EQ(utime(dla_.c_str(), &later), 0);
     log.clear();
-    EXPECT_EQ(walk(1).size(), 12u);
+    EXPECT_EQ(walk().size(), 12u);
     const std::string rebuilt = W + "\"" + dla_ + "\" appears to have been rebuilt";
     EXPECT_EQ(log.all(), (Lines{rebuilt, rebuilt, rebuilt, rebuilt, W + "\"" + dla_ + "\" warnings will no longer be given"}));
 }
@@ -177,7 +178,7 @@ TEST_F(StLoad, SameNameFileTwiceAndDetached) {
     ST_UnloadDloFile(&entries(third)[0]);
     EXPECT_TRUE(entries(third)[0].noLongerLoadable);
     EXPECT_EQ((V{ST_AttachDnm(symTab_, third, 0, 0), third->slot}), (V{0, slot}));
-    EXPECT_EQ(walk(1), (Lines{"b1", "b2"}));
+    EXPECT_EQ(walk(), (Lines{"b1", "b2"}));
 }
 
 TEST_F(StLoad, ReferenceCountsAndWcharAttributes) {

@@ -66,10 +66,11 @@ std::string build(const CoffFile &file, const std::string &prefix, CoffLayout *l
     at.file_header = prefix.size();
     at.section_header_size = ti ? TI_SCNHSZ : file.layout == SectionLayout::M88000 ? M88K_SCNHSZ : SCNHSZ;
     at.section_headers = at.file_header + (ti ? TI_FILHSZ : FILHSZ);
-    at.symbols = at.section_headers + uint64_t(at.section_header_size) * file.sections.size();
-    for (const Symbol &s : file.symbols) at.entries += uint32_t(1 + s.aux.size());
+    const uint64_t symbols = at.section_headers + uint64_t(at.section_header_size) * file.sections.size();
+    uint32_t entries = 0;  // symbols and auxiliary entries
+    for (const Symbol &s : file.symbols) entries += uint32_t(1 + s.aux.size());
 
-    add(file.magic, 2), add(file.sections.size(), 2), add(0, 4), add(at.symbols, 4), add(at.entries, 4);
+    add(file.magic, 2), add(file.sections.size(), 2), add(0, 4), add(symbols, 4), add(entries, 4);
     add(0, 2), add(0, 2);  // no optional header, no flags
     if (ti) add(0x0099, 2);
     for (const Section &s : file.sections) {
@@ -89,7 +90,6 @@ std::string build(const CoffFile &file, const std::string &prefix, CoffLayout *l
             o.append(esz - (a.raw.empty() ? 8 : std::min<size_t>(a.raw.size(), esz)), '\0');
         }
     }
-    at.strings = o.size();
     add(4 + strings.size(), 4);
     o += strings;
     if (layout) *layout = at;

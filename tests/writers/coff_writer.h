@@ -15,8 +15,8 @@
 // symbol_entry_size is that of every symbol and auxiliary entry (18, 20 for
 // M88000, 24 for the MIPS magics); the bytes behind the common 18 are zero.
 // A name of at most 8 characters fills its field; a longer one goes into the
-// string table (four zero bytes and the offset). An auxiliary entry holds Aux::raw when given, else a tag index and
-// a 32-bit size. Damaged files are made with put() at the CoffLayout offsets.
+// string table (four zero bytes and the offset). An auxiliary entry holds
+// Aux::raw when given, else a tag index and a 32-bit size. Damaged files are made with put() at the CoffLayout offsets.
 #pragma once
 
 #include <cstdint>
@@ -74,9 +74,6 @@ struct CoffFile {
 struct CoffLayout {
     uint64_t file_header = 0, section_headers = 0;
     uint32_t section_header_size = 0;
-    uint64_t symbols = 0;              // f_symptr
-    uint32_t entries = 0;              // f_nsyms: symbols and auxiliary entries
-    uint64_t strings = 0;              // the string table's length field
 };
 
 std::string write_coff(const CoffFile &file, CoffLayout *layout = nullptr);

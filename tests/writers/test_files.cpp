@@ -30,29 +30,6 @@ std::string take(char *s) {
     return text;
 }
 
-namespace {
-
-void begin_report_state() {
-    funsize_init_table();
-    opt_addr = opt_hex = opt_file = opt_gcompare = opt_nounderscores = opt_nosize = 0;
-    opt_warnings = 1;
-    opt_skip_dot_ppc64 = 1;
-    opt_section_name = nullptr;
-    opt_section_number = 0;
-    in_archive_member = 0;
-}
-
-void end_report_state() {
-    funsize_reset();
-    funsize_free_sections();
-    gen_free_fn(funsize_table.records);
-    funsize_table = function_table{};
-    opt_section_name = nullptr;
-    opt_section_number = 0;
-}
-
-}  // namespace
-
 HandlerOutcome HandlerTest::run(const std::string &bytes, long at) {
     File f = open_bytes(bytes, at);
     File f2 = open_bytes(bytes);
@@ -66,15 +43,28 @@ HandlerOutcome HandlerTest::run(const std::string &bytes, long at) {
     return o;
 }
 
-void HandlerTest::TearDown() { end_report_state(); }
-
 void HandlerTest::SetUp() {
-    begin_report_state();
+    funsize_init_table();
+    opt_addr = opt_hex = opt_file = opt_gcompare = opt_nounderscores = opt_nosize = 0;
+    opt_warnings = 1;
+    opt_skip_dot_ppc64 = 1;
+    opt_section_name = nullptr;
+    opt_section_number = 0;
+    in_archive_member = 0;
     ident_ = file_ident{};
     desc_ = input_desc{};
     desc_.name = const_cast<char *>("test.o");
     desc_.member_name = const_cast<char *>("member.o");
     desc_.ident = &ident_;
+}
+
+void HandlerTest::TearDown() {
+    funsize_reset();
+    funsize_free_sections();
+    gen_free_fn(funsize_table.records);
+    funsize_table = function_table{};
+    opt_section_name = nullptr;
+    opt_section_number = 0;
 }
 
 std::string report_line(const std::string &name, long long size) {
